@@ -1,0 +1,35 @@
+#pragma once
+// The program's two forms, each one program-wide instance created on its first reference, and the code
+// modules they use.
+
+#include <memory>
+
+namespace zorvik {
+class MusicControl;
+class SoundControl;
+}  // namespace zorvik
+
+namespace zorvik::forms {
+
+class Zorv;
+class ZorvSplash;
+
+class Program {
+  public:
+    Program(MusicControl& music, SoundControl& sound);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    ZorvSplash& zorvSplash();
+    Zorv& zorv();
+    bool ZorvExists() const { return zorv_ != nullptr; }
+
+  private:
+    MusicControl& music_;
+    SoundControl& sound_;
+    std::unique_ptr<ZorvSplash> splash_;
+    std::unique_ptr<Zorv> zorv_;
+};
+
+}  // namespace zorvik::forms

@@ -1,0 +1,269 @@
+#include "Zorv.h"
+
+#include <QFont>
+#include <QWidget>
+
+#include "Colour.h"
+#include "MusicControl.h"
+#include "Program.h"
+#include "Runtime.h"
+#include "Skin.h"
+#include "SoundControl.h"
+#include "ZorvSplash.h"
+
+namespace zorvik::forms {
+
+using runtime::ColourFromBgr;
+
+namespace {
+
+#ifdef _WIN32
+#define ZORVIK_SEP "\\"
+#else
+#define ZORVIK_SEP "/"
+#endif
+
+// The drum keys in the order they are tested: character code, sample path appended to the application
+// folder, and the row of the drum's label.
+struct DrumKey {
+    std::int16_t code;
+    const char* samplePath;
+    int index;
+};
+constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
+    {49, ZORVIK_SEP "Sounds" ZORVIK_SEP "Kick.wav", 0},
+    {50, ZORVIK_SEP "Sounds" ZORVIK_SEP "Snare.wav", 1},
+    {51, ZORVIK_SEP "Sounds" ZORVIK_SEP "Hi Hat.wav", 2},
+    {46, ZORVIK_SEP "Sounds" ZORVIK_SEP "Open Hi Hat.wav", 3},
+    {52, ZORVIK_SEP "Sounds" ZORVIK_SEP "High Tom.wav", 4},
+    {53, ZORVIK_SEP "Sounds" ZORVIK_SEP "Mid Tom.wav", 5},
+    {54, ZORVIK_SEP "Sounds" ZORVIK_SEP "Low Tom.wav", 6},
+    {43, ZORVIK_SEP "Sounds" ZORVIK_SEP "Crash.wav", 7},
+}};
+
+// Window style bits added at load: the frameless window keeps its window menu and can be minimised.
+constexpr Qt::WindowFlags kAddedStyle = Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
+
+QFont ControlFont(const char* face) {
+    QFont font{QString::fromLatin1(face)};
+    font.setPointSizeF(kFontPoints);
+    font.setBold(true);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+QWidget* MakeControl(QWidget& window, const ControlSpec& spec) {
+    switch (spec.kind) {
+        case ControlKind::Slider:
+            return new runtime::Slider(&window, spec.slider);
+        case ControlKind::TextBox:
+            return new runtime::TextBox(&window, ColourFromBgr(spec.fill.value_or(0)), false);
+        case ControlKind::Label:
+            return new runtime::Label(&window, QString::fromUtf8(spec.caption),
+                                      spec.align == Align::Centre ? Qt::AlignHCenter : Qt::AlignLeft, true);
+        case ControlKind::Image:
+            return new runtime::Image(&window, skin::Picture(spec.picture), spec.stretch);
+        case ControlKind::Shape:
+            return new runtime::Shape(&window, ColourFromBgr(spec.fill.value_or(0)),
+                                      ColourFromBgr(spec.border.value_or(0)));
+        case ControlKind::FileDialog:
+            return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Zorv::Zorv(Program& program, MusicControl& music, SoundControl& sound)
+    : Form({.caption = QString::fromUtf8(kZorvCaption),
+            .clientSize = kZorvClient,
+            .picture = {},
+            .icon = skin::Picture("AppIcon")}),
+      program_(program),
+      music_(music),
+      sound_(sound) {}
+
+QWidget* Zorv::Control(const QString& name) const {
+    QWidget* w = window();
+    return w != nullptr ? w->findChild<QWidget*>(name) : nullptr;
+}
+
+QString Zorv::RecorderPath() {
+#ifdef _WIN32
+    return QString::fromLatin1(kRecorderPath);
+#else
+    return runtime::ApplicationFolder() + QStringLiteral("/") + QString::fromLatin1(kRecorderFile);
+#endif
+}
+
+float Zorv::SpeedRate(int sliderValue) {
+    return static_cast<float>(static_cast<double>(sliderValue) / 100.0);
+}
+
+void Zorv::CreateControls(QWidget& window) {
+    for (const ControlSpec& spec : ZorvControls()) {
+        if (spec.kind == ControlKind::FileDialog) {
+            MusicLoader = new runtime::FileDialog(&window);
+            MusicLoader->setObjectName(QString::fromLatin1(spec.name));
+            MusicLoader->DialogTitle = QString::fromLatin1(kMusicLoaderTitle);
+            MusicLoader->FileName = QString::fromLatin1(kMusicLoaderFileName);
+            continue;
+        }
+        QWidget* control = MakeControl(window, spec);
+        control->setObjectName(QString::fromLatin1(spec.name));
+        runtime::PlaceInTwips(*control, spec.rect);
+        if (spec.font != nullptr) control->setFont(ControlFont(spec.font));
+        if (spec.textColour) {
+            QPalette pal = control->palette();
+            pal.setColor(QPalette::WindowText, ColourFromBgr(*spec.textColour));
+            control->setPalette(pal);
+        }
+        control->setProperty("TabIndex", spec.tabIndex);
+        const bool focusable = spec.kind == ControlKind::Slider || spec.kind == ControlKind::TextBox;
+        control->setFocusPolicy(focusable ? Qt::StrongFocus : Qt::NoFocus);
+        // Created topmost first: each new control goes beneath the ones before it.
+        control->lower();
+        control->show();
+    }
+    auto find = [&window](auto& pointer, const char* name) {
+        pointer =
+            window.findChild<std::remove_pointer_t<decltype(pointer.data())>*>(QString::fromLatin1(name));
+    };
+    find(MVolume, "MVolume");
+    find(MusicName, "MusicName");
+    find(MSpeed, "MSpeed");
+    find(OpenRecorder, "OpenRecorder");
+    find(MPlay, "MPlay");
+    find(MStop, "MStop");
+    find(MLoad, "MLoad");
+    find(DrumPressed, "DrumPressed");
+    find(CloseControl, "CloseControl");
+    find(MoveControl, "MoveControl");
+    find(CloseControlOver, "CloseControlOver");
+    find(BackGround, "BackGround");
+    for (int i = 0; i < kDrumCount; ++i) {
+        DrumsName[i] = window.findChild<runtime::Label*>(QStringLiteral("DrumsName(%1)").arg(i));
+    }
+    // The program writes the music's title; typing (drumming) into it would only garble it.
+    MusicName->setReadOnly(true);
+    QWidget::setTabOrder(MusicName, MVolume);
+    QWidget::setTabOrder(MVolume, MSpeed);
+    connectHandlers();
+}
+
+void Zorv::connectHandlers() {
+    MoveControl->MouseDown = [this](std::int16_t b, std::int16_t s, float x, float y) {
+        MoveControl_MouseDown(b, s, x, y);
+    };
+    BackGround->MouseMove = [this](std::int16_t b, std::int16_t s, float x, float y) {
+        BackGround_MouseMove(b, s, x, y);
+    };
+    CloseControl->MouseMove = [this](std::int16_t b, std::int16_t s, float x, float y) {
+        CloseControl_MouseMove(b, s, x, y);
+    };
+    CloseControlOver->Click = [this] { CloseControlOver_Click(); };
+    OpenRecorder->Click = [this] { OpenRecorder_Click(); };
+    MLoad->Click = [this] { MLoad_Click(); };
+    MPlay->Click = [this] { MPlay_Click(); };
+    MStop->Click = [this] { MStop_Click(); };
+    MSpeed->Click = [this] { MSpeed_Click(); };
+    MSpeed->Scroll = [this] { MSpeed_Scroll(); };
+    MVolume->Click = [this] { MVolume_Click(); };
+    MVolume->Scroll = [this] { MVolume_Scroll(); };
+}
+
+void Zorv::Form_Load() {
+    SetBackColor(kKeyColour);
+    SetColourKey(kKeyColour);
+    if (QWidget* w = window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
+    SetKeyPreview(true);
+}
+
+void Zorv::Form_Unload(std::int16_t& Cancel) {
+    (void)Cancel;
+    (void)music_.CloseMusic();
+}
+
+void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
+    for (const DrumKey& key : kDrumKeys) {
+        if (KeyAscii != key.code) continue;
+        const QString path = runtime::ApplicationFolder() + QString::fromLatin1(key.samplePath);
+        (void)sound_.sndPlaySound(path.toStdString(), SoundControl::SND_ASYNC);
+        runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[key.index]));
+    }
+}
+
+void Zorv::WindowCloseRequested() {
+    CloseControlOver_Click();
+}
+
+void Zorv::MoveControl_MouseDown(std::int16_t Button, std::int16_t, float, float) {
+    if (Button != 1) return;
+    BeginWindowMove();
+}
+
+void Zorv::BackGround_MouseMove(std::int16_t, std::int16_t, float, float) {
+    CloseControl->setVisible(true);
+}
+
+void Zorv::CloseControl_MouseMove(std::int16_t, std::int16_t, float, float) {
+    CloseControl->setVisible(false);
+}
+
+void Zorv::CloseControlOver_Click() {
+    Unload();
+    program_.zorvSplash().Unload();
+}
+
+void Zorv::OpenRecorder_Click() {
+    const runtime::LaunchResult result =
+        runtime::StartProgram(RecorderPath(), {QStringLiteral("--minimized")});
+    if (!result.started) {
+        runtime::ShowMessage(
+            window(), QStringLiteral("Open Recorder"),
+            QStringLiteral("The sound recorder could not be started.\n\n%1").arg(result.error));
+    }
+}
+
+void Zorv::MLoad_Click() {
+    if (!MusicLoader->ShowOpen()) return;  // a cancelled choice changes nothing
+    MusicName->setText(QStringLiteral(" ") + MusicLoader->FileTitle);
+    const QString fileName = MusicLoader->FileName;
+    if (music_.LoadMusic(fileName.toStdString()) == kTrue) {
+        applySliders();
+        return;
+    }
+    runtime::ShowMessage(
+        window(), QString::fromLatin1(kMusicLoaderTitle),
+        QStringLiteral("\u201C%1\u201D cannot be played.\n\n%2\n\n%3")
+            .arg(MusicLoader->FileTitle, QString::fromStdString(music_.LoadErrorText()), fileName));
+}
+
+// A new graph starts at normal speed and full volume; make it play as the sliders show.
+void Zorv::applySliders() {
+    (void)music_.SetMusicSpeed(SpeedRate(MSpeed->value()));
+    (void)music_.SetMusicVolume(MVolume->value());
+}
+
+void Zorv::MPlay_Click() {
+    (void)music_.PlayMusic();
+}
+void Zorv::MStop_Click() {
+    (void)music_.StopMusic();
+}
+void Zorv::MSpeed_Click() {
+    (void)music_.SetMusicSpeed(SpeedRate(MSpeed->value()));
+}
+void Zorv::MSpeed_Scroll() {
+    (void)music_.SetMusicSpeed(SpeedRate(MSpeed->value()));
+}
+void Zorv::MVolume_Click() {
+    (void)music_.SetMusicVolume(MVolume->value());
+}
+void Zorv::MVolume_Scroll() {
+    (void)music_.SetMusicVolume(MVolume->value());
+}
+
+}  // namespace zorvik::forms

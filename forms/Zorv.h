@@ -1,0 +1,90 @@
+#pragma once
+// The main window: the drum pads, the transport panel and the window's own shell (colour key, drag strip,
+// close button, recorder launch).
+
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "Controls.h"
+#include "Form.h"
+#include "Layout.h"
+
+namespace zorvik {
+class MusicControl;
+class SoundControl;
+}  // namespace zorvik
+
+namespace zorvik::forms {
+
+class Program;
+
+// The recorder program that "Open Recorder" starts, in the application folder.
+#ifdef _WIN32
+inline constexpr const char* kRecorderPath = "C:\\Windows\\system32\\sndrec32.exe";
+#else
+inline constexpr const char* kRecorderFile = "zorvik-recorder";
+#endif
+
+class Zorv : public runtime::Form {
+    Q_OBJECT
+  public:
+    Zorv(Program& program, MusicControl& music, SoundControl& sound);
+
+    // The controls, while the form is loaded.
+    QPointer<runtime::Slider> MVolume;
+    QPointer<runtime::TextBox> MusicName;
+    QPointer<runtime::FileDialog> MusicLoader;
+    QPointer<runtime::Slider> MSpeed;
+    QPointer<runtime::Label> OpenRecorder;
+    QPointer<runtime::Label> MPlay;
+    QPointer<runtime::Label> MStop;
+    QPointer<runtime::Label> MLoad;
+    std::array<QPointer<runtime::Label>, kDrumCount> DrumsName;
+    QPointer<runtime::Image> DrumPressed;
+    QPointer<runtime::Image> CloseControl;
+    QPointer<runtime::Image> MoveControl;
+    QPointer<runtime::Image> CloseControlOver;
+    QPointer<runtime::Image> BackGround;
+
+    // Any control by its layout name, while the form is loaded.
+    QWidget* Control(const QString& name) const;
+
+    // Window shell.
+    void MoveControl_MouseDown(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void BackGround_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void CloseControl_MouseMove(std::int16_t Button, std::int16_t Shift, float X, float Y);
+    void CloseControlOver_Click();
+    void OpenRecorder_Click();
+    // Transport panel.
+    void MLoad_Click();
+    void MPlay_Click();
+    void MStop_Click();
+    void MSpeed_Click();
+    void MSpeed_Scroll();
+    void MVolume_Click();
+    void MVolume_Scroll();
+
+    // Where the recorder is started from.
+    static QString RecorderPath();
+    // The rate a speed slider value stands for: value / 100 in double, rounded to single precision.
+    static float SpeedRate(int sliderValue);
+
+  protected:
+    void CreateControls(QWidget& window) override;
+    void Form_Load() override;
+    void Form_Unload(std::int16_t& Cancel) override;
+    void Form_KeyPress(std::int16_t& KeyAscii) override;
+    void WindowCloseRequested() override;
+
+  private:
+    void connectHandlers();
+    void applySliders();
+
+    Program& program_;
+    MusicControl& music_;
+    SoundControl& sound_;
+};
+
+}  // namespace zorvik::forms
