@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs everything Zorvik needs to build, run and be tested on Debian 12. Run as root.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+    build-essential cmake pkg-config clang-format \
+    qt6-base-dev qt6-base-dev-tools libgl-dev \
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
+    gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio \
+    libsdl2-dev libsndfile1-dev \
+    fonts-liberation2 fonts-ebgaramond \
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    xvfb openbox xdotool xclip x11-utils imagemagick \
+    pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
+    ${ZORVIK_EXTRA_PACKAGES:-}
