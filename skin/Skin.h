@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QPixmap>
+#include <array>
+
+namespace zorvik::skin {
+
+struct PictureSize {
+    const char* name;
+    int width;
+    int height;
+};
+
+// The windows are laid out around these sizes, so a picture drawn at any other size is a build error,
+// not something to rescale at run time.
+inline constexpr std::array<PictureSize, 9> kPictures{{
+    {"SplashPicture", 300, 100},
+    {"AppIcon", 32, 32},
+    {"PadPicture", 100, 20},
+    {"PadPressedPicture", 100, 20},
+    {"ClosePicture", 15, 15},
+    {"CloseOverPicture", 15, 15},
+    {"TitleStripPicture", 500, 15},
+    {"TransportPanelPicture", 300, 100},
+    {"BackgroundPicture", 500, 400},
+}};
+
+// The main window is shaped by punching out every pixel of exactly RGB(0,255,255). Anything this
+// close to it could be mistaken for the key after scaling or dithering, so no picture may contain it.
+constexpr bool NearTransparencyKey(int r, int g, int b) {
+    return r <= 16 && g >= 239 && b >= 239;
+}
+
+// Registers the compiled-in pictures; the library is static, so nothing does this on its own.
+void InitResources();
+
+// One of the kPictures names; a null pixmap if there is no such picture.
+QPixmap Picture(const char* name);
+
+}  // namespace zorvik::skin

@@ -1,0 +1,6 @@
+zorvik_add_test(test_skin SOURCES test_skin.cpp LIBS zorvik_skin)
+
+zorvik_add_test(test_kit SOURCES test_kit.cpp LIBS PkgConfig::SNDFILE GTest::gtest_main)
+# Checks the kit the build produced, in the place the program will look for it.
+target_compile_definitions(test_kit PRIVATE ZORVIK_SOUNDS_DIR="${CMAKE_BINARY_DIR}/Sounds")
+add_dependencies(test_kit zorvik_kit)

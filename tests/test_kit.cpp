@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Sound {
+    int rate = 0;
+    int format = 0;
+    std::vector<double> samples;  // mixed down to mono
+};
+
+// A failed load comes back with no samples; the caller says which file.
+Sound Load(const std::string& name) {
+    const std::string path = std::string(ZORVIK_SOUNDS_DIR) + "/" + name + ".wav";
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return {};
+    std::vector<double> frames(static_cast<std::size_t>(info.frames * info.channels));
+    const sf_count_t read = sf_readf_double(file, frames.data(), info.frames);
+    sf_close(file);
+    Sound sound{info.samplerate, info.format, {}};
+    for (sf_count_t i = 0; i < read; ++i) {
+        double sum = 0;
+        for (int c = 0; c < info.channels; ++c)
+            sum += frames[static_cast<std::size_t>(i * info.channels + c)];
+        sound.samples.push_back(sum / info.channels);
+    }
+    return sound;
+}
+
+double Seconds(const Sound& s) {
+    return static_cast<double>(s.samples.size()) / s.rate;
+}
+
+double TailRms(const Sound& s) {
+    const std::size_t n = std::min(s.samples.size(), static_cast<std::size_t>(0.05 * s.rate));
+    double sum = 0;
+    for (std::size_t i = s.samples.size() - n; i < s.samples.size(); ++i) sum += s.samples[i] * s.samples[i];
+    return std::sqrt(sum / static_cast<double>(n));
+}
+
+// Magnitude-weighted mean frequency of the Hann-windowed attack: what the ear hears as brightness.
+double SpectralCentroid(const Sound& s) {
+    const std::size_t n = std::min<std::size_t>(2048, s.samples.size());
+    double weighted = 0, total = 0;
+    for (std::size_t k = 1; k < n / 2; ++k) {
+        double re = 0, im = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / n);
+            const double a = 2 * std::numbers::pi * k * i / n;
+            re += w * s.samples[i] * std::cos(a);
+            im -= w * s.samples[i] * std::sin(a);
+        }
+        const double magnitude = std::hypot(re, im);
+        weighted += magnitude * k * s.rate / n;
+        total += magnitude;
+    }
+    return total > 0 ? weighted / total : 0;
+}
+
+// Pitch from zero crossings once the stick noise has died away and the head rings on its own.
+double RingingPitch(const Sound& s) {
+    const auto from = static_cast<std::size_t>(0.08 * s.rate);
+    const auto to = std::min(s.samples.size(), static_cast<std::size_t>(0.3 * s.rate));
+    int crossings = 0;
+    for (std::size_t i = from + 1; i < to; ++i) crossings += (s.samples[i - 1] < 0) != (s.samples[i] < 0);
+    return to > from ? crossings / 2.0 / (static_cast<double>(to - from) / s.rate) : 0;
+}
+
+struct KitEntry {
+    const char* name;
+    double maxSeconds;
+};
+
+std::string SoundName(const testing::TestParamInfo<KitEntry>& entry) {
+    std::string name = entry.param.name;
+    std::erase(name, ' ');
+    return name;
+}
+
+class KitSound : public testing::TestWithParam<KitEntry> {};
+
+TEST_P(KitSound, IsATightCleanHit) {
+    const Sound s = Load(GetParam().name);
+    ASSERT_FALSE(s.samples.empty()) << GetParam().name << " missing or unreadable in " << ZORVIK_SOUNDS_DIR;
+    EXPECT_EQ(s.rate, 48000);
+    EXPECT_EQ(s.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_GE(Seconds(s), 0.1);
+    EXPECT_LE(Seconds(s), GetParam().maxSeconds);
+
+    double peak = 0;
+    for (const double x : s.samples) peak = std::max(peak, std::abs(x));
+    EXPECT_LE(20 * std::log10(peak), -1.0) << "dBFS";
+    // Pads are played live; any silence before the hit is heard as lag.
+    EXPECT_GE(std::max(std::abs(s.samples[0]), std::abs(s.samples[1])), 0.1);
+    EXPECT_EQ(s.samples.back(), 0.0) << "should fade to silence rather than stop mid-wave";
+    // The closing fade is only there to land on zero; the hit itself must have died away by then.
+    EXPECT_LT(20 * std::log10(TailRms(s) / peak), -30.0) << "dB under the peak in the last 50 ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kit, KitSound,
+                         testing::Values(KitEntry{"Kick", 0.6}, KitEntry{"Snare", 0.6},
+                                         KitEntry{"Hi Hat", 0.6}, KitEntry{"Open Hi Hat", 2.5},
+                                         KitEntry{"High Tom", 0.6}, KitEntry{"Mid Tom", 0.6},
+                                         KitEntry{"Low Tom", 0.6}, KitEntry{"Crash", 2.5}),
+                         SoundName);
+
+struct Ordering {
+    const char* higher;
+    const char* lower;
+};
+
+std::string OrderingName(const testing::TestParamInfo<Ordering>& pair) {
+    std::string name = std::string(pair.param.higher) + "_over_" + pair.param.lower;
+    std::erase(name, ' ');
+    return name;
+}
+
+class Brighter : public testing::TestWithParam<Ordering> {};
+
+TEST_P(Brighter, ByCentroid) {
+    const Sound higher = Load(GetParam().higher), lower = Load(GetParam().lower);
+    ASSERT_FALSE(higher.samples.empty() || lower.samples.empty());
+    EXPECT_GT(SpectralCentroid(higher), SpectralCentroid(lower));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kit, Brighter,
+                         testing::Values(Ordering{"Crash", "Snare"}, Ordering{"Hi Hat", "Snare"},
+                                         Ordering{"Open Hi Hat", "Snare"}, Ordering{"Snare", "High Tom"},
+                                         Ordering{"High Tom", "Kick"}, Ordering{"Mid Tom", "Kick"},
+                                         Ordering{"Low Tom", "Kick"}),
+                         OrderingName);
+
+class HigherPitched : public testing::TestWithParam<Ordering> {};
+
+TEST_P(HigherPitched, WhileRinging) {
+    const Sound higher = Load(GetParam().higher), lower = Load(GetParam().lower);
+    ASSERT_FALSE(higher.samples.empty() || lower.samples.empty());
+    EXPECT_GT(RingingPitch(higher), RingingPitch(lower));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kit, HigherPitched,
+                         testing::Values(Ordering{"High Tom", "Mid Tom"}, Ordering{"Mid Tom", "Low Tom"},
+                                         Ordering{"Low Tom", "Kick"}),
+                         OrderingName);
+
+}  // namespace
