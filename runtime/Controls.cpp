@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 
 namespace zorvik::runtime {
 
@@ -134,13 +136,38 @@ Slider::Slider(QWidget* parent, const Settings& settings) : QSlider(Qt::Horizont
     setPageStep(settings.largeChange);
     setTickPosition(QSlider::NoTicks);
     setTickInterval(1);
-    // The action is reported before the slider takes the new value; raise Scroll once it has.
-    connect(this, &QAbstractSlider::actionTriggered, this,
-            [this](int) { QTimer::singleShot(0, this, [this] { raiseScroll(); }); });
+    // An action is reported before the slider takes its new value: raise Scroll once the value has
+    // changed, or, for an action that left it as it was, once the action is over.
+    connect(this, &QAbstractSlider::actionTriggered, this, [this](int) {
+        // An earlier action that left the value as it was is still owed its Scroll.
+        if (scrollPending_) raiseScroll();
+        scrollPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (scrollPending_) raiseScroll();
+        });
+    });
+    connect(this, &QAbstractSlider::valueChanged, this, [this](int) {
+        if (scrollPending_) raiseScroll();
+    });
 }
 
 void Slider::raiseScroll() {
+    scrollPending_ = false;
+    ++scrollsRaised_;
     if (Scroll) Scroll();
+}
+
+void Slider::keyPressEvent(QKeyEvent* event) {
+    const int raisedBefore = scrollsRaised_;
+    QSlider::keyPressEvent(event);
+    static constexpr int kSliderKeys[] = {Qt::Key_Left,   Qt::Key_Right,    Qt::Key_Up,   Qt::Key_Down,
+                                          Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
+    // At either end the slider takes a key press that cannot move it without reporting an action; it is
+    // still a scroll of the slider.
+    if (std::find(std::begin(kSliderKeys), std::end(kSliderKeys), event->key()) != std::end(kSliderKeys) &&
+        !scrollPending_ && scrollsRaised_ == raisedBefore) {
+        raiseScroll();
+    }
 }
 
 void Slider::mouseReleaseEvent(QMouseEvent* event) {

@@ -121,10 +121,13 @@ class Slider : public QSlider {
     ClickHandler Click;
 
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     void raiseScroll();
+    bool scrollPending_ = false;
+    int scrollsRaised_ = 0;
 };
 
 // The open-file dialog component: holds its settings between uses and shows a modal dialog on request.

@@ -1,0 +1,80 @@
+#pragma once
+// A media graph double that writes every call into a shared log and can be told to fail any operation.
+
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MediaGraph.h"
+
+namespace zorvik::test {
+
+struct GraphWorld {
+    std::vector<std::string> log;
+    std::set<std::string> failing;  // operation names that answer with a failure
+    int created = 0;
+    int alive = 0;
+    bool failCreate = false;
+
+    platform::MediaGraphFactory factory();
+    std::string joined() const {
+        std::string out;
+        for (const auto& entry : log) out += (out.empty() ? "" : " ") + entry;
+        return out;
+    }
+};
+
+class FakeGraph final : public platform::IMediaControl,
+                        public platform::IBasicAudio,
+                        public platform::IMediaPosition {
+  public:
+    FakeGraph(GraphWorld& world, int id) : world_(world), id_(id) {
+        ++world_.alive;
+        record("create", "");
+    }
+    ~FakeGraph() override {
+        --world_.alive;
+        record("release", "");
+    }
+
+    platform::HResult RenderFile(const std::string& name) override { return record("RenderFile", name); }
+    platform::HResult Run() override { return record("Run", ""); }
+    platform::HResult Stop() override { return record("Stop", ""); }
+    std::string LastErrorText() const override { return "the fake graph refused it"; }
+    platform::HResult put_Volume(std::int32_t v) override { return record("put_Volume", std::to_string(v)); }
+    platform::HResult put_Balance(std::int32_t b) override {
+        return record("put_Balance", std::to_string(b));
+    }
+    platform::HResult put_Rate(double r) override { return record("put_Rate", exact(r)); }
+    platform::HResult put_CurrentPosition(double p) override {
+        return record("put_CurrentPosition", exact(p));
+    }
+
+    static std::string exact(double value) {
+        std::ostringstream out;
+        out.precision(30);
+        out << value;
+        return out.str();
+    }
+
+  private:
+    platform::HResult record(const std::string& op, const std::string& arg) {
+        world_.log.push_back(op + "#" + std::to_string(id_) + (arg.empty() ? "" : "(" + arg + ")"));
+        return world_.failing.count(op) != 0U ? platform::kFail : platform::kOk;
+    }
+
+    GraphWorld& world_;
+    int id_;
+};
+
+inline platform::MediaGraphFactory GraphWorld::factory() {
+    return [this]() -> std::shared_ptr<platform::IMediaControl> {
+        if (failCreate) return nullptr;
+        return std::make_shared<FakeGraph>(*this, ++created);
+    };
+}
+
+}  // namespace zorvik::test

@@ -1,0 +1,682 @@
+// The two windows built from their layouts, the form life cycle, the window shell, the drum keys and the
+// transport panel, offscreen, with doubles for the media graph and the sample player.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "ColourKey.h"
+#include "FakeGraph.h"
+#include "MusicControl.h"
+#include "Program.h"
+#include "Runtime.h"
+#include "Skin.h"
+#include "SoundControl.h"
+#include "Zorv.h"
+#include "ZorvSplash.h"
+
+namespace zorvik::forms {
+namespace {
+
+struct PlayedSound {
+    std::string path;
+    std::uint32_t flags;
+};
+
+class RecordingPlayer : public platform::SamplePlayer {
+  public:
+    explicit RecordingPlayer(std::vector<PlayedSound>& played) : played_(played) {}
+    bool Play(const std::string& path, std::uint32_t flags) override {
+        played_.push_back({path, flags});
+        return true;
+    }
+
+  private:
+    std::vector<PlayedSound>& played_;
+};
+
+// Waits for a condition while the event loop runs, up to a deadline.
+bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class FormsTest : public ::testing::Test {
+  protected:
+    test::GraphWorld graphs;
+    std::vector<PlayedSound> played;
+    int factoryCalls = 0;
+    MusicControl music{graphs.factory()};
+    SoundControl sound{[this] {
+        ++factoryCalls;
+        return std::make_unique<RecordingPlayer>(played);
+    }};
+    std::unique_ptr<Program> program = std::make_unique<Program>(music, sound);
+    int noFormLoaded = 0;
+    std::vector<std::pair<QString, QString>> messages;
+
+    void SetUp() override {
+        runtime::SetNoFormLoadedHandler([this] { ++noFormLoaded; });
+        runtime::SetMessageHandler(
+            [this](const QString& title, const QString& text) { messages.emplace_back(title, text); });
+    }
+    void TearDown() override {
+        program.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        runtime::SetNoFormLoadedHandler({});
+        runtime::SetMessageHandler({});
+    }
+
+    // Starts as a user does: the splash, then a press on it.
+    Zorv& open() {
+        program->zorvSplash().Show();
+        QTest::mousePress(program->zorvSplash().window(), Qt::LeftButton);
+        return program->zorv();
+    }
+    template <class T = QWidget>
+    T* control(const char* name) {
+        return program->zorv().window()->findChild<T*>(QString::fromLatin1(name));
+    }
+};
+
+// ----- Layout -------------------------------------------------------------------------------------------
+
+struct LayoutRow {
+    const char* name;
+    const char* kind;  // Qt class name
+    int x, y, w, h;    // pixels
+    const char* text;  // caption, or picture name for images
+    const char* font;
+    int tabIndex;
+};
+
+// Topmost first, as the window stacks them.
+const LayoutRow kLayout[] = {
+    {"MVolume", "zorvik::runtime::Slider", 144, 72, 73, 17, nullptr, nullptr, 12},
+    {"MusicName", "zorvik::runtime::TextBox", 144, 48, 249, 19, "", "Arial", 11},
+    {"MSpeed", "zorvik::runtime::Slider", 224, 72, 73, 17, nullptr, nullptr, 13},
+    {"OpenRecorder", "zorvik::runtime::Label", 128, 144, 93, 20, "Open Recorder", "Arial", 16},
+    {"Image9", "zorvik::runtime::Image", 120, 144, 100, 20, "PadPicture", nullptr, -1},
+    {"MSpeLabel", "zorvik::runtime::Label", 224, 88, 73, 17, "Speed", "Arial", 15},
+    {"MVolLabel", "zorvik::runtime::Label", 144, 88, 73, 17, "Volume", "Arial", 14},
+    {"MPlay", "zorvik::runtime::Label", 331, 112, 25, 17, "Play", "Perpetua", 10},
+    {"MStop", "zorvik::runtime::Label", 299, 112, 25, 17, "Stop", "Perpetua", 9},
+    {"MLoad", "zorvik::runtime::Label", 357, 112, 25, 17, "Load", "Perpetua", 8},
+    {"DrumsName(0)", "zorvik::runtime::Label", 16, 32, 92, 20, "Kick", "Arial", 0},
+    {"DrumsName(1)", "zorvik::runtime::Label", 16, 56, 92, 20, "Snare", "Arial", 1},
+    {"DrumsName(2)", "zorvik::runtime::Label", 16, 80, 92, 20, "Hi Hat", "Arial", 2},
+    {"DrumsName(3)", "zorvik::runtime::Label", 16, 104, 92, 20, "Open Hi Hat", "Arial", 3},
+    {"DrumsName(4)", "zorvik::runtime::Label", 16, 128, 92, 20, "High Tom", "Arial", 4},
+    {"DrumsName(5)", "zorvik::runtime::Label", 16, 152, 92, 20, "Mid Tom", "Arial", 5},
+    {"DrumsName(6)", "zorvik::runtime::Label", 16, 176, 92, 20, "Low Tom", "Arial", 6},
+    {"DrumsName(7)", "zorvik::runtime::Label", 16, 200, 92, 20, "Crash", "Arial", 7},
+    {"DrumPressed", "zorvik::runtime::Image", 8, 32, 100, 20, "PadPressedPicture", nullptr, -1},
+    {"Image7", "zorvik::runtime::Image", 8, 200, 100, 20, "PadPicture", nullptr, -1},
+    {"Image6", "zorvik::runtime::Image", 8, 176, 100, 20, "PadPicture", nullptr, -1},
+    {"Image5", "zorvik::runtime::Image", 8, 152, 100, 20, "PadPicture", nullptr, -1},
+    {"Image4", "zorvik::runtime::Image", 8, 128, 100, 20, "PadPicture", nullptr, -1},
+    {"Image3", "zorvik::runtime::Image", 8, 104, 100, 20, "PadPicture", nullptr, -1},
+    {"Image2", "zorvik::runtime::Image", 8, 80, 100, 20, "PadPicture", nullptr, -1},
+    {"Image1", "zorvik::runtime::Image", 8, 56, 100, 20, "PadPicture", nullptr, -1},
+    {"Kick", "zorvik::runtime::Image", 8, 32, 100, 20, "PadPicture", nullptr, -1},
+    {"CloseControl", "zorvik::runtime::Image", 499, 0, 15, 15, "ClosePicture", nullptr, -1},
+    {"MoveControl", "zorvik::runtime::Image", 0, 0, 500, 15, "TitleStripPicture", nullptr, -1},
+    {"CloseControlOver", "zorvik::runtime::Image", 499, 0, 15, 15, "CloseOverPicture", nullptr, -1},
+    {"DrumBackGround", "zorvik::runtime::Shape", 8, 32, 100, 187, nullptr, nullptr, -1},
+    {"Image8", "zorvik::runtime::Image", 120, 32, 300, 100, "TransportPanelPicture", nullptr, -1},
+    {"BackGround", "zorvik::runtime::Image", 0, 16, 514, 376, "BackgroundPicture", nullptr, -1},
+};
+
+TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
+    Zorv& zorv = open();
+    QWidget* window = zorv.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(514, 238));
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Norvane\u00AE Studio Lines"));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+
+    QList<QWidget*> stack;  // topmost first
+    for (QObject* child : window->children()) {
+        if (child->isWidgetType()) stack.prepend(static_cast<QWidget*>(child));
+    }
+    ASSERT_EQ(stack.size(), static_cast<qsizetype>(std::size(kLayout)));
+    for (std::size_t i = 0; i < std::size(kLayout); ++i) {
+        const LayoutRow& row = kLayout[i];
+        SCOPED_TRACE(row.name);
+        QWidget* w = stack[static_cast<qsizetype>(i)];
+        EXPECT_EQ(w->objectName(), QString::fromLatin1(row.name));
+        EXPECT_STREQ(w->metaObject()->className(), row.kind);
+        EXPECT_EQ(w->geometry(), QRect(row.x, row.y, row.w, row.h));
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(w->property("TabIndex").toInt(), row.tabIndex);
+        if (row.font != nullptr) {
+            EXPECT_EQ(w->font().family(), QString::fromLatin1(row.font));
+            EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25);
+            EXPECT_TRUE(w->font().bold());
+            EXPECT_FALSE(w->font().italic());
+        }
+        if (auto* label = qobject_cast<QLabel*>(w); label && row.text) {
+            EXPECT_EQ(label->text(), QString::fromLatin1(row.text));
+            const bool centred = QByteArray(row.name).startsWith("MSpe") ||
+                                 QByteArray(row.name).startsWith("MVol") ||
+                                 QByteArray(row.name) == "OpenRecorder";
+            EXPECT_EQ(label->alignment() & Qt::AlignHorizontal_Mask,
+                      centred ? Qt::AlignHCenter : Qt::AlignLeft);
+            EXPECT_FALSE(label->autoFillBackground());
+        }
+        if (auto* image = qobject_cast<runtime::Image*>(w)) {
+            EXPECT_EQ(image->picture().toImage(), skin::Picture(row.text).toImage());
+            EXPECT_EQ(image->stretch(), QByteArray(row.name) == "BackGround");
+        }
+    }
+    EXPECT_EQ(control<QLabel>("DrumsName(0)")->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    auto* shape = control<runtime::Shape>("DrumBackGround");
+    EXPECT_EQ(shape->fill(), QColor(128, 128, 128));
+    EXPECT_EQ(shape->border(), QColor(0, 0, 0));
+    auto* text = control<QLineEdit>("MusicName");
+    EXPECT_EQ(text->palette().color(QPalette::Base), QColor(128, 128, 128));
+    EXPECT_FALSE(text->hasFrame());
+    // The stand-in faces are metric twins of the named ones.
+    EXPECT_EQ(QFontInfo(text->font()).family(), QStringLiteral("Liberation Sans"));
+    EXPECT_EQ(QFontInfo(control("MPlay")->font()).family(), QStringLiteral("EB Garamond"));
+}
+
+struct SliderRow {
+    const char* name;
+    int min, max, value;
+};
+
+TEST_F(FormsTest, SlidersAndTheDialogKeepTheirStoredSettings) {
+    Zorv& zorv = open();
+    for (const SliderRow& row : {SliderRow{"MSpeed", 50, 150, 100}, SliderRow{"MVolume", -100, 0, 0}}) {
+        SCOPED_TRACE(row.name);
+        auto* slider = control<QSlider>(row.name);
+        EXPECT_EQ(slider->orientation(), Qt::Horizontal);
+        EXPECT_EQ(slider->minimum(), row.min);
+        EXPECT_EQ(slider->maximum(), row.max);
+        EXPECT_EQ(slider->value(), row.value);
+        EXPECT_EQ(slider->singleStep(), 1);
+        EXPECT_EQ(slider->pageStep(), 5);
+        EXPECT_EQ(slider->tickPosition(), QSlider::NoTicks);
+    }
+    EXPECT_EQ(zorv.MusicLoader->DialogTitle, QStringLiteral("Music Loader"));
+    EXPECT_EQ(zorv.MusicLoader->FileName, QStringLiteral("*.MP3"));
+    EXPECT_TRUE(zorv.MusicLoader->Filter.isEmpty());
+}
+
+TEST_F(FormsTest, TheSplashIsABorderlessPictureWindow) {
+    ZorvSplash& splash = program->zorvSplash();
+    splash.Show();
+    ASSERT_NE(splash.window(), nullptr);
+    EXPECT_EQ(splash.window()->size(), QSize(300, 100));
+    EXPECT_TRUE(splash.window()->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(splash.window()->findChildren<QWidget*>().isEmpty());
+    EXPECT_EQ(runtime::RenderWindow(*splash.window()),
+              skin::Picture("SplashPicture").toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+// ----- Life cycle ---------------------------------------------------------------------------------------
+
+class ProbeForm : public runtime::Form {
+  public:
+    ProbeForm()
+        : Form({.caption = QStringLiteral("probe"),
+                .clientSize = {0, 0, 1500, 1500},
+                .picture = {},
+                .icon = {}}) {}
+    int loads = 0;
+    bool visibleDuringLoad = true;
+    std::function<void(std::int16_t&)> onUnload;
+
+  protected:
+    void CreateControls(QWidget&) override {}
+    void Form_Load() override {
+        ++loads;
+        visibleDuringLoad = window()->isVisible();
+    }
+    void Form_Unload(std::int16_t& Cancel) override {
+        if (onUnload) onUnload(Cancel);
+    }
+};
+
+TEST_F(FormsTest, ShowLoadsFirstAndFormLoadRunsOnceBeforeTheWindowIsMapped) {
+    ProbeForm form;
+    EXPECT_EQ(form.state(), runtime::Form::State::Created);
+    EXPECT_EQ(form.window(), nullptr);
+    form.Show();
+    form.Show();
+    form.Hide();
+    form.Show();
+    EXPECT_EQ(form.loads, 1);
+    EXPECT_FALSE(form.visibleDuringLoad);
+    EXPECT_EQ(form.state(), runtime::Form::State::Shown);
+    form.Unload();
+    EXPECT_EQ(form.state(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(form.window(), nullptr);
+    EXPECT_EQ(noFormLoaded, 1);
+}
+
+TEST_F(FormsTest, ACancelledUnloadKeepsTheFormAndTheProcess) {
+    ProbeForm form;
+    form.onUnload = [](std::int16_t& cancel) { cancel = 1; };
+    form.Show();
+    form.Unload();
+    EXPECT_TRUE(form.IsLoaded());
+    EXPECT_EQ(noFormLoaded, 0);
+    form.onUnload = nullptr;
+    form.Unload();
+    EXPECT_EQ(noFormLoaded, 1);
+}
+
+TEST_F(FormsTest, AnyButtonOnTheSplashOpensTheMainWindowAndHidesTheSplash) {
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+        program = std::make_unique<Program>(music, sound);
+        ZorvSplash& splash = program->zorvSplash();
+        splash.Show();
+        EXPECT_FALSE(program->ZorvExists());
+        QTest::mousePress(splash.window(), button, Qt::ControlModifier, QPoint(299, 99));
+        ASSERT_TRUE(program->ZorvExists());
+        EXPECT_EQ(program->zorv().state(), runtime::Form::State::Shown);
+        EXPECT_EQ(splash.state(), runtime::Form::State::Hidden);
+        EXPECT_TRUE(splash.IsLoaded());
+    }
+}
+
+TEST_F(FormsTest, TheCloseCommandUnloadsTheMainFormThenTheSplashThenEnds) {
+    Zorv& zorv = open();
+    zorv.CloseControl->hide();  // the hover state, where the close picture can be clicked
+    bool splashLoadedWhileMusicClosed = false;
+    music.LoadMusic("song.mp3");
+    graphs.log.clear();
+    // The close runs Form_Unload, which stops the music while the splash is still loaded.
+    auto* over = zorv.CloseControlOver.data();
+    QObject::connect(over, &QObject::destroyed, [] {});
+    QTest::mouseClick(over, Qt::LeftButton, {}, QPoint(7, 7));
+    splashLoadedWhileMusicClosed = graphs.log.size() >= 1;
+    EXPECT_TRUE(splashLoadedWhileMusicClosed);
+    EXPECT_EQ(graphs.joined(), "Stop#1 release#1");
+    EXPECT_EQ(zorv.state(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(program->zorvSplash().state(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(noFormLoaded, 1);
+    EXPECT_EQ(runtime::Form::LoadedCount(), 0);
+}
+
+TEST_F(FormsTest, ClosingTheMainWindowByTheWindowManagerEndsTheProgramToo) {
+    Zorv& zorv = open();
+    music.LoadMusic("song.mp3");
+    graphs.log.clear();
+    zorv.window()->close();
+    EXPECT_EQ(graphs.joined(), "Stop#1 release#1");
+    EXPECT_FALSE(zorv.IsLoaded());
+    EXPECT_FALSE(program->zorvSplash().IsLoaded());
+    EXPECT_EQ(noFormLoaded, 1);
+}
+
+// ----- Window shell -------------------------------------------------------------------------------------
+
+TEST_F(FormsTest, OnlyRowFifteenIsSeeThroughAndStaysSoWhenControlsChange) {
+    Zorv& zorv = open();
+    const QRegion full(0, 0, 514, 238);
+    const QRegion expected = full.subtracted(QRegion(0, 15, 514, 1));
+    ASSERT_NE(zorv.colourKey(), nullptr);
+    EXPECT_EQ(zorv.colourKey()->region(), expected);
+    EXPECT_EQ(zorv.window()->mask(), expected);
+    zorv.CloseControl->hide();
+    ASSERT_TRUE(WaitFor([&] { return zorv.window()->mask() == expected; }));
+    QTest::keyClick(zorv.window(), '8');  // any hit moves the marker; none here
+    QTest::keyClick(zorv.window(), '+');
+    zorv.CloseControl->show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(WaitFor([&] { return zorv.colourKey()->region() == expected; }));
+}
+
+TEST(ColourKeyTest, OnlyTheExactKeyColourIsSeeThrough) {
+    QImage image(5, 1, QImage::Format_RGB32);
+    const QRgb pixels[] = {qRgb(0, 255, 255), qRgb(1, 255, 255), qRgb(0, 254, 255), qRgb(0, 255, 254),
+                           qRgb(0, 255, 255)};
+    for (int x = 0; x < 5; ++x) image.setPixel(x, 0, pixels[x]);
+    EXPECT_EQ(runtime::OpaqueRegion(image, qRgb(0, 255, 255)), QRegion(1, 0, 3, 1));
+}
+
+TEST_F(FormsTest, TheCloseButtonSwapsToItsHoverPictureAndBackOnlyOverTheBackground) {
+    Zorv& zorv = open();
+    struct Step {
+        const char* over;
+        bool closeVisible;
+    };
+    // Leaving the close button for the drag strip, or out of the window, keeps the hover picture.
+    const Step steps[] = {{"CloseControl", false}, {"MoveControl", false}, {"BackGround", true},
+                          {"CloseControl", false}, {"Image8", false},      {"BackGround", true}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.over);
+        QTest::mouseMove(control(step.over), QPoint(3, 3));
+        QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(control(step.over), &move);
+        EXPECT_EQ(zorv.CloseControl->isVisible(), step.closeVisible);
+    }
+}
+
+TEST_F(FormsTest, OnlyALeftPressOnTheDragStripMovesTheWindow) {
+    Zorv& zorv = open();
+    for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        QTest::mousePress(control("MoveControl"), button, {}, QPoint(100, 5));
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+        QTest::mouseRelease(control("MoveControl"), button, {}, QPoint(100, 5));
+    }
+    // Offscreen there is no window manager: the window follows the pointer itself.
+    QTest::mousePress(control("MoveControl"), Qt::LeftButton, {}, QPoint(100, 5));
+    EXPECT_EQ(QWidget::mouseGrabber(), zorv.window());
+    QTest::mouseRelease(zorv.window(), Qt::LeftButton, {}, QPoint(100, 5));
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+}
+
+TEST_F(FormsTest, OpenRecorderStartsTheRecorderOnEveryClickAndSaysSoWhenItIsMissing) {
+    Zorv& zorv = open();
+    const QString path = Zorv::RecorderPath();
+    ASSERT_FALSE(QFile::exists(path));
+    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_TRUE(messages[0].second.contains(path));
+    EXPECT_EQ(zorv.state(), runtime::Form::State::Shown);
+
+    // A stand-in recorder that notes each start and its arguments.
+    QTemporaryDir dir;
+    const QString marks = dir.filePath(QStringLiteral("starts"));
+    {
+        QFile script(path);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(marks).toUtf8());
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
+    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
+    const bool bothStarted = WaitFor([&] {
+        QFile f(marks);
+        return f.open(QIODevice::ReadOnly) && f.readAll().count("--minimized") == 2;
+    });
+    QFile::remove(path);
+    EXPECT_TRUE(bothStarted);
+    EXPECT_EQ(messages.size(), 1U);
+}
+
+// ----- Drum keys ----------------------------------------------------------------------------------------
+
+struct KeyRow {
+    char key;
+    const char* sample;  // nullptr: not a drum key
+    int markerTop;       // twips
+};
+
+class DrumKeyTest : public FormsTest, public ::testing::WithParamInterface<KeyRow> {};
+
+TEST_P(DrumKeyTest, TheCharacterPlaysItsSampleAndMovesTheMarkerEvenWithTheTextBoxFocused) {
+    Zorv& zorv = open();
+    zorv.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(zorv.window()));
+    zorv.MusicName->setFocus();
+    ASSERT_TRUE(zorv.MusicName->hasFocus());
+    std::size_t playedWhenTextBoxGotIt = 99;
+    int keysAtTextBox = 0;
+    struct Spy : QObject {
+        std::function<void()> onKey;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::KeyPress) onKey();
+            return false;
+        }
+    } spy;
+    spy.onKey = [&] {
+        ++keysAtTextBox;
+        playedWhenTextBoxGotIt = played.size();
+    };
+    zorv.MusicName->installEventFilter(&spy);
+    const KeyRow row = GetParam();
+    if (row.key == '\r') {
+        QTest::keyClick(zorv.MusicName, Qt::Key_Return);
+    } else {
+        QTest::keyClick(zorv.MusicName, row.key);
+    }
+    EXPECT_EQ(keysAtTextBox, 1);
+    if (row.sample == nullptr) {
+        EXPECT_TRUE(played.empty());
+        EXPECT_EQ(runtime::TopInTwips(*zorv.DrumPressed), 480.0f);
+        return;
+    }
+    ASSERT_EQ(played.size(), 1U);
+    EXPECT_EQ(playedWhenTextBoxGotIt, 1U) << "the form's handler runs first";
+    EXPECT_EQ(played[0].path, (runtime::ApplicationFolder() + QString::fromLatin1(row.sample)).toStdString());
+    EXPECT_EQ(played[0].flags, 1U);
+    EXPECT_EQ(runtime::TopInTwips(*zorv.DrumPressed), static_cast<float>(row.markerTop));
+    EXPECT_EQ(zorv.DrumPressed->y(), (row.markerTop + 7) / 15);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DrumKeyTest,
+    ::testing::Values(KeyRow{'1', "/Sounds/Kick.wav", 480}, KeyRow{'2', "/Sounds/Snare.wav", 840},
+                      KeyRow{'3', "/Sounds/Hi Hat.wav", 1200}, KeyRow{'.', "/Sounds/Open Hi Hat.wav", 1560},
+                      KeyRow{'4', "/Sounds/High Tom.wav", 1920}, KeyRow{'5', "/Sounds/Mid Tom.wav", 2280},
+                      KeyRow{'6', "/Sounds/Low Tom.wav", 2640}, KeyRow{'+', "/Sounds/Crash.wav", 3000},
+                      KeyRow{'0', nullptr, 0}, KeyRow{'7', nullptr, 0}, KeyRow{'8', nullptr, 0},
+                      KeyRow{'9', nullptr, 0}, KeyRow{'-', nullptr, 0}, KeyRow{'*', nullptr, 0},
+                      KeyRow{'/', nullptr, 0}, KeyRow{'a', nullptr, 0}, KeyRow{',', nullptr, 0},
+                      KeyRow{'\r', nullptr, 0}));
+
+TEST_F(FormsTest, TheSamplePlayerIsBoundAtTheFirstHitAndEachHitAndRepeatPlaysAgain) {
+    Zorv& zorv = open();
+    EXPECT_EQ(factoryCalls, 0);
+    QTest::keyClick(zorv.window(), '1');
+    QTest::keyClick(zorv.window(), '2');
+    QTest::keyPress(zorv.window(), '2');
+    QKeyEvent repeat(QEvent::KeyPress, '2', Qt::NoModifier, QStringLiteral("2"), true);
+    QApplication::sendEvent(zorv.window(), &repeat);
+    EXPECT_EQ(factoryCalls, 1);
+    ASSERT_EQ(played.size(), 4U);
+    EXPECT_EQ(runtime::TopInTwips(*zorv.DrumPressed), 840.0f);
+    // Keys reach the form with a slider focused as well, once each.
+    zorv.MSpeed->setFocus();
+    QTest::keyClick(zorv.MSpeed, '6');
+    EXPECT_EQ(played.size(), 5U);
+}
+
+// ----- Transport panel ----------------------------------------------------------------------------------
+
+// Answers the next modal file dialog from the event loop.
+void AnswerDialog(std::function<void(QFileDialog&)> answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            AnswerDialog(answer);
+            return;
+        }
+        answer(*dialog);
+    });
+}
+
+class TransportTest : public FormsTest {
+  protected:
+    QTemporaryDir dir;
+    QString song(const QString& name) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        return path;
+    }
+    void choose(Zorv& zorv, const QString& path) {
+        AnswerDialog([path](QFileDialog& d) {
+            d.selectFile(path);
+            static_cast<QDialog&>(d).accept();
+        });
+        QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
+    }
+};
+
+TEST_F(TransportTest, LoadShowsTheTitleLoadsThePathAndAppliesTheSliders) {
+    Zorv& zorv = open();
+    const QString path = song(QStringLiteral("Tëst – tone ü.mp3"));
+    zorv.MSpeed->setValue(150);
+    zorv.MVolume->setValue(-50);
+    QString title;
+    AnswerDialog([&](QFileDialog& d) {
+        title = d.windowTitle();
+        d.selectFile(path);
+        static_cast<QDialog&>(d).accept();
+    });
+    QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
+    EXPECT_EQ(title, QStringLiteral("Music Loader"));
+    EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" Tëst – tone ü.mp3"));
+    EXPECT_EQ(graphs.joined(),
+              "create#1 RenderFile#1(" + path.toStdString() +
+                  ") put_Volume#1(0) put_Balance#1(0) put_Rate#1(1) put_CurrentPosition#1(0) "
+                  "put_Rate#1(1.5) put_Volume#1(-2000)");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(TransportTest, TheDialogOpensOnThePatternAndATypedPatternRelistsCaseInsensitively) {
+    Zorv& zorv = open();
+    song(QStringLiteral("a.mp3"));
+    song(QStringLiteral("b.ogg"));
+    song(QStringLiteral("C.OGG"));
+    zorv.MusicLoader->FileName = dir.filePath(QStringLiteral("*.MP3"));
+    QStringList first, second;
+    QString nameField;
+    bool stillOpen = false;
+    auto listed = [](QFileDialog& d) {
+        QStringList names;
+        auto* view = d.findChild<QListView*>(QStringLiteral("listView"));
+        WaitFor([&] { return view->model()->rowCount(view->rootIndex()) > 0; });
+        for (int i = 0; i < view->model()->rowCount(view->rootIndex()); ++i) {
+            names << view->model()->index(i, 0, view->rootIndex()).data().toString();
+        }
+        names.sort(Qt::CaseInsensitive);
+        return names;
+    };
+    AnswerDialog([&](QFileDialog& d) {
+        auto* edit = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        nameField = edit->text();
+        first = listed(d);
+        edit->setText(QStringLiteral("*.ogg"));
+        static_cast<QDialog&>(d).accept();
+        stillOpen = d.isVisible();
+        WaitFor([&] { return listed(d).size() == 2; });
+        second = listed(d);
+        d.reject();
+    });
+    QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
+    EXPECT_EQ(nameField, QStringLiteral("*.MP3"));
+    EXPECT_EQ(first, QStringList{QStringLiteral("a.mp3")});
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(second, (QStringList{QStringLiteral("b.ogg"), QStringLiteral("C.OGG")}));
+}
+
+TEST_F(TransportTest, CancellingTheDialogChangesNothing) {
+    Zorv& zorv = open();
+    choose(zorv, song(QStringLiteral("one.mp3")));
+    zorv.MPlay_Click();
+    graphs.log.clear();
+    AnswerDialog([](QFileDialog& d) { d.reject(); });
+    QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
+    EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" one.mp3"));
+    EXPECT_TRUE(graphs.log.empty()) << graphs.joined();
+}
+
+TEST_F(TransportTest, AFileThatCannotBePlayedIsReportedByName) {
+    Zorv& zorv = open();
+    graphs.failing = {"RenderFile"};
+    choose(zorv, song(QStringLiteral("broken.mp3")));
+    ASSERT_EQ(messages.size(), 1U);
+    EXPECT_EQ(messages[0].first, QStringLiteral("Music Loader"));
+    EXPECT_TRUE(messages[0].second.contains(QStringLiteral("broken.mp3")));
+    EXPECT_TRUE(messages[0].second.contains(QStringLiteral("the fake graph refused it")));
+    // The drums keep working.
+    QTest::keyClick(zorv.window(), '3');
+    EXPECT_EQ(played.size(), 1U);
+}
+
+TEST_F(TransportTest, PlayAndStopDriveTheEngine) {
+    Zorv& zorv = open();
+    QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
+    QTest::mouseClick(zorv.MStop, Qt::LeftButton);
+    EXPECT_TRUE(graphs.log.empty());
+    choose(zorv, song(QStringLiteral("x.mp3")));
+    graphs.log.clear();
+    QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
+    QTest::mouseClick(zorv.MStop, Qt::LeftButton);
+    EXPECT_EQ(graphs.joined(), "Run#1 Stop#1 put_CurrentPosition#1(0)");
+}
+
+struct SliderMapRow {
+    const char* slider;
+    int value;
+    const char* sent;
+};
+
+class SliderMapTest : public TransportTest, public ::testing::WithParamInterface<SliderMapRow> {};
+
+TEST_P(SliderMapTest, EveryScrollAndClickSendsTheCurrentValue) {
+    Zorv& zorv = open();
+    choose(zorv, song(QStringLiteral("x.mp3")));
+    auto* slider = control<runtime::Slider>(GetParam().slider);
+    slider->setValue(GetParam().value);
+    graphs.log.clear();
+    slider->Scroll();
+    slider->Click();
+    EXPECT_EQ(graphs.joined(), std::string(GetParam().sent) + " " + GetParam().sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SliderMapTest,
+                         ::testing::Values(SliderMapRow{"MSpeed", 50, "put_Rate#1(0.5)"},
+                                           SliderMapRow{"MSpeed", 100, "put_Rate#1(1)"},
+                                           SliderMapRow{"MSpeed", 133,
+                                                        "put_Rate#1(1.33000004291534423828125)"},
+                                           SliderMapRow{"MSpeed", 150, "put_Rate#1(1.5)"},
+                                           SliderMapRow{"MVolume", -100, "put_Volume#1(-4000)"},
+                                           SliderMapRow{"MVolume", -50, "put_Volume#1(-2000)"},
+                                           SliderMapRow{"MVolume", 0, "put_Volume#1(0)"}));
+
+TEST_F(TransportTest, KeysWheelAndMouseOnASliderReachTheEngineChangedOrNot) {
+    Zorv& zorv = open();
+    choose(zorv, song(QStringLiteral("x.mp3")));
+    graphs.log.clear();
+    zorv.MSpeed->setFocus();
+    QTest::keyClick(zorv.MSpeed, Qt::Key_Right);
+    QTest::keyClick(zorv.MSpeed, Qt::Key_PageDown);
+    ASSERT_TRUE(WaitFor([&] { return graphs.log.size() == 2; }));
+    EXPECT_EQ(graphs.joined(), "put_Rate#1(1.0099999904632568359375) put_Rate#1(0.959999978542327880859375)");
+    graphs.log.clear();
+    zorv.MVolume->setFocus();
+    QTest::keyClick(zorv.MVolume, Qt::Key_Up);  // already at 0: still sent
+    QWheelEvent wheel(QPointF(30, 8), zorv.MVolume->mapToGlobal(QPointF(30, 8)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(zorv.MVolume, &wheel);
+    QTest::mouseClick(zorv.MVolume, Qt::LeftButton, {}, QPoint(2, 8));
+    ASSERT_TRUE(WaitFor([&] { return graphs.log.size() >= 4; })) << graphs.joined();
+    EXPECT_EQ(graphs.log.front(), "put_Volume#1(0)");
+    EXPECT_EQ(graphs.log.back(), "put_Volume#1(" + std::to_string(zorv.MVolume->value() * 40) + ")");
+}
+
+}  // namespace
+}  // namespace zorvik::forms
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    zorvik::runtime::InitRuntime();
+    zorvik::skin::InitResources();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
