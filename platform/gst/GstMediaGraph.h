@@ -1,0 +1,73 @@
+#pragma once
+// The media graph on GStreamer: one playbin per loaded file, with a tempo filter so speed changes keep
+// the pitch and a panorama element for the balance. Everything is driven from one (GUI) thread; the
+// only code GStreamer's own threads run is the bus hook, which just records what went wrong.
+
+#include <gst/gst.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MediaGraph.h"
+
+namespace zorvik::platform {
+
+struct GstGraphOptions {
+    // Makes the element the music plays into; empty for the system's default sound output. Called for
+    // every pipeline the graph builds; the graph takes ownership of the returned (floating) element.
+    std::function<GstElement*()> makeAudioSink;
+    // The longest RenderFile keeps the caller waiting for a file to become ready to play.
+    std::chrono::milliseconds loadTimeout{5000};
+};
+
+class BusRecord;
+
+class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMediaPosition {
+  public:
+    // An empty pointer when GStreamer lacks the elements the graph is built from.
+    static std::shared_ptr<GstMediaGraph> Create(GstGraphOptions options = {});
+    ~GstMediaGraph() override;
+    GstMediaGraph(const GstMediaGraph&) = delete;
+    GstMediaGraph& operator=(const GstMediaGraph&) = delete;
+
+    HResult RenderFile(const std::string& fileName) override;
+    HResult Run() override;
+    HResult Stop() override;
+    std::string LastErrorText() const override;
+
+    HResult put_Volume(std::int32_t hundredthsOfDecibel) override;
+    HResult put_Balance(std::int32_t balance) override;
+
+    HResult put_Rate(double rate) override;
+    HResult put_CurrentPosition(double seconds) override;
+
+  private:
+    explicit GstMediaGraph(GstGraphOptions options);
+    bool buildPipeline();
+    void releasePipeline();
+    void abandonPipeline();
+    void forgetPipeline();
+    void unload();
+    HResult fail(HResult status, std::string text);
+    HResult succeed();
+    HResult requireStream();
+    HResult seek(double rate, gint64 position);
+
+    GstGraphOptions m_options;
+    GstElement* m_pipeline = nullptr;
+    GstElement* m_level = nullptr;
+    GstElement* m_panorama = nullptr;
+    std::shared_ptr<BusRecord> m_bus;
+    bool m_loaded = false;
+    double m_linearVolume = 1.0;
+    float m_panoramaValue = 0.0f;
+    double m_rate = 1.0;
+    gint64 m_lastSeekTarget = 0;
+    std::string m_errorText;
+};
+
+MediaGraphFactory MakeGstMediaGraphFactory(GstGraphOptions options = {});
+
+}  // namespace zorvik::platform

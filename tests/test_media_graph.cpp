@@ -1,0 +1,666 @@
+// The GStreamer media graph, played into an appsink the test drains itself: no sound server needed,
+// and the output is data that can be measured (level, length, pitch, where playback started).
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "GstMediaGraph.h"
+
+namespace fs = std::filesystem;
+using namespace zorvik::platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kSampleRate = 44100;
+constexpr double kToneSeconds = 3.0;
+constexpr double kToneFrequency = 440.0;
+constexpr auto kHangGuard = std::chrono::seconds(10);
+constexpr const char* kCaptureCaps = "audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved";
+
+struct Played {
+    std::vector<float> left;
+    std::vector<float> right;
+    std::optional<double> firstStreamSeconds;
+    bool reachedEnd = false;
+};
+
+// The graph's audio sink for a test: the given bin description; an element named "capture" in it is
+// an appsink the test pulls from.
+class TestSink {
+  public:
+    explicit TestSink(std::string description) : m_description(std::move(description)) {}
+    TestSink(const TestSink&) = delete;
+    TestSink& operator=(const TestSink&) = delete;
+    ~TestSink() {
+        if (m_capture) gst_object_unref(m_capture);
+    }
+
+    GstGraphOptions options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
+        return {[this] { return make(); }, loadTimeout};
+    }
+
+    // Takes what the sink received until at least `frames` frames or the end of the stream arrived.
+    void pull(Played& played, std::size_t frames = SIZE_MAX) {
+        const auto deadline = Clock::now() + kHangGuard;
+        GstAppSink* sink = GST_APP_SINK(m_capture);
+        while (played.left.size() < frames && Clock::now() < deadline) {
+            GstSample* sample = gst_app_sink_try_pull_sample(sink, 50 * GST_MSECOND);
+            if (!sample) {
+                if (gst_app_sink_is_eos(sink)) {
+                    played.reachedEnd = true;
+                    return;
+                }
+                continue;
+            }
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            if (!played.firstStreamSeconds) {
+                const guint64 streamTime = gst_segment_to_stream_time(
+                    gst_sample_get_segment(sample), GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+                played.firstStreamSeconds = static_cast<double>(streamTime) / GST_SECOND;
+            }
+            GstMapInfo map;
+            gst_buffer_map(buffer, &map, GST_MAP_READ);
+            const auto* data = reinterpret_cast<const float*>(map.data);
+            for (std::size_t i = 0; i + 1 < map.size / sizeof(float); i += 2) {
+                played.left.push_back(data[i]);
+                played.right.push_back(data[i + 1]);
+            }
+            gst_buffer_unmap(buffer, &map);
+            gst_sample_unref(sample);
+        }
+    }
+
+    Played pullToEnd() {
+        Played played;
+        pull(played);
+        return played;
+    }
+
+  private:
+    GstElement* make() {
+        GstElement* bin = gst_parse_bin_from_description(m_description.c_str(), TRUE, nullptr);
+        if (m_capture) gst_object_unref(m_capture);
+        m_capture = bin ? gst_bin_get_by_name(GST_BIN(bin), "capture") : nullptr;
+        return bin;
+    }
+
+    std::string m_description;
+    GstElement* m_capture = nullptr;
+};
+
+std::string captureSink(const std::string& before = "", int queuedBuffers = 4) {
+    return before + "appsink name=capture sync=false max-buffers=" + std::to_string(queuedBuffers) +
+           " caps=\"" + kCaptureCaps + "\"";
+}
+
+double rms(const std::vector<float>& samples) {
+    // The middle of the output: clear of encoder padding and the tempo filter's ramp at either end.
+    const std::size_t from = samples.size() / 5, to = samples.size() * 4 / 5;
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(std::max<std::size_t>(to - from, 1)));
+}
+
+double decibels(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
+
+double toneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency) {
+    // Goertzel: the power of one frequency, without a whole transform.
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / kSampleRate);
+    double previous = 0.0, beforePrevious = 0.0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+}
+
+double dominantFrequency(const std::vector<float>& samples) {
+    const std::size_t count = kSampleRate / 2;
+    const std::size_t from = samples.size() / 2 - count / 2;
+    double best = 0.0, bestEnergy = -1.0;
+    for (double f = 100.0; f <= 1000.0; f += 1.0) {
+        if (double e = toneEnergy(samples, from, count, f); e > bestEnergy) {
+            best = f;
+            bestEnergy = e;
+        }
+    }
+    const double coarse = best;
+    for (double f = coarse - 1.0; f <= coarse + 1.0; f += 0.02) {
+        if (double e = toneEnergy(samples, from, count, f); e > bestEnergy) {
+            best = f;
+            bestEnergy = e;
+        }
+    }
+    return best;
+}
+
+std::size_t toneFrames(double seconds) {
+    return static_cast<std::size_t>(seconds * kSampleRate);
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Format {
+    const char* name;
+    const char* extension;
+    const char* encoder;
+};
+
+const Format kFormats[] = {
+    {"Wav", ".wav", "wavenc"},
+    {"Ogg", ".ogg", "audioconvert ! vorbisenc ! oggmux"},
+    {"Mp3", ".mp3", "lamemp3enc target=bitrate bitrate=192"},
+};
+
+class MediaGraphTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        gst_init(nullptr, nullptr);
+        char pattern[] = "/tmp/zorvik-media-graph-XXXXXX";
+        s_folder = mkdtemp(pattern);
+        for (const Format& format : kFormats) makeTone(tonePath(format), format.encoder);
+    }
+
+    static void TearDownTestSuite() { fs::remove_all(s_folder); }
+
+    static fs::path tonePath(const Format& format) {
+        return s_folder / (std::string("Tëst – tone ü") + format.extension);
+    }
+
+    static void makeTone(const fs::path& path, const std::string& encoder) {
+        const std::string description =
+            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=4410 num-buffers=" +
+            std::to_string(int(kToneSeconds * 10)) + " ! audio/x-raw,rate=44100,channels=1 ! " + encoder +
+            " ! filesink name=out";
+        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+        g_object_set(out, "location", path.c_str(), nullptr);
+        gst_object_unref(out);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        GstMessage* done = gst_bus_timed_pop_filtered(
+            bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        ASSERT_NE(done, nullptr);
+        EXPECT_EQ(GST_MESSAGE_TYPE(done), GST_MESSAGE_EOS) << "could not make " << path;
+        gst_message_unref(done);
+        gst_object_unref(bus);
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+
+    // Loads a file into a new graph, playing into `sink`, and fails the test when that fails.
+    static std::shared_ptr<GstMediaGraph> load(TestSink& sink, const fs::path& path) {
+        auto graph = GstMediaGraph::Create(sink.options());
+        if (!graph) return nullptr;
+        const HResult status = graph->RenderFile(path);
+        EXPECT_EQ(status, kOk) << graph->LastErrorText();
+        return failed(status) ? nullptr : graph;
+    }
+
+    static inline fs::path s_folder;
+};
+
+// --- Playing each format -------------------------------------------------------------------------
+
+class PlaybackTest : public MediaGraphTest, public ::testing::WithParamInterface<Format> {};
+
+TEST_P(PlaybackTest, VolumeIsInHundredthsOfADecibel) {
+    struct Row {
+        std::int32_t volume;
+        bool beforeLoading;
+        double expectedDecibels;
+    };
+    TestSink fullSink(captureSink());
+    auto full = load(fullSink, tonePath(GetParam()));
+    ASSERT_TRUE(full);
+    ASSERT_EQ(full->Run(), kOk);
+    const double reference = rms(fullSink.pullToEnd().left);
+    ASSERT_GT(reference, 0.1);
+
+    for (const Row& row : {Row{-4000, false, -40.0}, Row{-4000, true, -40.0}, Row{-600, false, -6.0}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << "volume " << row.volume << (row.beforeLoading ? " set before loading" : ""));
+        TestSink sink(captureSink());
+        auto graph = GstMediaGraph::Create(sink.options());
+        ASSERT_TRUE(graph);
+        if (row.beforeLoading) {
+            ASSERT_EQ(graph->put_Volume(row.volume), kOk);
+        }
+        ASSERT_EQ(graph->RenderFile(tonePath(GetParam())), kOk) << graph->LastErrorText();
+        if (!row.beforeLoading) {
+            ASSERT_EQ(graph->put_Volume(row.volume), kOk);
+        }
+        ASSERT_EQ(graph->Run(), kOk);
+        EXPECT_NEAR(decibels(rms(sink.pullToEnd().left) / reference), row.expectedDecibels, 0.5);
+    }
+}
+
+TEST_P(PlaybackTest, RateChangesTheLengthButNotThePitch) {
+    for (double rate : {0.5, 1.0, 1.5}) {
+        SCOPED_TRACE(::testing::Message() << "rate " << rate);
+        TestSink sink(captureSink());
+        auto graph = load(sink, tonePath(GetParam()));
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->put_Rate(rate), kOk) << graph->LastErrorText();
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played played = sink.pullToEnd();
+        ASSERT_TRUE(played.reachedEnd);
+        EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / rate,
+                    0.03 * toneFrames(kToneSeconds) / rate);
+        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.01 * kToneFrequency);
+    }
+}
+
+TEST_P(PlaybackTest, PlaysAgainFromWhereItIsPutAfterTheEnd) {
+    struct Row {
+        double rate;
+        double position;
+        bool positionFirst;
+    };
+    TestSink sink(captureSink());
+    auto graph = load(sink, tonePath(GetParam()));
+    ASSERT_TRUE(graph);
+    ASSERT_EQ(graph->Run(), kOk);
+    const Played first = sink.pullToEnd();
+    ASSERT_TRUE(first.reachedEnd);
+    EXPECT_NEAR(double(first.left.size()), toneFrames(kToneSeconds), 0.03 * toneFrames(kToneSeconds));
+
+    // The engine rewinds a stopped song with a position of 0; the rate set earlier has to survive it.
+    for (const Row& row : {Row{1.0, 0.0, false}, Row{1.0, 1.0, false}, Row{1.5, 0.0, false},
+                           Row{1.5, 1.5, false}, Row{0.75, 2.0, true}}) {
+        SCOPED_TRACE(::testing::Message() << "rate " << row.rate << ", from " << row.position << " s");
+        ASSERT_EQ(graph->Stop(), kOk) << graph->LastErrorText();
+        if (row.positionFirst) {
+            ASSERT_EQ(graph->put_CurrentPosition(row.position), kOk) << graph->LastErrorText();
+        }
+        ASSERT_EQ(graph->put_Rate(row.rate), kOk) << graph->LastErrorText();
+        if (!row.positionFirst) {
+            ASSERT_EQ(graph->put_CurrentPosition(row.position), kOk) << graph->LastErrorText();
+        }
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played again = sink.pullToEnd();
+        ASSERT_TRUE(again.reachedEnd);
+        ASSERT_TRUE(again.firstStreamSeconds);
+        EXPECT_NEAR(*again.firstStreamSeconds, row.position, 0.05);
+        const double expectedFrames = toneFrames(kToneSeconds - row.position) / row.rate;
+        EXPECT_NEAR(double(again.left.size()), expectedFrames, 0.03 * toneFrames(kToneSeconds));
+    }
+}
+
+TEST_P(PlaybackTest, RateAndPositionChangeWhilePlaying) {
+    struct Row {
+        const char* name;
+        std::function<void(GstMediaGraph&)> change;
+        double resumesFrom;  // seconds into the song; negative: where playback had got to
+        double rate;
+    };
+    const Row rows[] = {
+        {"rate 2", [](GstMediaGraph& graph) { EXPECT_EQ(graph.put_Rate(2.0), kOk); }, -1.0, 2.0},
+        {"position 2", [](GstMediaGraph& graph) { EXPECT_EQ(graph.put_CurrentPosition(2.0), kOk); }, 2.0,
+         1.0},
+        // Straight after a seek the new position may not be known downstream yet; the rate change
+        // must not undo the seek.
+        {"position 0.5 then rate 1.5",
+         [](GstMediaGraph& graph) {
+             EXPECT_EQ(graph.put_CurrentPosition(0.5), kOk);
+             EXPECT_EQ(graph.put_Rate(1.5), kOk);
+         },
+         0.5, 1.5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestSink sink(captureSink("", 1));
+        auto graph = load(sink, tonePath(GetParam()));
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->Run(), kOk);
+        Played before;
+        sink.pull(before, toneFrames(1.0));
+        row.change(*graph);
+        Played after;
+        sink.pull(after);
+        ASSERT_TRUE(after.reachedEnd);
+        ASSERT_TRUE(after.firstStreamSeconds);
+        const double from =
+            row.resumesFrom >= 0.0 ? row.resumesFrom : before.left.size() / double(kSampleRate);
+        EXPECT_GE(*after.firstStreamSeconds, from - 0.05);
+        EXPECT_LE(*after.firstStreamSeconds, from + (row.resumesFrom >= 0.0 ? 0.1 : 0.3));
+        EXPECT_NEAR(double(after.left.size()),
+                    toneFrames(kToneSeconds - *after.firstStreamSeconds) / row.rate,
+                    0.03 * toneFrames(kToneSeconds));
+        EXPECT_NEAR(dominantFrequency(after.left), kToneFrequency, 0.01 * kToneFrequency);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PlaybackTest, ::testing::ValuesIn(kFormats),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// --- Controls ------------------------------------------------------------------------------------
+
+TEST_F(MediaGraphTest, BalanceTurnsOneSideDown) {
+    struct Row {
+        std::int32_t balance;
+        double left;
+        double right;
+    };
+    const fs::path wav = tonePath(kFormats[0]);
+    for (const Row& row : {Row{0, 1.0, 1.0}, Row{-10000, 1.0, 0.0}, Row{10000, 0.0, 1.0}, Row{5000, 0.5, 1.0},
+                           Row{-2500, 1.0, 0.75}}) {
+        SCOPED_TRACE(::testing::Message() << "balance " << row.balance);
+        TestSink sink(captureSink());
+        auto graph = load(sink, wav);
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->put_Balance(row.balance), kOk);
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played played = sink.pullToEnd();
+        const double level = 0.5 / std::sqrt(2.0);
+        EXPECT_NEAR(rms(played.left), row.left * level, 0.01);
+        EXPECT_NEAR(rms(played.right), row.right * level, 0.01);
+    }
+}
+
+TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
+    struct Row {
+        const char* name;
+        std::function<HResult(GstMediaGraph&)> change;
+        bool onLeft;
+    };
+    const Row rows[] = {
+        {"volume", [](GstMediaGraph& graph) { return graph.put_Volume(-4000); }, true},
+        {"balance", [](GstMediaGraph& graph) { return graph.put_Balance(-10000); }, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestSink sink(captureSink("", 1));
+        auto graph = load(sink, tonePath(kFormats[0]));
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->Run(), kOk);
+        Played played;
+        sink.pull(played, toneFrames(1.0));
+        const std::size_t changedAt = played.left.size();
+        ASSERT_EQ(row.change(*graph), kOk);
+        sink.pull(played);
+        // What was already past the level controls plays out unchanged, but that is a buffer or two,
+        // not the second of sound playbin queues ahead of the sink.
+        const std::vector<float>& side = row.onLeft ? played.left : played.right;
+        const std::vector<float> after(side.begin() + changedAt + toneFrames(0.2), side.end());
+        ASSERT_GT(after.size(), toneFrames(1.0));
+        double peak = 0.0;
+        for (float sample : after) peak = std::max(peak, double(std::fabs(sample)));
+        EXPECT_LT(peak, 0.5 * 0.0101);
+    }
+}
+
+TEST_F(MediaGraphTest, OutOfRangeSettingsFailAndChangeNothing) {
+    TestSink sink(captureSink());
+    auto graph = load(sink, tonePath(kFormats[0]));
+    ASSERT_TRUE(graph);
+    ASSERT_EQ(graph->put_Volume(-2000), kOk);
+    ASSERT_EQ(graph->put_Rate(1.5), kOk);
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::vector<std::pair<const char*, std::function<HResult()>>> rows = {
+        {"volume +1", [&] { return graph->put_Volume(1); }},
+        {"volume -10001", [&] { return graph->put_Volume(-10001); }},
+        {"volume INT_MIN", [&] { return graph->put_Volume(INT_MIN); }},
+        {"balance 10001", [&] { return graph->put_Balance(10001); }},
+        {"balance -10001", [&] { return graph->put_Balance(-10001); }},
+        {"rate 0", [&] { return graph->put_Rate(0.0); }},
+        {"rate -1", [&] { return graph->put_Rate(-1.0); }},
+        {"rate NaN", [&] { return graph->put_Rate(nan); }},
+        {"rate infinity", [&] { return graph->put_Rate(infinity); }},
+        {"position -1", [&] { return graph->put_CurrentPosition(-1.0); }},
+        {"position NaN", [&] { return graph->put_CurrentPosition(nan); }},
+        {"position infinity", [&] { return graph->put_CurrentPosition(infinity); }},
+    };
+    for (const auto& [name, call] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(call(), kInvalidArg);
+        EXPECT_FALSE(graph->LastErrorText().empty());
+    }
+
+    ASSERT_EQ(graph->Run(), kOk);
+    EXPECT_TRUE(graph->LastErrorText().empty());
+    const Played played = sink.pullToEnd();
+    EXPECT_NEAR(decibels(rms(played.left) / (0.5 / std::sqrt(2.0))), -20.0, 0.5);
+    EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / 1.5, 0.03 * toneFrames(kToneSeconds));
+    EXPECT_NEAR(rms(played.left), rms(played.right), 0.001);
+}
+
+TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
+    TestSink sink(captureSink());
+    auto graph = GstMediaGraph::Create(sink.options());
+    ASSERT_TRUE(graph);
+    const std::vector<std::pair<const char*, std::function<HResult()>>> rows = {
+        {"Run", [&] { return graph->Run(); }},
+        {"Stop", [&] { return graph->Stop(); }},
+        {"rate", [&] { return graph->put_Rate(1.0); }},
+        {"position", [&] { return graph->put_CurrentPosition(0.0); }},
+    };
+    for (const auto& [name, call] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(failed(call()));
+        EXPECT_FALSE(graph->LastErrorText().empty());
+    }
+    EXPECT_EQ(graph->put_Volume(-3000), kOk);
+    EXPECT_EQ(graph->put_Balance(2000), kOk);
+    EXPECT_TRUE(graph->LastErrorText().empty());
+}
+
+TEST_F(MediaGraphTest, TheFactoryMakesOneObjectWithAllThreeInterfaces) {
+    TestSink sink(captureSink());
+    std::shared_ptr<IMediaControl> control = MakeGstMediaGraphFactory(sink.options())();
+    ASSERT_TRUE(control);
+    auto audio = QueryInterface<IBasicAudio>(control);
+    auto position = QueryInterface<IMediaPosition>(control);
+    ASSERT_TRUE(audio);
+    ASSERT_TRUE(position);
+    control.reset();
+    // The other interfaces keep the object alive.
+    ASSERT_EQ(QueryInterface<IMediaControl>(audio)->RenderFile(tonePath(kFormats[2])), kOk);
+    EXPECT_EQ(position->put_Rate(1.25), kOk);
+}
+
+// --- Files that cannot be played -----------------------------------------------------------------
+
+struct BadInput {
+    const char* name;
+    std::function<std::string(const fs::path& folder, const fs::path& goodMp3)> make;
+    const char* expectedText;  // nullptr: may load or fail, as long as it neither hangs nor crashes
+};
+
+const BadInput kBadInputs[] = {
+    {"EmptyName", [](const fs::path&, const fs::path&) { return std::string(); }, "no file name"},
+    {"MissingFile", [](const fs::path& d, const fs::path&) { return (d / "nowhere ü.mp3").string(); },
+     "does not exist"},
+    {"MissingFolder", [](const fs::path& d, const fs::path&) { return (d / "gone" / "x.mp3").string(); },
+     "does not exist"},
+    {"Folder", [](const fs::path& d, const fs::path&) { return d.string(); }, "folder"},
+    {"TextRenamedMp3",
+     [](const fs::path& d, const fs::path&) {
+         writeBytes(d / "notes.mp3", "These are my notes for the gig.\nBring spare sticks.\n");
+         return (d / "notes.mp3").string();
+     },
+     "not a music file"},
+    {"RandomBytes",
+     [](const fs::path& d, const fs::path&) {
+         std::mt19937 random(7);
+         std::string bytes(65536, '\0');
+         for (char& c : bytes) c = static_cast<char>(random());
+         writeBytes(d / "noise.mp3", bytes);
+         return (d / "noise.mp3").string();
+     },
+     "not a music file"},
+    {"EmptyFile",
+     [](const fs::path& d, const fs::path&) {
+         writeBytes(d / "empty.mp3", "");
+         return (d / "empty.mp3").string();
+     },
+     "empty"},
+    {"Fifo",
+     [](const fs::path& d, const fs::path&) {
+         mkfifo((d / "pipe.mp3").c_str(), 0600);
+         return (d / "pipe.mp3").string();
+     },
+     "not an ordinary file"},
+    {"TruncatedMp3",
+     [](const fs::path& d, const fs::path& good) {
+         std::ifstream in(good, std::ios::binary);
+         std::string head(5001, '\0');
+         in.read(head.data(), static_cast<std::streamsize>(head.size()));
+         writeBytes(d / "cut.mp3", head);
+         return (d / "cut.mp3").string();
+     },
+     nullptr},
+};
+
+class BadInputTest : public MediaGraphTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, FailsWithAReasonAndDoesNotHang) {
+    const fs::path folder = s_folder / GetParam().name;
+    fs::create_directory(folder);
+    const std::string fileName = GetParam().make(folder, tonePath(kFormats[2]));
+    TestSink sink(captureSink());
+    auto graph = GstMediaGraph::Create(sink.options());
+    ASSERT_TRUE(graph);
+
+    const auto start = Clock::now();
+    const HResult status = graph->RenderFile(fileName);
+    EXPECT_LT(Clock::now() - start, kHangGuard);
+    if (GetParam().expectedText) {
+        EXPECT_TRUE(failed(status));
+        EXPECT_NE(graph->LastErrorText().find(GetParam().expectedText), std::string::npos)
+            << graph->LastErrorText();
+    } else {
+        EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
+    }
+    if (failed(status)) {
+        EXPECT_TRUE(failed(graph->Run()));
+    } else {
+        EXPECT_EQ(graph->Run(), kOk);
+        sink.pullToEnd();
+    }
+    // The same graph still loads a good file afterwards.
+    EXPECT_EQ(graph->RenderFile(tonePath(kFormats[0])), kOk) << graph->LastErrorText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, BadInputTest, ::testing::ValuesIn(kBadInputs),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(MediaGraphTest, AFileWithNoDecoderNamesWhatIsMissing) {
+    if (GstElementFactory* decoder = gst_element_factory_find("fluiddec")) {
+        gst_object_unref(decoder);
+        GTEST_SKIP() << "a MIDI decoder is installed here";
+    }
+    const fs::path midi = s_folder / "song.mid";
+    static const char kOneNote[] =
+        "MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x0c\0\x90\x3c\x40\x60\x80\x3c\x40\0\xff\x2f\0";
+    writeBytes(midi, std::string(kOneNote, sizeof kOneNote - 1));
+    TestSink sink(captureSink());
+    auto graph = GstMediaGraph::Create(sink.options());
+    ASSERT_TRUE(graph);
+    EXPECT_TRUE(failed(graph->RenderFile(midi)));
+    EXPECT_NE(graph->LastErrorText().find("no decoder"), std::string::npos) << graph->LastErrorText();
+    std::string text = graph->LastErrorText();
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_NE(text.find("midi"), std::string::npos) << text;
+}
+
+// --- Trouble after loading -----------------------------------------------------------------------
+
+TEST_F(MediaGraphTest, DeletingTheFileWhilePlayingIsHarmless) {
+    const fs::path copy = s_folder / "deleted while playing.mp3";
+    fs::copy_file(tonePath(kFormats[2]), copy, fs::copy_options::overwrite_existing);
+    TestSink sink(captureSink());
+    auto graph = load(sink, copy);
+    ASSERT_TRUE(graph);
+    ASSERT_EQ(graph->Run(), kOk);
+    Played played;
+    sink.pull(played, toneFrames(0.5));
+    fs::remove(copy);
+    sink.pull(played);
+    EXPECT_TRUE(played.reachedEnd);
+    graph->put_CurrentPosition(0.0);
+    graph->Run();
+    sink.pull(played, played.left.size() + toneFrames(0.2));
+}
+
+TEST_F(MediaGraphTest, AnOutputFailureWhilePlayingIsReportedNotFatal) {
+    // The output giving up mid-song, as when the sound device goes away. The queue is unbounded so the
+    // stream reaches the failure without the test pulling.
+    TestSink sink(captureSink("identity error-after=8 ! ", 0));
+    auto graph = load(sink, tonePath(kFormats[0]));
+    ASSERT_TRUE(graph);
+    const auto deadline = Clock::now() + kHangGuard;
+    while (!failed(graph->Run()) && Clock::now() < deadline) g_usleep(5000);
+    EXPECT_FALSE(graph->LastErrorText().empty());
+    EXPECT_TRUE(failed(graph->Stop()));
+    EXPECT_TRUE(failed(graph->put_CurrentPosition(0.0)));
+    EXPECT_TRUE(failed(graph->put_Rate(2.0)));
+    EXPECT_EQ(graph->put_Volume(-100), kOk);
+}
+
+TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
+    // Each buffer takes a second to get through, like a file on a drive that stopped answering.
+    TestSink sink("identity sleep-time=1000000 ! fakesink");
+    auto graph = GstMediaGraph::Create(sink.options(std::chrono::milliseconds(300)));
+    ASSERT_TRUE(graph);
+    const auto start = Clock::now();
+    EXPECT_TRUE(failed(graph->RenderFile(tonePath(kFormats[0]))));
+    EXPECT_LT(Clock::now() - start, kHangGuard);
+    EXPECT_NE(graph->LastErrorText().find("did not become ready"), std::string::npos)
+        << graph->LastErrorText();
+    EXPECT_EQ(graph->put_Volume(-500), kOk);
+    EXPECT_TRUE(failed(graph->Run()));
+    graph.reset();
+}
+
+std::size_t countEntries(const char* folder) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+TEST_F(MediaGraphTest, GraphsLeaveNoFilesOrThreadsBehind) {
+    auto cycle = [&] {
+        TestSink sink(captureSink());
+        auto graph = load(sink, tonePath(kFormats[1]));
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->Run(), kOk);
+        sink.pullToEnd();
+    };
+    cycle();
+    const std::size_t files = countEntries("/proc/self/fd");
+    const std::size_t threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 5; ++i) cycle();
+    // Idle worker threads may take a moment to wind down, so both are polled against a deadline.
+    const auto deadline = Clock::now() + kHangGuard;
+    while ((countEntries("/proc/self/fd") > files || countEntries("/proc/self/task") > threads) &&
+           Clock::now() < deadline)
+        g_usleep(20000);
+    EXPECT_LE(countEntries("/proc/self/fd"), files);
+    EXPECT_LE(countEntries("/proc/self/task"), threads);
+}
+
+}  // namespace
