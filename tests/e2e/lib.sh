@@ -1,0 +1,108 @@
+# Shared set-up for the end-to-end tests: a private X display (with or without a window manager), a
+# private PulseAudio server with a null sink whose monitor can be recorded, and clean-up of exactly the
+# processes a test started. Source it from a test script: `. "$(dirname "$0")/lib.sh"`.
+set -eu
+
+E2E_TMP=$(mktemp -d)
+E2E_PIDS=""
+E2E_PULSE=""
+
+e2e_cleanup() {
+    for pid in $E2E_PIDS; do kill "$pid" 2>/dev/null || true; done
+    if [ -n "$E2E_PULSE" ]; then pulseaudio --kill 2>/dev/null || true; fi
+    for pid in $E2E_PIDS; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$E2E_TMP"
+}
+trap e2e_cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    if [ -n "${DISPLAY:-}" ] && [ -n "${E2E_ARTIFACTS:-}" ]; then
+        import -window root "$E2E_ARTIFACTS/failure-$(date +%s).png" 2>/dev/null || true
+    fi
+    exit 1
+}
+
+note() { echo "-- $*"; }
+
+# Runs a command until it succeeds, or fails the test after SECONDS (fractional allowed).
+wait_for() {
+    _seconds=$1
+    shift
+    _deadline=$(($(date +%s%N) + $(printf '%.0f' "$(echo "$_seconds * 1000000000" | bc)")))
+    while ! "$@" >/dev/null 2>&1; do
+        [ "$(date +%s%N)" -lt "$_deadline" ] || return 1
+        sleep 0.02
+    done
+}
+
+track() { E2E_PIDS="$E2E_PIDS $1"; }
+
+# start_display [wm|nowm]
+start_display() {
+    _n=90
+    while [ -e "/tmp/.X11-unix/X$_n" ] || [ -e "/tmp/.X$_n-lock" ]; do _n=$((_n + 1)); done
+    Xvfb ":$_n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_TMP/xvfb.log" 2>&1 &
+    track $!
+    export DISPLAY=":$_n"
+    wait_for 10 xdpyinfo || fail "the X server did not start"
+    if [ "${1:-wm}" = wm ]; then
+        openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
+        track $!
+        wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+    fi
+}
+
+start_sound() {
+    export XDG_RUNTIME_DIR="$E2E_TMP/xdg"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
+    unset PULSE_SERVER || true
+    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse.log" \
+        --load=module-native-protocol-unix \
+        --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not start"
+    E2E_PULSE=1
+    wait_for 10 pactl info || fail "the sound server does not answer"
+    pactl set-default-sink testsink
+    # An idle null sink stalls the first stream for up to two seconds; keep it running.
+    parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
+    track $!
+}
+
+# record_start FILE: records the sink's monitor until record_stop.
+record_start() {
+    parec -d testsink.monitor --file-format=wav --rate=48000 --channels=2 --latency-msec=10 "$1" &
+    E2E_REC=$!
+    track $E2E_REC
+    wait_for 5 sh -c "[ \$(stat -c %s '$1' 2>/dev/null || echo 0) -gt 4096 ]" || fail "the recording does not grow"
+}
+
+record_stop() {
+    kill -INT "$E2E_REC" 2>/dev/null || true
+    wait "$E2E_REC" 2>/dev/null || true
+}
+
+# The seconds of audio recorded so far in FILE (48 kHz stereo 16-bit).
+recorded_seconds() {
+    echo "scale=4; ($(stat -c %s "$1") - 44) / 192000" | bc
+}
+
+# window_of PID: the id of the visible window of a process, waiting for it to appear.
+window_of() {
+    wait_for 15 sh -c "xdotool search --onlyvisible --pid $1 | head -1 | grep -q ." || return 1
+    xdotool search --onlyvisible --pid "$1" | head -1
+}
+
+# geometry WID: sets WX WY WW WH.
+geometry() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT
+}
+
+# pixel X Y: the colour of a screen pixel as "r,g,b".
+pixel() {
+    import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null | tail -1 |
+        sed -E 's/.*\(([0-9.]+),([0-9.]+),([0-9.]+).*/\1,\2,\3/' | cut -d. -f1
+}
+
+screenshot() { import -window root "$1"; }

@@ -1,0 +1,143 @@
+// Measures recordings for the end-to-end tests: where a known sample occurs, the level and pitch of a
+// stretch, and the onsets of a pulsed tone. Reads any file libsndfile reads; works on the mono mix.
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Audio {
+    std::vector<double> mono;
+    int rate = 0;
+};
+
+Audio Read(const char* path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path, SFM_READ, &info);
+    if (file == nullptr) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path, sf_strerror(nullptr));
+        std::exit(2);
+    }
+    std::vector<double> frames(static_cast<std::size_t>(info.frames) *
+                               static_cast<std::size_t>(info.channels));
+    const sf_count_t got = sf_readf_double(file, frames.data(), info.frames);
+    sf_close(file);
+    Audio audio;
+    audio.rate = info.samplerate;
+    audio.mono.resize(static_cast<std::size_t>(got));
+    for (std::size_t i = 0; i < audio.mono.size(); ++i) {
+        double sum = 0;
+        for (int c = 0; c < info.channels; ++c)
+            sum += frames[i * static_cast<std::size_t>(info.channels) + static_cast<std::size_t>(c)];
+        audio.mono[i] = sum / info.channels;
+    }
+    return audio;
+}
+
+std::size_t Index(const Audio& a, double seconds) {
+    return std::min(a.mono.size(), static_cast<std::size_t>(std::max(0.0, seconds) * a.rate));
+}
+
+double RmsDb(const Audio& a, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += a.mono[i] * a.mono[i];
+    const double rms = to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
+    return rms > 0 ? 20 * std::log10(rms) : -200.0;
+}
+
+// Frequency from the mean distance between rising zero crossings, interpolated.
+double Frequency(const Audio& a, std::size_t from, std::size_t to) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (std::size_t i = from + 1; i < to; ++i) {
+        if (a.mono[i - 1] < 0 && a.mono[i] >= 0) {
+            const double t = static_cast<double>(i - 1) + a.mono[i - 1] / (a.mono[i - 1] - a.mono[i]);
+            if (first < 0) first = t;
+            last = t;
+            ++crossings;
+        }
+    }
+    return crossings > 1 ? a.rate * (crossings - 1) / (last - first) : 0.0;
+}
+
+// The offset where `sample`'s first 40 ms best match the recording (normalised cross-correlation),
+// searched from `from` seconds on; prints "<seconds> <correlation>".
+void Find(const Audio& rec, const Audio& sample, double from) {
+    const std::size_t n =
+        std::min<std::size_t>(sample.mono.size(), static_cast<std::size_t>(0.04 * sample.rate));
+    double sampleEnergy = 0;
+    for (std::size_t i = 0; i < n; ++i) sampleEnergy += sample.mono[i] * sample.mono[i];
+    double best = -1;
+    std::size_t bestAt = 0;
+    for (std::size_t at = Index(rec, from); at + n < rec.mono.size(); ++at) {
+        double dot = 0, energy = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            dot += rec.mono[at + i] * sample.mono[i];
+            energy += rec.mono[at + i] * rec.mono[at + i];
+        }
+        const double corr = energy > 0 ? dot / std::sqrt(energy * sampleEnergy) : 0;
+        if (corr > best) {
+            best = corr;
+            bestAt = at;
+        }
+    }
+    std::printf("%.4f %.3f\n", static_cast<double>(bestAt) / rec.rate, best);
+}
+
+// Times (seconds) where the 5 ms level rises above `thresholdDb` after having been below it.
+void Onsets(const Audio& a, double from, double to, double thresholdDb) {
+    const std::size_t window = static_cast<std::size_t>(0.005 * a.rate);
+    bool above = true;
+    for (std::size_t i = Index(a, from); i + window < Index(a, to); i += window) {
+        const bool now = RmsDb(a, i, i + window) > thresholdDb;
+        if (now && !above) std::printf("%.4f\n", static_cast<double>(i) / a.rate);
+        above = now;
+    }
+}
+
+// The first time (seconds) from `from` on where the 2 ms level rises above `thresholdDb`.
+void FirstSound(const Audio& a, double from, double thresholdDb) {
+    const std::size_t window = std::max<std::size_t>(1, static_cast<std::size_t>(0.002 * a.rate));
+    for (std::size_t i = Index(a, from); i + window < a.mono.size(); i += window) {
+        if (RmsDb(a, i, i + window) > thresholdDb) {
+            std::printf("%.4f\n", static_cast<double>(i) / a.rate);
+            return;
+        }
+    }
+    std::printf("none\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string verb = argc > 2 ? argv[1] : "";
+    if (verb == "level" && argc == 5) {
+        const Audio a = Read(argv[2]);
+        std::printf("%.2f\n", RmsDb(a, Index(a, std::atof(argv[3])), Index(a, std::atof(argv[4]))));
+    } else if (verb == "freq" && argc == 5) {
+        const Audio a = Read(argv[2]);
+        std::printf("%.2f\n", Frequency(a, Index(a, std::atof(argv[3])), Index(a, std::atof(argv[4]))));
+    } else if (verb == "find" && argc == 5) {
+        Find(Read(argv[2]), Read(argv[3]), std::atof(argv[4]));
+    } else if (verb == "onsets" && argc == 6) {
+        Onsets(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
+    } else if (verb == "first" && argc == 5) {
+        FirstSound(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]));
+    } else if (verb == "length" && argc == 3) {
+        const Audio a = Read(argv[2]);
+        std::printf("%.4f\n", static_cast<double>(a.mono.size()) / a.rate);
+    } else {
+        std::fprintf(
+            stderr,
+            "usage: wavcheck level|freq FILE FROM TO | find REC SAMPLE FROM | onsets FILE FROM TO DB |\n"
+            "       first FILE FROM DB | length FILE\n");
+        return 2;
+    }
+    return 0;
+}
