@@ -1,0 +1,265 @@
+// The GStreamer media graph: how long loading a song keeps the GUI thread, how long the sound drops out
+// when the speed changes while playing, and how much of a core playing takes at each speed.
+//
+// LoadMusic, the bare-playbin baseline and the playing CPU run against fakesink (sync=true) and against
+// autoaudiosink, the program's default output; with no sound server that falls back to a fake sink, so
+// run it once with a server (a null sink will do) for the figures that matter. The gap is measured with
+// an appsink that notes when each buffer falls due.
+
+#include <benchmark/benchmark.h>
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "GstMediaGraph.h"
+
+namespace fs = std::filesystem;
+using namespace zorvik::platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kSongSeconds = 300;
+
+// A five-minute MP3, made once per run in a private folder.
+class Song {
+  public:
+    Song() {
+        gst_init(nullptr, nullptr);
+        char pattern[] = "/tmp/zorvik-bench-media-XXXXXX";
+        m_folder = mkdtemp(pattern);
+        m_path = m_folder / "five minutes.mp3";
+        const std::string description =
+            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=44100 num-buffers=" +
+            std::to_string(kSongSeconds) +
+            " ! audio/x-raw,rate=44100,channels=2 ! lamemp3enc target=bitrate bitrate=192 ! filesink "
+            "name=out";
+        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+        GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+        g_object_set(out, "location", m_path.c_str(), nullptr);
+        gst_object_unref(out);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        gst_message_unref(gst_bus_timed_pop_filtered(
+            bus, GST_CLOCK_TIME_NONE, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        gst_object_unref(bus);
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+    ~Song() { fs::remove_all(m_folder); }
+
+    const fs::path& path() const { return m_path; }
+
+  private:
+    fs::path m_folder;
+    fs::path m_path;
+};
+
+const Song& song() {
+    static Song instance;
+    return instance;
+}
+
+GstElement* makeSink(bool automatic) {
+    if (automatic) return gst_element_factory_make("autoaudiosink", nullptr);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", TRUE, nullptr);
+    return sink;
+}
+
+GstGraphOptions sinkOptions(bool automatic) {
+    GstGraphOptions options;
+    if (!automatic) options.makeAudioSink = [] { return makeSink(false); };
+    return options;
+}
+
+// What the engine does to load a song: a new graph, the file, then the saved level, balance, speed
+// and position. The speed is not 1 so the seek it costs is counted.
+void BM_LoadMusic(benchmark::State& state) {
+    const bool automatic = state.range(0) != 0;
+    const std::string path = song().path();
+    const MediaGraphFactory factory = MakeGstMediaGraphFactory(sinkOptions(automatic));
+    factory()->RenderFile(path);  // plug-ins loaded before timing starts
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        std::shared_ptr<IMediaControl> control = factory();
+        bool ok = control && !failed(control->RenderFile(path));
+        auto audio = QueryInterface<IBasicAudio>(control);
+        auto position = QueryInterface<IMediaPosition>(control);
+        ok = ok && !failed(audio->put_Volume(-1000)) && !failed(audio->put_Balance(0)) &&
+             !failed(position->put_Rate(1.25)) && !failed(position->put_CurrentPosition(0.0));
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!ok) state.SkipWithError(control ? control->LastErrorText().c_str() : "no graph");
+        control.reset();
+        audio.reset();
+        position.reset();
+    }
+}
+BENCHMARK(BM_LoadMusic)
+    ->ArgName("autoaudiosink")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+
+// The baseline: a playbin with default settings taken to PAUSED.
+void BM_BarePlaybinToPaused(benchmark::State& state) {
+    const bool automatic = state.range(0) != 0;
+    gchar* uri = gst_filename_to_uri(song().path().c_str(), nullptr);
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+        g_object_set(playbin, "uri", uri, "audio-sink", makeSink(automatic), nullptr);
+        gst_element_set_state(playbin, GST_STATE_PAUSED);
+        const bool ok =
+            gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS;
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!ok) state.SkipWithError("playbin did not reach PAUSED");
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(playbin);
+    }
+    g_free(uri);
+}
+BENCHMARK(BM_BarePlaybinToPaused)
+    ->ArgName("autoaudiosink")
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(15)
+    ->ReportAggregatesOnly();
+
+// When each buffer reached a real-time appsink, and whether it starts with silence.
+struct Arrivals {
+    struct Buffer {
+        Clock::time_point at;
+        double seconds;
+        double leadingSilence;
+    };
+    std::mutex mutex;
+    std::vector<Buffer> buffers;
+
+    static GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
+        GstSample* sample = gst_app_sink_pull_sample(sink);
+        const auto now = Clock::now();
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_READ);
+        const auto* samples = reinterpret_cast<const float*>(map.data);
+        const std::size_t count = map.size / sizeof(float);
+        std::size_t quiet = 0;
+        while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
+        gst_buffer_unmap(buffer, &map);
+        gst_sample_unref(sample);
+        auto* self = static_cast<Arrivals*>(data);
+        std::lock_guard lock(self->mutex);
+        self->buffers.push_back({now, count / 2 / 44100.0, quiet / 2 / 44100.0});
+        return GST_FLOW_OK;
+    }
+};
+
+// The silence heard around a speed change while playing: from when the old sound stops (the change
+// cuts it off, or it ran out) until the first new sound is due, plus any silence the new sound opens
+// with. Median and worst over a series of changes.
+void BM_SpeedChangeGap(benchmark::State& state) {
+    Arrivals arrivals;
+    GstGraphOptions options;
+    options.makeAudioSink = [&arrivals] {
+        GstElement* sink = gst_element_factory_make("appsink", nullptr);
+        GstCaps* caps =
+            gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
+        g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = &Arrivals::onSample;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &arrivals, nullptr);
+        return sink;
+    };
+    std::vector<double> gaps;
+    for (auto _ : state) {
+        auto graph = GstMediaGraph::Create(options);
+        if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->Run())) {
+            state.SkipWithError("could not play");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (double rate : {1.5, 0.5, 1.0, 1.25, 0.75, 1.0, 1.5, 0.5, 1.0, 2.0, 1.0, 0.8}) {
+            std::size_t before;
+            {
+                std::lock_guard lock(arrivals.mutex);
+                before = arrivals.buffers.size();
+            }
+            const auto changedAt = Clock::now();
+            graph->put_Rate(rate);
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::lock_guard lock(arrivals.mutex);
+            // The last buffer that arrived before the change, and the first one after it.
+            const Arrivals::Buffer& old = arrivals.buffers[before - 1];
+            auto next = std::find_if(arrivals.buffers.begin() + before, arrivals.buffers.end(),
+                                     [&](const Arrivals::Buffer& b) { return b.at > changedAt; });
+            if (next == arrivals.buffers.end()) continue;
+            const auto oldEnds = old.at + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(old.seconds));
+            const auto silenceFrom = std::min(changedAt, oldEnds);
+            gaps.push_back(std::chrono::duration<double, std::milli>(next->at - silenceFrom).count() +
+                           1000.0 * next->leadingSilence);
+        }
+    }
+    std::sort(gaps.begin(), gaps.end());
+    state.counters["gap_median_ms"] = gaps.empty() ? -1.0 : gaps[gaps.size() / 2];
+    state.counters["gap_max_ms"] = gaps.empty() ? -1.0 : gaps.back();
+    state.counters["changes"] = static_cast<double>(gaps.size());
+}
+BENCHMARK(BM_SpeedChangeGap)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The share of one core the whole process uses while a song plays in real time at a speed (in
+// hundredths), into fakesink sync=true or the default output.
+void BM_PlayingCpu(benchmark::State& state) {
+    const double rate = state.range(0) / 100.0;
+    const bool automatic = state.range(1) != 0;
+    for (auto _ : state) {
+        auto graph = GstMediaGraph::Create(sinkOptions(automatic));
+        if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->put_Rate(rate)) ||
+            failed(graph->Run())) {
+            state.SkipWithError("could not play");
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const double cpuBefore = cpuSeconds();
+        const auto wallBefore = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        const double cpu = cpuSeconds() - cpuBefore;
+        const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+        state.counters["cpu_percent"] = 100.0 * cpu / wall;
+    }
+}
+BENCHMARK(BM_PlayingCpu)
+    ->ArgNames({"rate_percent", "autoaudiosink"})
+    ->ArgsProduct({{50, 100, 150}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,4 @@
+# The GStreamer media graph: load time against a bare playbin, the gap at a speed change, playing CPU.
+pkg_check_modules(GST_APP REQUIRED IMPORTED_TARGET gstreamer-app-1.0)
+add_executable(bench_media_graph bench_media_graph.cpp)
+target_link_libraries(bench_media_graph PRIVATE zorvik_gst PkgConfig::GST_APP benchmark::benchmark)
