@@ -1,0 +1,54 @@
+#!/bin/bash
+# Drum keys typed on a real keyboard play the kit into the sound server and move the lit bar: "1" then
+# "2" must be heard as the kick followed by the snare, and the bar must end on the "Snare" row.
+. "$(dirname "$0")/lib.sh"
+ZORVIK=$1
+WAVCHECK=$2
+BUILD=$3
+
+start_display wm
+start_sound
+"$ZORVIK" >"$E2E_TMP/zorvik.log" 2>&1 &
+PID=$!
+track $PID
+SPLASH=$(window_of $PID) || fail "no splash"
+geometry "$SPLASH"
+xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
+wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
+MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
+xdotool windowactivate --sync "$MAIN"
+geometry "$MAIN"
+
+record_start "$E2E_TMP/drums.wav"
+xdotool key 1
+sleep 0.4
+xdotool key 2
+sleep 0.8
+record_stop
+
+read -r KICK_AT KICK_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/drums.wav" "$BUILD/Sounds/Kick.wav" 0)"
+read -r SNARE_AT SNARE_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/drums.wav" "$BUILD/Sounds/Snare.wav" 0)"
+note "kick at ${KICK_AT}s (match $KICK_MATCH), snare at ${SNARE_AT}s (match $SNARE_MATCH)"
+[ "$(echo "$KICK_MATCH > 0.95 && $SNARE_MATCH > 0.95" | bc)" = 1 ] || fail "the recording does not hold the kick and the snare"
+[ "$(echo "$SNARE_AT - $KICK_AT > 0.2" | bc)" = 1 ] || fail "the snare did not follow the kick"
+# Nothing sounded before the kick.
+FIRST=$("$WAVCHECK" first "$E2E_TMP/drums.wav" 0 -60)
+[ "$(echo "$KICK_AT - $FIRST < 0.003" | bc)" = 1 ] || fail "sound at ${FIRST}s before the kick at ${KICK_AT}s"
+
+note "the lit bar stands on the Snare row"
+sleep 0.2
+screenshot "$E2E_TMP/drums.png"
+cp "$E2E_TMP/drums.png" "${E2E_ARTIFACTS:-$E2E_TMP}/drums.png" 2>/dev/null || true
+# The right end of the bar, where no caption reaches, shows the lit picture on row 1 and the plain pad on row 0.
+bar_matches() {  # bar_matches ROW_TOP PICTURE
+    convert "$E2E_TMP/drums.png" -crop "30x20+$((WX + 78))+$((WY + $1))" +repage "$E2E_TMP/bar.png"
+    convert "$2" -crop 30x20+70+0 +repage "$E2E_TMP/expected.png"
+    [ "$(compare -metric AE "$E2E_TMP/bar.png" "$E2E_TMP/expected.png" null: 2>&1)" = 0 ]
+}
+bar_matches 56 "$BUILD/skin/PadPressedPicture.png" || fail "the Snare row is not lit"
+bar_matches 32 "$BUILD/skin/PadPicture.png" || fail "the Kick row is still lit"
+
+xdotool key --clearmodifiers alt+F4
+wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait $PID || fail "exit code $?"
+echo "PASS"

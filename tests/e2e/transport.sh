@@ -1,0 +1,130 @@
+#!/bin/bash
+# The transport panel as a user drives it: load a song through the real dialog, play it, speed it up
+# without a change of pitch, turn it down, stop it, drum over it, and close while it plays.
+. "$(dirname "$0")/lib.sh"
+ZORVIK=$1
+WAVCHECK=$2
+BUILD=$3
+
+start_display wm
+start_sound
+
+# A 440 Hz tone pulsed a quarter second on, a quarter second off: the pitch and the pace can be measured.
+MUSIC_DIR="$E2E_TMP/Mü sic"
+mkdir -p "$MUSIC_DIR"
+SONG="$MUSIC_DIR/Tëst – tone ü.mp3"
+sox -n -r 48000 -c 2 "$SONG" synth 0.25 sine 440 vol 0.5 pad 0 0.25 repeat 59 2>/dev/null || fail "cannot make the song"
+
+"$ZORVIK" >"$E2E_TMP/zorvik.log" 2>&1 &
+PID=$!
+track $PID
+SPLASH=$(window_of $PID) || fail "no splash"
+geometry "$SPLASH"
+xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
+wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
+MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
+xdotool windowmove --sync "$MAIN" 100 100
+xdotool windowactivate --sync "$MAIN"
+geometry "$MAIN"
+click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
+
+note "Load: the Music Loader dialog, a path with spaces and non-ASCII letters pasted into it"
+click_at 367 120
+wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
+DIALOG=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
+printf '%s' "$SONG" | xclip -quiet -selection clipboard -loops 2 2>/dev/null &
+track $!
+sleep 0.2
+xdotool windowactivate --sync "$DIALOG" key ctrl+a ctrl+v
+sleep 0.3
+xdotool key Return
+# The name completer may take the first Return.
+if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'"; then xdotool key Return; fi
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the dialog did not take the file"
+sleep 0.3
+screenshot "$E2E_TMP/loaded.png"
+cp "$E2E_TMP/loaded.png" "${E2E_ARTIFACTS:-$E2E_TMP}/transport-loaded.png" 2>/dev/null || true
+# The title's dark letters now stand in the grey name box.
+DARK=$(convert "$E2E_TMP/loaded.png" -crop "249x19+$((WX + 144))+$((WY + 48))" +repage -colorspace gray -threshold 30% \
+    -negate -format '%[fx:round(mean*w*h)]' info:)
+[ "$DARK" -gt 100 ] || fail "no title in the name box ($DARK dark pixels)"
+xdotool search --onlyvisible --name 'cannot be played' >/dev/null && fail "the song was refused"
+
+note "Play: the tone at its pitch and pace"
+record_start "$E2E_TMP/play.wav"
+click_at 341 120
+sleep 2.6
+record_stop
+START=$("$WAVCHECK" first "$E2E_TMP/play.wav" 0 -30)
+[ "$START" != none ] || fail "Play is silent"
+pace() {  # median interval between onsets of FILE from FROM to TO
+    "$WAVCHECK" onsets "$1" "$2" "$3" -30 | awk 'NR > 1 { print $1 - prev } { prev = $1 }' | sort -n |
+        awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
+}
+FREQ=$("$WAVCHECK" freq "$E2E_TMP/play.wav" "$(echo "$START + 0.03" | bc)" "$(echo "$START + 0.22" | bc)")
+PACE=$(pace "$E2E_TMP/play.wav" "$START" 2.5)
+LEVEL_FULL=$("$WAVCHECK" level "$E2E_TMP/play.wav" "$(echo "$START + 0.05" | bc)" "$(echo "$START + 0.2" | bc)")
+note "normal speed: ${FREQ} Hz, a pulse every ${PACE} s, ${LEVEL_FULL} dBFS"
+[ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch $FREQ Hz"
+[ "$(echo "$PACE > 0.485 && $PACE < 0.515" | bc)" = 1 ] || fail "pace $PACE s"
+
+note "Speed slider to 150: faster, same pitch"
+click_at 260 80
+xdotool key End
+sleep 0.5
+record_start "$E2E_TMP/fast.wav"
+sleep 2.5
+record_stop
+# The first whole pulse: the recording may begin in the middle of one.
+FIRST=$("$WAVCHECK" onsets "$E2E_TMP/fast.wav" 0 2.4 -30 | head -1)
+FREQ=$("$WAVCHECK" freq "$E2E_TMP/fast.wav" "$(echo "$FIRST + 0.02" | bc)" "$(echo "$FIRST + 0.14" | bc)")
+PACE=$(pace "$E2E_TMP/fast.wav" 0 2.4)
+note "speed 1.5: ${FREQ} Hz, a pulse every ${PACE} s"
+[ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch changed to $FREQ Hz"
+[ "$(echo "$PACE > 0.323 && $PACE < 0.343" | bc)" = 1 ] || fail "pace $PACE s at speed 1.5"
+
+note "Volume slider to -100: 40 dB down"
+click_at 180 80
+xdotool key Home
+sleep 0.5
+record_start "$E2E_TMP/quiet.wav"
+sleep 1.2
+record_stop
+FIRST=$("$WAVCHECK" onsets "$E2E_TMP/quiet.wav" 0 1.2 -75 | head -1)
+LEVEL_QUIET=$("$WAVCHECK" level "$E2E_TMP/quiet.wav" "$(echo "$FIRST + 0.03" | bc)" "$(echo "$FIRST + 0.13" | bc)")
+DROP=$(echo "$LEVEL_FULL - $LEVEL_QUIET" | bc)
+note "volume -100: ${LEVEL_QUIET} dBFS, ${DROP} dB down"
+[ "$(echo "$DROP > 39 && $DROP < 41" | bc)" = 1 ] || fail "the volume dropped by $DROP dB, not 40"
+
+note "Stop: silence"
+click_at 309 120
+sleep 0.3
+record_start "$E2E_TMP/stopped.wav"
+sleep 1
+record_stop
+[ "$("$WAVCHECK" first "$E2E_TMP/stopped.wav" 0 -90)" = none ] || fail "sound after Stop"
+
+note "Play again and drum over the music: both are heard"
+click_at 341 120
+sleep 0.5
+record_start "$E2E_TMP/both.wav"
+xdotool key 1
+sleep 1.5
+record_stop
+read -r KICK_AT KICK_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/both.wav" "$BUILD/Sounds/Kick.wav" 0)"
+note "kick at ${KICK_AT}s (match $KICK_MATCH)"
+[ "$(echo "$KICK_MATCH > 0.9" | bc)" = 1 ] || fail "no kick over the music"
+PULSE=$("$WAVCHECK" onsets "$E2E_TMP/both.wav" "$(echo "$KICK_AT + 0.6" | bc)" 1.5 -65 | head -1)
+[ -n "$PULSE" ] || fail "the music did not go on under the drum"
+FREQ=$("$WAVCHECK" freq "$E2E_TMP/both.wav" "$(echo "$PULSE + 0.02" | bc)" "$(echo "$PULSE + 0.14" | bc)")
+[ "$(echo "$FREQ > 430 && $FREQ < 450" | bc)" = 1 ] || fail "the music did not go on under the drum ($FREQ Hz)"
+
+note "the close command while the music plays: the music stops and the program ends"
+xdotool mousemove $((WX + 300)) $((WY + 100)) sleep 0.1 mousemove $((WX + 506)) $((WY + 8)) sleep 0.3 click 1
+wait_for 3 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait $PID || fail "exit code $?"
+record_start "$E2E_TMP/after.wav"
+sleep 0.5
+record_stop
+[ "$("$WAVCHECK" first "$E2E_TMP/after.wav" 0 -90)" = none ] || fail "sound after the program ended"
+echo "PASS"
