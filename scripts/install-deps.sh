@@ -11,6 +11,6 @@ apt-get install -y -qq --no-install-recommends \
     libsdl2-dev libsndfile1-dev \
     fonts-liberation2 fonts-ebgaramond \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    xvfb openbox xdotool xclip x11-utils imagemagick \
+    xvfb openbox xdotool xclip x11-utils imagemagick bc \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
     ${ZORVIK_EXTRA_PACKAGES:-}
