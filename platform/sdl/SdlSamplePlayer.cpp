@@ -1,0 +1,172 @@
+#include "SdlSamplePlayer.h"
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "DefaultSound.h"
+#include "WavDecoder.h"
+
+namespace zorvik::platform {
+
+std::unique_ptr<SamplePlayer> MakeSdlSamplePlayer() {
+    return std::make_unique<sdl::SdlSamplePlayer>();
+}
+
+namespace sdl {
+namespace {
+
+// Latency follows the buffer: 256 frames is 5.3 ms at 48 kHz, and the PulseAudio and PipeWire
+// back ends size their server-side buffers from it.
+constexpr Uint16 kDeviceBufferFrames = 256;
+
+void AudioCallback(void* user, Uint8* stream, int len) {
+    static_cast<VoiceMixer*>(user)->Render(reinterpret_cast<float*>(stream),
+                                           static_cast<std::size_t>(len) / (sizeof(float) * kMixChannels));
+}
+
+struct StreamFreer {
+    void operator()(SDL_AudioStream* s) const { SDL_FreeAudioStream(s); }
+};
+
+// Brings decoded audio to the device format, so the callback only copies and adds.
+ClipPtr ToMixFormat(DecodedWav&& wav) {
+    auto clip = std::make_shared<StereoClip>();
+    if (wav.channels == kMixChannels && wav.sampleRate == kMixRate) {
+        clip->samples = std::move(wav.samples);
+        return clip;
+    }
+    std::unique_ptr<SDL_AudioStream, StreamFreer> stream(
+        SDL_NewAudioStream(AUDIO_F32SYS, static_cast<Uint8>(wav.channels), wav.sampleRate, AUDIO_F32SYS,
+                           kMixChannels, kMixRate));
+    if (!stream) {
+        return nullptr;
+    }
+    const std::uint64_t outFrames = (static_cast<std::uint64_t>(wav.Frames()) * kMixRate +
+                                     static_cast<std::uint64_t>(wav.sampleRate) - 1) /
+                                    static_cast<std::uint64_t>(wav.sampleRate);
+    // The decoder's length cap keeps these well inside an int.
+    const auto outBytes = static_cast<int>(outFrames * kMixChannels * sizeof(float));
+    if (SDL_AudioStreamPut(stream.get(), wav.samples.data(),
+                           static_cast<int>(wav.samples.size() * sizeof(float))) != 0) {
+        return nullptr;
+    }
+    // SDL's resampler holds back the last few hundred input frames, and SDL_AudioStreamFlush() drops
+    // them rather than resampling them, cutting the decay. Trailing silence pushes them through.
+    const std::vector<float> silence(static_cast<std::size_t>(wav.channels) * 1024, 0.0f);
+    for (int round = 0; round < 16 && SDL_AudioStreamAvailable(stream.get()) < outBytes; ++round) {
+        if (SDL_AudioStreamPut(stream.get(), silence.data(),
+                               static_cast<int>(silence.size() * sizeof(float))) != 0) {
+            return nullptr;
+        }
+    }
+    clip->samples.resize(static_cast<std::size_t>(outFrames) * kMixChannels);
+    const int got = SDL_AudioStreamGet(stream.get(), clip->samples.data(), outBytes);
+    if (got <= 0) {
+        return nullptr;
+    }
+    clip->samples.resize(static_cast<std::size_t>(got) / sizeof(float) / kMixChannels * kMixChannels);
+    return clip;
+}
+
+ClipPtr LoadClip(const std::string& path) {
+    WavResult decoded = LoadWavFile(path);
+    return decoded.Ok() ? ToMixFormat(std::move(decoded.wav)) : nullptr;
+}
+
+}  // namespace
+
+SdlSamplePlayer::SdlSamplePlayer(const SdlSamplePlayerOptions& options)
+    : retryInterval_(options.retryInterval), cache_(LoadClip, options.cacheBytes) {}
+
+SdlSamplePlayer::~SdlSamplePlayer() {
+    CloseDevice();
+}
+
+bool SdlSamplePlayer::Play(const std::string& path, std::uint32_t flags) {
+    // The device comes first: without one there is no point reading the file.
+    if (!EnsureDevice()) {
+        return false;
+    }
+    ClipPtr clip = cache_.Get(path);
+    if (!clip) {
+        if (flags & kSndNoDefault) {
+            return false;
+        }
+        clip = DefaultClip();
+    }
+    VoiceMixer::Released released;
+    SDL_LockAudioDevice(device_);
+    mixer_.Start(std::move(clip), released);
+    SDL_UnlockAudioDevice(device_);
+    return true;  // `released` frees the clips the mixer let go of, now that the lock is dropped
+}
+
+bool SdlSamplePlayer::EnsureDevice() {
+    if (device_ != 0) {
+        // Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in
+        // its status.
+        if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED) {
+            return true;
+        }
+        CloseDevice();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextAttempt_) {
+        return false;
+    }
+    nextAttempt_ = now + retryInterval_;
+
+    // Default priority: the user's environment and the application's own settings win.
+    SDL_SetHintWithPriority(SDL_HINT_APP_NAME, "Zorvik", SDL_HINT_DEFAULT);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Drums", SDL_HINT_DEFAULT);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        return false;
+    }
+    audioInitialised_ = true;
+
+    SDL_AudioSpec want{};
+    want.freq = kMixRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = kMixChannels;
+    want.samples = kDeviceBufferFrames;
+    want.callback = AudioCallback;
+    want.userdata = &mixer_;
+    // No allowed changes: SDL converts if the hardware differs, so the mixer always renders this format.
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (device_ == 0) {
+        CloseDevice();
+        return false;
+    }
+    // The device then runs, mostly rendering silence, until the player goes. Pausing it when idle would
+    // save nothing measurable, as SDL's audio thread keeps feeding the device silence while paused;
+    // closing it would make the next hit wait for a reopen.
+    SDL_PauseAudioDevice(device_, 0);
+    return true;
+}
+
+void SdlSamplePlayer::CloseDevice() {
+    if (device_ != 0) {
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+    }
+    // Shutting the subsystem down too makes the next attempt pick the driver afresh: the sound server
+    // may be back, and a back end whose connection died cannot open devices again.
+    if (audioInitialised_) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        audioInitialised_ = false;
+    }
+    // With the audio thread gone the mixer needs no lock; a reopened device starts silent.
+    mixer_ = VoiceMixer{};
+}
+
+ClipPtr SdlSamplePlayer::DefaultClip() {
+    if (!defaultClip_) {
+        defaultClip_ = std::make_shared<const StereoClip>(MakeDefaultSound());
+    }
+    return defaultClip_;
+}
+
+}  // namespace sdl
+}  // namespace zorvik::platform

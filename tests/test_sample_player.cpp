@@ -1,0 +1,823 @@
+// The drum sample player: WAV decoding and its refusals, the voice mixer's cut-and-fade, and the whole
+// player writing through SDL's disk driver, so what the device would hear is checked sample by sample.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <numbers>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClipCache.h"
+#include "DefaultSound.h"
+#include "SdlSamplePlayer.h"
+#include "VoiceMixer.h"
+#include "WavDecoder.h"
+
+namespace zorvik::platform::sdl {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::byte>;
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "zorvik-sdl-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    fs::path operator/(const std::string& name) const { return path_ / fs::u8path(name); }
+
+  private:
+    fs::path path_;
+};
+
+// Channel 0 and 1 carry different tones so a swapped or merged pair shows.
+double TestSignal(int channel, std::size_t frame, int rate) {
+    const double t = static_cast<double>(frame) / rate;
+    return channel == 0 ? 0.5 * std::sin(2 * std::numbers::pi * 440 * t)
+                        : 0.25 * std::sin(2 * std::numbers::pi * 660 * t);
+}
+
+// Writes `frames` frames of `sample(channel, frame)` with libsndfile; false if it refuses the format.
+bool WriteSound(const fs::path& path, int format, int channels, int rate, std::size_t frames,
+                const std::function<double(int, std::size_t)>& sample) {
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = rate;
+    SNDFILE* snd = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!snd) {
+        return false;
+    }
+    std::vector<float> data(frames * static_cast<std::size_t>(channels));
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (int c = 0; c < channels; ++c) {
+            data[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<float>(sample(c, f));
+        }
+    }
+    const sf_count_t written = sf_writef_float(snd, data.data(), static_cast<sf_count_t>(frames));
+    sf_close(snd);
+    return written == static_cast<sf_count_t>(frames);
+}
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes bytes(chars.size());
+    std::memcpy(bytes.data(), chars.data(), chars.size());
+    return bytes;
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes MakeSound(int format, int channels, int rate, std::size_t frames) {
+    TempDir dir;
+    const fs::path path = dir / "sound";
+    if (!WriteSound(path, format, channels, rate, frames,
+                    [rate](int c, std::size_t f) { return TestSignal(c, f, rate); })) {
+        return {};
+    }
+    return ReadBytes(path);
+}
+
+void PutLe(Bytes& bytes, std::size_t offset, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) {
+        bytes.at(offset + static_cast<std::size_t>(i)) = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+// Offset of a RIFF chunk's header, found by walking the chunk list.
+std::size_t FindChunk(const Bytes& bytes, const char* id) {
+    std::size_t pos = 12;
+    while (pos + 8 <= bytes.size()) {
+        std::uint32_t len = 0;
+        for (int i = 3; i >= 0; --i) {
+            len = (len << 8) | std::to_integer<std::uint32_t>(bytes[pos + 4 + static_cast<std::size_t>(i)]);
+        }
+        if (std::memcmp(bytes.data() + pos, id, 4) == 0) {
+            return pos;
+        }
+        pos += 8 + len + (len & 1);
+    }
+    ADD_FAILURE() << "no " << id << " chunk";
+    return 0;
+}
+
+// Header fields of the "fmt " chunk, relative to its payload.
+constexpr std::size_t kFmtChannels = 2;
+constexpr std::size_t kFmtRate = 4;
+constexpr std::size_t kFmtBlockAlign = 12;
+
+Bytes PatchFmt(Bytes bytes, std::size_t field, std::uint32_t value, int width) {
+    PutLe(bytes, FindChunk(bytes, "fmt ") + 8 + field, value, width);
+    return bytes;
+}
+
+template <class Row>
+std::string RowName(const testing::TestParamInfo<Row>& row) {
+    return row.param.name;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Decoding what libsndfile wrote
+
+struct DecodeRow {
+    const char* name;
+    int format;
+    int channels;
+    int rate;
+    double maxRmsError;
+    bool blockPadded;  // ADPCM rounds the length up to whole blocks
+};
+
+void PrintTo(const DecodeRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class WavDecodeTest : public testing::TestWithParam<DecodeRow> {};
+
+TEST_P(WavDecodeTest, DecodesFramesAndValues) {
+    const DecodeRow& row = GetParam();
+    const auto frames = static_cast<std::size_t>(row.rate / 4);
+    const Bytes bytes = MakeSound(row.format, row.channels, row.rate, frames);
+    ASSERT_FALSE(bytes.empty());
+
+    const WavResult result = DecodeWav(bytes);
+    ASSERT_TRUE(result.Ok()) << static_cast<int>(result.error);
+    EXPECT_EQ(result.wav.channels, row.channels);
+    EXPECT_EQ(result.wav.sampleRate, row.rate);
+    if (row.blockPadded) {
+        EXPECT_GE(result.wav.Frames(), frames);
+        EXPECT_LT(result.wav.Frames(), frames + 4096);
+    } else {
+        EXPECT_EQ(result.wav.Frames(), frames);
+    }
+    for (int c = 0; c < row.channels; ++c) {
+        double err = 0;
+        for (std::size_t f = 0; f < frames; ++f) {
+            const double d =
+                result.wav.samples[f * static_cast<std::size_t>(row.channels) + static_cast<std::size_t>(c)] -
+                TestSignal(c, f, row.rate);
+            err += d * d;
+        }
+        EXPECT_LT(std::sqrt(err / static_cast<double>(frames)), row.maxRmsError) << "channel " << c;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codings, WavDecodeTest,
+    testing::Values(DecodeRow{"U8Mono22k", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 1, 22050, 0.01, false},
+                    DecodeRow{"S16Stereo44k", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 1e-4, false},
+                    DecodeRow{"S24Mono48k", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 1, 48000, 1e-6, false},
+                    DecodeRow{"S32Stereo96k", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, 96000, 1e-6, false},
+                    DecodeRow{"FloatStereo48k", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 1e-7, false},
+                    DecodeRow{"WavexS16Stereo48k", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 2, 48000, 1e-4, false},
+                    DecodeRow{"ImaMono22k", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 22050, 0.03, true},
+                    DecodeRow{"ImaStereo44k", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 2, 44100, 0.03, true},
+                    DecodeRow{"MsMono48k", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 48000, 0.03, true},
+                    DecodeRow{"MsStereo96k", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 2, 96000, 0.03, true}),
+    RowName<DecodeRow>);
+
+TEST(WavDecoder, FoldsMoreThanTwoChannelsToMono) {
+    TempDir dir;
+    const fs::path path = dir / "six.wav";
+    ASSERT_TRUE(WriteSound(path, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 6, 48000, 100,
+                           [](int c, std::size_t) { return 0.1 * c; }));
+    const WavResult result = DecodeWav(ReadBytes(path));
+    ASSERT_TRUE(result.Ok());
+    EXPECT_EQ(result.wav.channels, 1);
+    ASSERT_EQ(result.wav.Frames(), 100u);
+    EXPECT_NEAR(result.wav.samples[50], 0.25, 1e-5);  // mean of 0, 0.1 ... 0.5
+}
+
+TEST(WavDecoder, ReplacesNonFiniteAndClampsOvers) {
+    TempDir dir;
+    const fs::path path = dir / "hot.wav";
+    const std::vector<double> values{std::nan(""), INFINITY, -INFINITY, 3.0, -3.0, 0.5};
+    // libsndfile would normalise the float data on write; store it as given.
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    info.channels = 1;
+    info.samplerate = 48000;
+    SNDFILE* snd = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(snd, nullptr);
+    std::vector<float> data(values.begin(), values.end());
+    sf_command(snd, SFC_SET_CLIPPING, nullptr, SF_FALSE);
+    ASSERT_EQ(sf_writef_float(snd, data.data(), static_cast<sf_count_t>(data.size())),
+              static_cast<sf_count_t>(data.size()));
+    sf_close(snd);
+
+    const WavResult result = DecodeWav(ReadBytes(path));
+    ASSERT_TRUE(result.Ok());
+    EXPECT_EQ(result.wav.samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 1.0f, -1.0f, 0.5f}));
+}
+
+TEST(WavDecoder, CutsOffAfterTheLengthLimit) {
+    constexpr int kRate = 1000;  // the lowest rate accepted keeps the file small
+    const Bytes bytes = MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kRate, (kMaxWavSeconds + 5) * kRate);
+    const WavResult result = DecodeWav(bytes);
+    ASSERT_TRUE(result.Ok());
+    EXPECT_EQ(result.wav.Frames(), static_cast<std::size_t>(kMaxWavSeconds * kRate));
+}
+
+TEST(WavDecoder, HugeDataLengthDecodesOnlyWhatIsThere) {
+    // A header claiming a 4 GiB data chunk must neither fail the real audio nor size any buffer.
+    for (const int format : {SF_FORMAT_PCM_16, SF_FORMAT_IMA_ADPCM}) {
+        SCOPED_TRACE(format);
+        Bytes bytes = MakeSound(SF_FORMAT_WAV | format, 2, 48000, 4800);
+        PutLe(bytes, FindChunk(bytes, "data") + 4, 0xFFFFFFFF, 4);
+        const WavResult result = DecodeWav(bytes);
+        ASSERT_TRUE(result.Ok());
+        EXPECT_GE(result.wav.Frames(), 4800u);
+        EXPECT_LE(result.wav.samples.capacity() * sizeof(float), 16 * bytes.size());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Refusals
+
+struct RefusalRow {
+    const char* name;
+    std::function<Bytes()> make;
+    std::optional<WavError> expected;  // unset where only libsndfile's verdict matters, not which
+};
+
+void PrintTo(const RefusalRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class WavRefusalTest : public testing::TestWithParam<RefusalRow> {};
+
+TEST_P(WavRefusalTest, Refuses) {
+    const Bytes bytes = GetParam().make();
+    const WavResult result = DecodeWav(bytes);
+    EXPECT_FALSE(result.Ok());
+    if (GetParam().expected) {
+        EXPECT_EQ(result.error, *GetParam().expected);
+    }
+    EXPECT_TRUE(result.wav.samples.empty());
+}
+
+Bytes Wav16() {
+    return MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 4410);
+}
+Bytes Ima() {
+    return MakeSound(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 44100, 4410);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, WavRefusalTest,
+    testing::Values(
+        RefusalRow{"Empty", [] { return Bytes{}; }, WavError::kNotWav},
+        RefusalRow{"TruncatedHeader",
+                   [] {
+                       Bytes b = Wav16();
+                       b.resize(30);
+                       return b;
+                   },
+                   WavError::kNotWav},
+        RefusalRow{"ZeroChannels", [] { return PatchFmt(Wav16(), kFmtChannels, 0, 2); }, std::nullopt},
+        RefusalRow{"RateZero", [] { return PatchFmt(Wav16(), kFmtRate, 0, 4); }, std::nullopt},
+        RefusalRow{"RateAbsurd", [] { return PatchFmt(Wav16(), kFmtRate, 5'000'000, 4); },
+                   WavError::kBadLayout},
+        RefusalRow{"ImaBlockAlignZero", [] { return PatchFmt(Ima(), kFmtBlockAlign, 0, 2); }, std::nullopt},
+        RefusalRow{"ImaBlockAlignOne", [] { return PatchFmt(Ima(), kFmtBlockAlign, 1, 2); }, std::nullopt},
+        RefusalRow{"ImaBlockAlignHuge", [] { return PatchFmt(Ima(), kFmtBlockAlign, 0xFFFF, 2); },
+                   std::nullopt},
+        RefusalRow{"MsBlockAlignHuge",
+                   [] {
+                       return PatchFmt(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
+                                       kFmtBlockAlign, 0xFFFF, 2);
+                   },
+                   std::nullopt},
+        RefusalRow{"NineChannels",
+                   [] { return MakeSound(SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 9, 44100, 441); },
+                   WavError::kBadLayout},
+        RefusalRow{"MsBlockAlignZero",
+                   [] {
+                       return PatchFmt(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
+                                       kFmtBlockAlign, 0, 2);
+                   },
+                   std::nullopt},
+        RefusalRow{"NoFrames", [] { return MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 0); },
+                   WavError::kNoAudio},
+        RefusalRow{"ULawWav", [] { return MakeSound(SF_FORMAT_WAV | SF_FORMAT_ULAW, 1, 8000, 800); },
+                   WavError::kUnsupportedCoding},
+        RefusalRow{"Gsm610Wav", [] { return MakeSound(SF_FORMAT_WAV | SF_FORMAT_GSM610, 1, 8000, 800); },
+                   WavError::kUnsupportedCoding},
+        RefusalRow{"Aiff", [] { return MakeSound(SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 44100, 4410); },
+                   WavError::kNotWav},
+        RefusalRow{"Flac", [] { return MakeSound(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 4410); },
+                   WavError::kNotWav},
+        RefusalRow{"Text",
+                   [] {
+                       const std::string text = "kick=kick.wav\nsnare=snare.wav\n";
+                       Bytes b(text.size());
+                       std::memcpy(b.data(), text.data(), text.size());
+                       return b;
+                   },
+                   WavError::kNotWav}),
+    RowName<RefusalRow>);
+
+struct FileRow {
+    const char* name;
+    std::function<fs::path(const TempDir&)> make;  // empty path: row does not apply here
+    WavError expected;
+};
+
+void PrintTo(const FileRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class WavFileTest : public testing::TestWithParam<FileRow> {};
+
+TEST_P(WavFileTest, LoadsOrRefuses) {
+    TempDir dir;
+    const fs::path path = GetParam().make(dir);
+    if (path.empty()) {
+        GTEST_SKIP() << "not applicable for this user";
+    }
+    const WavResult result = LoadWavFile(path.string());
+    EXPECT_EQ(result.error, GetParam().expected);
+}
+
+fs::path WriteWav16(const TempDir& dir, const std::string& name) {
+    const fs::path path = dir / name;
+    fs::create_directories(path.parent_path());
+    WriteBytes(path, Wav16());
+    return path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, WavFileTest,
+    testing::Values(
+        FileRow{"Plain", [](const TempDir& d) { return WriteWav16(d, "kick.wav"); }, WavError::kNone},
+        FileRow{"NonAsciiPath",
+                [](const TempDir& d) { return WriteWav16(d, "Барабаны ü/малый 🥁.wav"); },
+                WavError::kNone},
+        FileRow{"Missing", [](const TempDir& d) { return d / "nothing.wav"; }, WavError::kUnreadable},
+        FileRow{"Folder",
+                [](const TempDir& d) {
+                    fs::create_directory(d / "folder.wav");
+                    return d / "folder.wav";
+                },
+                WavError::kNotRegularFile},
+        // Opening a FIFO for reading would block until a writer comes; it must be refused unopened.
+        FileRow{"Fifo",
+                [](const TempDir& d) {
+                    ::mkfifo((d / "pipe.wav").c_str(), 0600);
+                    return d / "pipe.wav";
+                },
+                WavError::kNotRegularFile},
+        FileRow{"CharDevice", [](const TempDir&) { return fs::path("/dev/zero"); },
+                WavError::kNotRegularFile},
+        // Sparse, so it costs no disk; reading it would take seconds and gigabytes.
+        FileRow{"Sparse2GiB",
+                [](const TempDir& d) {
+                    const fs::path path = WriteWav16(d, "huge.wav");
+                    ::truncate(path.c_str(), off_t{2} << 30);
+                    return path;
+                },
+                WavError::kTooLarge},
+        FileRow{"OneByteOverLimit",
+                [](const TempDir& d) {
+                    const fs::path path = WriteWav16(d, "big.wav");
+                    ::truncate(path.c_str(), static_cast<off_t>(kMaxWavFileBytes + 1));
+                    return path;
+                },
+                WavError::kTooLarge},
+        // Root reads through any permission bits.
+        FileRow{"NoPermission",
+                [](const TempDir& d) {
+                    const fs::path path = WriteWav16(d, "locked.wav");
+                    ::chmod(path.c_str(), 0);
+                    return ::geteuid() == 0 ? fs::path() : path;
+                },
+                WavError::kUnreadable}),
+    RowName<FileRow>);
+
+// ---------------------------------------------------------------------------------------------------
+// The mixer, without a device
+
+ClipPtr ConstantClip(std::size_t frames, float value) {
+    auto clip = std::make_shared<StereoClip>();
+    clip->samples.assign(frames * kMixChannels, value);
+    return clip;
+}
+
+// Renders `frames` frames in pieces of `chunk`, returning the left channel (the clips are dual mono).
+std::vector<float> RenderLeft(VoiceMixer& mixer, std::size_t frames, std::size_t chunk) {
+    std::vector<float> out(frames * kMixChannels);
+    for (std::size_t done = 0; done < frames; done += chunk) {
+        mixer.Render(out.data() + done * kMixChannels, std::min(chunk, frames - done));
+    }
+    std::vector<float> left(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        left[f] = out[f * kMixChannels];
+        EXPECT_EQ(out[f * kMixChannels + 1], left[f]) << "frame " << f;
+    }
+    return left;
+}
+
+void Start(VoiceMixer& mixer, ClipPtr clip) {
+    VoiceMixer::Released released;
+    mixer.Start(std::move(clip), released);
+}
+
+TEST(VoiceMixer, SilentUntilStartedAndAfterTheClipEnds) {
+    VoiceMixer mixer;
+    EXPECT_EQ(RenderLeft(mixer, 64, 64), std::vector<float>(64, 0.0f));
+    Start(mixer, ConstantClip(250, 0.5f));
+    const std::vector<float> out = RenderLeft(mixer, 400, 100);
+    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 250), std::vector<float>(250, 0.5f));
+    EXPECT_EQ(std::vector<float>(out.begin() + 250, out.end()), std::vector<float>(150, 0.0f));
+}
+
+class VoiceMixerCutTest : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(VoiceMixerCutTest, NewHitCutsTheOldOneWithAShortFade) {
+    VoiceMixer mixer;
+    Start(mixer, ConstantClip(10000, 0.5f));
+    RenderLeft(mixer, 10, 10);
+    Start(mixer, ConstantClip(10000, 0.1f));
+    const std::vector<float> out = RenderLeft(mixer, 300, GetParam());
+
+    constexpr std::size_t kFade = VoiceMixer::kFadeFrames;
+    EXPECT_NEAR(out[0], 0.6f, 1e-6);  // the new hit starts at once, on top of the old one
+    for (std::size_t f = 1; f < kFade; ++f) {
+        EXPECT_LT(out[f], out[f - 1]) << "frame " << f;
+        EXPECT_LT(out[f - 1] - out[f], 0.5f / kFade + 1e-6) << "frame " << f;
+    }
+    for (std::size_t f = kFade; f < out.size(); ++f) {
+        ASSERT_EQ(out[f], 0.1f) << "frame " << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(RenderChunks, VoiceMixerCutTest, testing::Values(1, 7, 96, 256));
+
+TEST(VoiceMixer, AHitThatWasNeverHeardIsDroppedWithoutFade) {
+    VoiceMixer mixer;
+    Start(mixer, ConstantClip(1000, 0.5f));
+    Start(mixer, ConstantClip(1000, 0.1f));
+    EXPECT_EQ(RenderLeft(mixer, 100, 100), std::vector<float>(100, 0.1f));
+}
+
+TEST(VoiceMixer, TailShorterThanTheFadeStopsAtItsEnd) {
+    VoiceMixer mixer;
+    Start(mixer, ConstantClip(20, 0.5f));
+    RenderLeft(mixer, 10, 10);
+    Start(mixer, ConstantClip(1000, 0.1f));
+    const std::vector<float> out = RenderLeft(mixer, 100, 100);
+    EXPECT_GT(out[9], 0.1f);
+    EXPECT_EQ(std::vector<float>(out.begin() + 10, out.end()), std::vector<float>(90, 0.1f));
+}
+
+TEST(VoiceMixer, RapidHitsStayInRangeAndLetGoOfOldClips) {
+    VoiceMixer mixer;
+    std::vector<std::weak_ptr<const StereoClip>> watched;
+    for (int hit = 0; hit < 20; ++hit) {
+        ClipPtr clip = ConstantClip(5000, 0.9f);
+        watched.push_back(clip);
+        Start(mixer, std::move(clip));
+        for (const float v : RenderLeft(mixer, 3, 3)) {
+            ASSERT_LE(std::abs(v), 1.0f);
+        }
+    }
+    // Each Start() hands back the tails that have faded out; the last hit is only just fading.
+    RenderLeft(mixer, VoiceMixer::kFadeFrames, VoiceMixer::kFadeFrames);
+    Start(mixer, ConstantClip(10, 0.0f));
+    for (std::size_t i = 0; i + 1 < watched.size(); ++i) {
+        EXPECT_TRUE(watched[i].expired()) << "hit " << i;
+    }
+    EXPECT_FALSE(watched.back().expired());
+    RenderLeft(mixer, VoiceMixer::kFadeFrames, VoiceMixer::kFadeFrames);
+    Start(mixer, ConstantClip(10, 0.0f));
+    EXPECT_TRUE(watched.back().expired());
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The clip cache, with a loader that counts its calls
+
+class ClipCacheTest : public testing::Test {
+  protected:
+    static constexpr std::size_t kClipFrames = 1000;
+    static constexpr std::size_t kClipBytes = kClipFrames * kMixChannels * sizeof(float);
+
+    ClipCache MakeCache(std::size_t maxBytes) {
+        return ClipCache(
+            [this](const std::string& path) -> ClipPtr {
+                ++loads_[path];
+                return fs::path(path).extension() == ".bad" ? nullptr : ConstantClip(kClipFrames, 0.5f);
+            },
+            maxBytes);
+    }
+    std::string File(const std::string& name) {
+        const fs::path path = dir_ / name;
+        WriteBytes(path, Bytes(10, std::byte{1}));
+        return path.string();
+    }
+    // A new write with the same size, dated a second later so the test does not hang on the file
+    // system's timestamp resolution.
+    static void Rewrite(const std::string& path) {
+        const auto before = fs::last_write_time(path);
+        WriteBytes(path, Bytes(10, std::byte{2}));
+        fs::last_write_time(path, before + std::chrono::seconds(1));
+    }
+
+    TempDir dir_;
+    std::map<std::string, int> loads_;
+};
+
+TEST_F(ClipCacheTest, LoadsEachFileOnceUntilItChanges) {
+    ClipCache cache = MakeCache(10 * kClipBytes);
+    const std::string kick = File("kick.wav");
+    const ClipPtr first = cache.Get(kick);
+    EXPECT_EQ(cache.Get(kick), first);
+    EXPECT_EQ(loads_[kick], 1);
+
+    Rewrite(kick);
+    EXPECT_NE(cache.Get(kick), first);
+    EXPECT_EQ(loads_[kick], 2);
+
+    // Replaced by a rename, as editors save: same size and maybe the same time, but a new file.
+    const std::string replacement = File("new.wav");
+    fs::rename(replacement, kick);
+    cache.Get(kick);
+    EXPECT_EQ(loads_[kick], 3);
+}
+
+TEST_F(ClipCacheTest, RemembersUnplayableFilesButNotMissingOnes) {
+    ClipCache cache = MakeCache(10 * kClipBytes);
+    const std::string bad = File("noise.bad");
+    EXPECT_EQ(cache.Get(bad), nullptr);
+    EXPECT_EQ(cache.Get(bad), nullptr);
+    EXPECT_EQ(loads_[bad], 1);
+    Rewrite(bad);
+    cache.Get(bad);
+    EXPECT_EQ(loads_[bad], 2);
+
+    const std::string missing = (dir_ / "missing.wav").string();
+    EXPECT_EQ(cache.Get(missing), nullptr);
+    EXPECT_EQ(loads_[missing], 0);
+}
+
+TEST_F(ClipCacheTest, DropsTheLeastRecentlyUsedBeyondItsBudget) {
+    ClipCache cache = MakeCache(2 * kClipBytes);
+    const std::string a = File("a.wav"), b = File("b.wav"), c = File("c.wav");
+    cache.Get(a);
+    cache.Get(b);
+    cache.Get(a);
+    cache.Get(c);  // evicts b, the least recently used
+    cache.Get(a);
+    cache.Get(b);
+    EXPECT_EQ(loads_[a], 1);
+    EXPECT_EQ(loads_[b], 2);
+    EXPECT_EQ(loads_[c], 1);
+}
+
+TEST_F(ClipCacheTest, NoBudgetLoadsEveryTime) {
+    ClipCache cache = MakeCache(0);
+    const std::string a = File("a.wav");
+    EXPECT_NE(cache.Get(a), nullptr);
+    EXPECT_NE(cache.Get(a), nullptr);
+    EXPECT_EQ(loads_[a], 2);
+}
+
+TEST_F(ClipCacheTest, AClipLargerThanTheBudgetPlaysButIsNotKept) {
+    ClipCache cache = MakeCache(kClipBytes / 2);
+    const std::string a = File("a.wav");
+    EXPECT_NE(cache.Get(a), nullptr);
+    EXPECT_NE(cache.Get(a), nullptr);
+    EXPECT_EQ(loads_[a], 2);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The player through SDL's disk driver: every buffer the device would play lands in a raw file of
+// interleaved float32 stereo at 48 kHz.
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+std::vector<float> ReadLeft(const fs::path& raw) {
+    const Bytes bytes = ReadBytes(raw);
+    const std::size_t frames = bytes.size() / (sizeof(float) * kMixChannels);
+    std::vector<float> left(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        std::memcpy(&left[f], bytes.data() + f * sizeof(float) * kMixChannels, sizeof(float));
+    }
+    return left;
+}
+
+std::optional<std::size_t> FindFrom(const std::vector<float>& left, std::size_t from,
+                                    const std::function<bool(float)>& match) {
+    for (std::size_t f = from; f < left.size(); ++f) {
+        if (match(left[f])) {
+            return f;
+        }
+    }
+    return std::nullopt;
+}
+
+bool Near(float a, float b) {
+    return std::abs(a - b) < 1e-6f;
+}
+
+class DiskPlayerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("SDL_AUDIODRIVER", "disk", 1);
+        ::setenv("SDL_DISKAUDIOFILE", raw_.c_str(), 1);
+        // Five times real time: the tests wait less, and nothing here depends on the pace.
+        ::setenv("SDL_DISKAUDIODELAY", "1", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("SDL_AUDIODRIVER");
+        ::unsetenv("SDL_DISKAUDIOFILE");
+        ::unsetenv("SDL_DISKAUDIODELAY");
+    }
+
+    // A dual-mono float WAV of constant `value`: exactly what the device should then output.
+    fs::path ConstantWav(const std::string& name, float value, std::size_t frames) {
+        const fs::path path = dir_ / name;
+        fs::create_directories(path.parent_path());
+        EXPECT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kMixRate, frames,
+                               [value](int, std::size_t) { return value; }));
+        return path;
+    }
+
+    // Polls the output until `ready` holds for it.
+    std::vector<float> WaitForOutput(const std::function<bool(const std::vector<float>&)>& ready) {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        std::vector<float> left = ReadLeft(raw_);
+        while (!ready(left) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            left = ReadLeft(raw_);
+        }
+        return left;
+    }
+
+    // Waits for `value` to appear at or after `from`, followed by `frames` more frames.
+    std::optional<std::size_t> WaitForValue(float value, std::size_t from, std::size_t frames,
+                                            float tolerance = 1e-6f) {
+        auto at = [&](const std::vector<float>& left) {
+            return FindFrom(left, from, [&](float v) { return std::abs(v - value) < tolerance; });
+        };
+        const std::vector<float> left = WaitForOutput([&](const std::vector<float>& l) {
+            const auto f = at(l);
+            return f && l.size() >= *f + frames;
+        });
+        const auto f = at(left);
+        return f && left.size() >= *f + frames ? f : std::nullopt;
+    }
+
+    TempDir dir_;
+    fs::path raw_ = dir_ / "out.raw";
+};
+
+TEST_F(DiskPlayerTest, NextHitCutsThePreviousOneWithAFade) {
+    const fs::path a = ConstantWav("Барабаны/бочка ü.wav", 0.5f, kMixRate * 2);
+    const fs::path b = ConstantWav("b.wav", 0.1f, kMixRate * 2);
+    SdlSamplePlayer player;
+    ASSERT_TRUE(player.Play(a.string(), kSndAsync));
+    const auto aStart = WaitForValue(0.5f, 0, 1000);
+    ASSERT_TRUE(aStart);
+    ASSERT_TRUE(player.Play(b.string(), kSndAsync));
+    const auto bSteady = WaitForValue(0.1f, *aStart, 2000);
+    ASSERT_TRUE(bSteady);
+
+    const std::vector<float> left = ReadLeft(raw_);
+    const auto cut = FindFrom(left, *aStart, [](float v) { return !Near(v, 0.5f); });
+    ASSERT_TRUE(cut);
+    // A plays untouched up to the cut, is gone 2 ms after it, and fades rather than steps.
+    EXPECT_LE(*bSteady - *cut, VoiceMixer::kFadeFrames);
+    for (std::size_t f = *cut; f < *bSteady + 1000; ++f) {
+        ASSERT_LT(std::abs(left[f] - left[f - 1]), 0.15f) << "frame " << f;
+        if (f >= *bSteady) {
+            ASSERT_TRUE(Near(left[f], 0.1f)) << "frame " << f;
+        }
+    }
+}
+
+TEST_F(DiskPlayerTest, UnplayableFilesPlayTheDefaultSoundUnlessTold) {
+    std::vector<float> ding(kDefaultSoundFrames);
+    const StereoClip defaultSound = MakeDefaultSound();
+    for (std::size_t f = 0; f < ding.size(); ++f) {
+        ding[f] = defaultSound.samples[f * kMixChannels];
+    }
+    const auto dingLead = FindFrom(ding, 0, [](float v) { return v != 0.0f; });
+    ASSERT_TRUE(dingLead);
+
+    const fs::path text = dir_ / "notes.wav";
+    WriteBytes(text, Bytes(100, std::byte{'x'}));
+    fs::create_directory(dir_ / "folder.wav");
+    const fs::path marker = ConstantWav("marker.wav", 0.25f, 2000);
+    const std::vector<fs::path> unplayable{dir_ / "missing.wav", text, dir_ / "folder.wav"};
+
+    SdlSamplePlayer player;
+    std::size_t searchFrom = 0;
+    for (const fs::path& path : unplayable) {
+        SCOPED_TRACE(path.string());
+        EXPECT_FALSE(player.Play(path.string(), kSndAsync | kSndNoDefault));
+        ASSERT_TRUE(player.Play(path.string(), kSndAsync));
+        const std::vector<float> left = WaitForOutput([&](const std::vector<float>& l) {
+            const auto f = FindFrom(l, searchFrom, [](float v) { return v != 0.0f; });
+            return f && l.size() >= *f + ding.size();
+        });
+        const auto onset = FindFrom(left, searchFrom, [](float v) { return v != 0.0f; });
+        ASSERT_TRUE(onset && left.size() >= *onset + ding.size());
+        const std::size_t start = *onset - *dingLead;
+        for (std::size_t f = 0; f < ding.size(); ++f) {
+            ASSERT_TRUE(Near(left[start + f], ding[f])) << "frame " << f;
+        }
+        searchFrom = start + ding.size();
+    }
+
+    // Refused plays leave the device silent: nothing but zeros between the last ding and the marker.
+    EXPECT_FALSE(player.Play((dir_ / "missing.wav").string(), kSndNoDefault));
+    ASSERT_TRUE(player.Play(marker.string(), 0));
+    const auto markerAt = WaitForValue(0.25f, searchFrom, 100);
+    ASSERT_TRUE(markerAt);
+    const std::vector<float> left = ReadLeft(raw_);
+    EXPECT_EQ(std::vector<float>(left.begin() + static_cast<std::ptrdiff_t>(searchFrom),
+                                 left.begin() + static_cast<std::ptrdiff_t>(*markerAt)),
+              std::vector<float>(*markerAt - searchFrom, 0.0f));
+}
+
+TEST_F(DiskPlayerTest, ConvertsMonoAndOtherRatesToTheDevice) {
+    const fs::path path = dir_ / "mono44k.wav";
+    ASSERT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 44100,
+                           [](int, std::size_t) { return 0.5; }));
+    SdlSamplePlayer player;
+    ASSERT_TRUE(player.Play(path.string(), 0));
+    const auto start = WaitForValue(0.5f, 0, kMixRate, 0.01f);
+    ASSERT_TRUE(start);
+    // One second at 44.1 kHz is one second at 48 kHz, give or take the resampler's edges.
+    const std::vector<float> left = ReadLeft(raw_);
+    std::size_t steady = 0;
+    for (std::size_t f = *start; f < left.size() && std::abs(left[f] - 0.5f) < 0.01f; ++f) {
+        ++steady;
+    }
+    EXPECT_NEAR(static_cast<double>(steady), kMixRate, 100);
+}
+
+TEST_F(DiskPlayerTest, NoDeviceFailsQuietlyAndRecoversWhenOneAppears) {
+    const fs::path a = ConstantWav("a.wav", 0.5f, 4800);
+    ::setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
+    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    EXPECT_FALSE(player.Play(a.string(), 0));
+    EXPECT_FALSE(player.Play((dir_ / "missing.wav").string(), 0));
+    EXPECT_FALSE(player.Play(a.string(), 0));
+
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    bool played = false;
+    while (!played && std::chrono::steady_clock::now() < deadline) {
+        played = player.Play(a.string(), 0);
+        if (!played) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ASSERT_TRUE(played);
+    EXPECT_TRUE(WaitForValue(0.5f, 0, 1000));
+}
+
+TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
+    // Writes to /dev/full fail, and the disk driver reports that as the device going away.
+    const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate);
+    ::setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
+    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    ASSERT_TRUE(player.Play(a.string(), 0));
+
+    ::setenv("SDL_DISKAUDIOFILE", raw_.c_str(), 1);
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (!fs::exists(raw_) && std::chrono::steady_clock::now() < deadline) {
+        player.Play(a.string(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(WaitForValue(0.5f, 0, 1000));
+}
+
+}  // namespace
+}  // namespace zorvik::platform::sdl
