@@ -458,9 +458,10 @@ TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
     TestSink sink(captureSink());
     auto graph = GstMediaGraph::Create(sink.options());
     ASSERT_TRUE(graph);
+    // Stopping is the exception: nothing plays, so it succeeds, and the engine can always close the graph.
+    EXPECT_EQ(graph->Stop(), kOk);
     const std::vector<std::pair<const char*, std::function<HResult()>>> rows = {
         {"Run", [&] { return graph->Run(); }},
-        {"Stop", [&] { return graph->Stop(); }},
         {"rate", [&] { return graph->put_Rate(1.0); }},
         {"position", [&] { return graph->put_CurrentPosition(0.0); }},
     };
@@ -622,7 +623,9 @@ TEST_F(MediaGraphTest, AnOutputFailureWhilePlayingIsReportedNotFatal) {
     const auto deadline = Clock::now() + kHangGuard;
     while (!failed(graph->Run()) && Clock::now() < deadline) g_usleep(5000);
     EXPECT_FALSE(graph->LastErrorText().empty());
-    EXPECT_TRUE(failed(graph->Stop()));
+    // Stopping halts the failed stream, so the graph can be closed and another file loaded.
+    EXPECT_EQ(graph->Stop(), kOk);
+    EXPECT_TRUE(failed(graph->Run()));
     EXPECT_TRUE(failed(graph->put_CurrentPosition(0.0)));
     EXPECT_TRUE(failed(graph->put_Rate(2.0)));
     EXPECT_EQ(graph->put_Volume(-100), kOk);

@@ -32,9 +32,12 @@ struct StreamError {
     std::string message;
 };
 
-std::string describeLoadError(const StreamError& error, const std::string& missingDecoder) {
+std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
+                              bool defaultOutput) {
     if (!missingDecoder.empty())
         return "no decoder for this kind of file is installed (" + missingDecoder + ")";
+    // The system's default output failing to open almost always means no sound server is running.
+    if (error.fromSink && defaultOutput) return std::string(kNoSoundOutputText) + " (" + error.message + ")";
     if (error.fromSink) return "the sound output could not be opened: " + error.message;
     if (error.domain == GST_STREAM_ERROR) {
         switch (error.code) {
@@ -72,6 +75,7 @@ class BusRecord {
         std::lock_guard lock(m_mutex);
         m_error.reset();
         m_missingDecoder.clear();
+        m_textFile = false;
     }
 
     // Runs on whichever thread posted the message: keep it short and never call back into the graph.
@@ -94,8 +98,12 @@ class BusRecord {
             }
             case GST_MESSAGE_ELEMENT:
                 if (gst_is_missing_plugin_message(message)) {
-                    gchar* description = gst_missing_plugin_message_get_description(message);
+                    // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
+                    // "lacks a decoder"; the user should hear that it is no music file instead.
+                    const bool text = isTextType(message);
+                    gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
                     std::lock_guard lock(m_mutex);
+                    if (text) m_textFile = true;
                     if (m_missingDecoder.empty() && description) m_missingDecoder = description;
                     g_free(description);
                 }
@@ -134,6 +142,11 @@ class BusRecord {
         return m_missingDecoder;
     }
 
+    bool textFile() const {
+        std::lock_guard lock(m_mutex);
+        return m_textFile;
+    }
+
     static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data) {
         (*static_cast<std::shared_ptr<BusRecord>*>(data))->note(message);
         // A sync handler that drops a message owns it.
@@ -144,11 +157,20 @@ class BusRecord {
     static void release(gpointer data) { delete static_cast<std::shared_ptr<BusRecord>*>(data); }
 
   private:
+    static bool isTextType(GstMessage* message) {
+        const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
+        if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return false;
+        const GstCaps* caps = gst_value_get_caps(detail);
+        return caps && gst_caps_get_size(caps) > 0 &&
+               g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "text/");
+    }
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::uint64_t m_news = 0;
     std::optional<StreamError> m_error;
     std::string m_missingDecoder;
+    bool m_textFile = false;
 };
 
 namespace {
@@ -215,9 +237,11 @@ bool GstMediaGraph::buildPipeline() {
         FALSE, nullptr);
     GstElement* sink = m_options.makeAudioSink ? m_options.makeAudioSink()
                                                : gst_element_factory_make("autoaudiosink", nullptr);
+    m_defaultSink = m_options.makeAudioSink || !sink ? nullptr : GST_ELEMENT(gst_object_ref(sink));
     if (!playbin || !filter || !output || !sink) {
         for (GstElement* element : {playbin, filter, output, sink})
             if (element) gst_object_unref(gst_object_ref_sink(element));
+        dropDefaultSink();
         return false;
     }
     gst_bin_add(GST_BIN(output), sink);
@@ -229,6 +253,7 @@ bool GstMediaGraph::buildPipeline() {
     gst_object_unref(input);
     if (!linked) {
         for (GstElement* element : {playbin, filter, output}) gst_object_unref(gst_object_ref_sink(element));
+        dropDefaultSink();
         return false;
     }
 
@@ -271,7 +296,33 @@ void GstMediaGraph::abandonPipeline() {
     buildPipeline();
 }
 
+void GstMediaGraph::dropDefaultSink() {
+    if (m_defaultSink) gst_object_unref(m_defaultSink);
+    m_defaultSink = nullptr;
+}
+
+// autoaudiosink picks its output when the stream reaches it. When no real output opens (no sound server,
+// no card) it falls back to a fake sink that swallows the music in silence and reports only a warning;
+// a load that "succeeds" that way would leave the user wondering why nothing is heard.
+bool GstMediaGraph::defaultOutputIsSilent() const {
+    if (!m_defaultSink || !GST_IS_BIN(m_defaultSink)) return false;
+    bool silent = false;
+    GstIterator* children = gst_bin_iterate_elements(GST_BIN(m_defaultSink));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
+        const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+        if (name && (std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0))
+            silent = true;
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+    return silent;
+}
+
 void GstMediaGraph::forgetPipeline() {
+    dropDefaultSink();
     gst_object_unref(m_level);
     gst_object_unref(m_panorama);
     gst_object_unref(m_pipeline);
@@ -348,9 +399,13 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         return fail(kFail, std::string("the file did not become ready to play within ") + seconds +
                                " s (the drive holding it may not be responding)");
     }
+    if (m_bus->textFile()) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        return fail(kFail, "the file is text, not a music file GStreamer can play");
+    }
     if (auto error = m_bus->error()) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        return fail(kFail, describeLoadError(*error, m_bus->missingDecoder()));
+        return fail(kFail, describeLoadError(*error, m_bus->missingDecoder(), m_defaultSink != nullptr));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
@@ -365,6 +420,10 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, "the file is not a music file GStreamer can play");
     }
+    if (defaultOutputIsSilent()) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        return fail(kFail, kNoSoundOutputText);
+    }
     m_loaded = true;
     return succeed();
 }
@@ -377,7 +436,15 @@ HResult GstMediaGraph::Run() {
 }
 
 HResult GstMediaGraph::Stop() {
-    if (HResult status = requireStream(); failed(status)) return status;
+    // With no file loaded there is nothing to stop. Failing here would leave the music engine unable to
+    // close the graph, and so unable to load anything after one bad file.
+    if (!m_pipeline || !m_loaded) return succeed();
+    // A stream that already failed (its output or its file went away) is halted; that is all stopping
+    // can mean for it, and it too must not keep the engine from closing the graph.
+    if (m_bus->error()) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        return succeed();
+    }
     if (gst_element_set_state(m_pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not pause");
     return succeed();

@@ -24,6 +24,10 @@ struct GstGraphOptions {
 
 class BusRecord;
 
+// What RenderFile reports when the system's default sound output cannot be used.
+inline constexpr const char* kNoSoundOutputText =
+    "No sound output is available: is the sound server running?";
+
 class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMediaPosition {
   public:
     // An empty pointer when GStreamer lacks the elements the graph is built from.
@@ -49,6 +53,8 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     void releasePipeline();
     void abandonPipeline();
     void forgetPipeline();
+    void dropDefaultSink();
+    bool defaultOutputIsSilent() const;
     void unload();
     HResult fail(HResult status, std::string text);
     HResult succeed();
@@ -59,6 +65,7 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     GstElement* m_pipeline = nullptr;
     GstElement* m_level = nullptr;
     GstElement* m_panorama = nullptr;
+    GstElement* m_defaultSink = nullptr;  // the autoaudiosink, when the graph plays to the default output
     std::shared_ptr<BusRecord> m_bus;
     bool m_loaded = false;
     double m_linearVolume = 1.0;
