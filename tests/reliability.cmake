@@ -1,0 +1,17 @@
+# Reliability under bad input and faults (label "reliability"; see docs/RELIABILITY.md). These run the real
+# libraries: GStreamer into counting fakesinks, SDL through its disk driver, and a process with no sound
+# server at all.
+zorvik_add_test(test_reliability_music
+    SOURCES test_reliability_music.cpp
+    LIBS zorvik_modules zorvik_gst GTest::gtest_main
+    LABELS "unit;reliability")
+zorvik_add_test(test_reliability_speed
+    SOURCES test_reliability_speed.cpp
+    LIBS zorvik_modules zorvik_gst GTest::gtest_main
+    LABELS "unit;reliability")
+# No sound server and no card: a socket that does not exist, and an ALSA configuration that defines nothing.
+zorvik_add_test(test_reliability_noserver
+    SOURCES test_reliability_noserver.cpp
+    LIBS zorvik_modules zorvik_gst zorvik_sdl GTest::gtest_main
+    LABELS "unit;reliability"
+    ENV "PULSE_SERVER=unix:/nonexistent/zorvik/native;ALSA_CONFIG_PATH=/dev/null;JACK_NO_START_SERVER=1;SDL_AUDIODRIVER=")

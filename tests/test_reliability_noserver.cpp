@@ -1,0 +1,80 @@
+// The program started where no sound output exists: ctest runs this with PULSE_SERVER pointing at a socket
+// that is not there and an empty ALSA configuration (so no card either). The drums must stay silent and
+// answer at once, and loading music must say what is wrong instead of "playing" into nothing.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "GstMediaGraph.h"
+#include "MusicControl.h"
+#include "ReliabilityMedia.h"
+#include "ReliabilityRow.h"
+#include "SdlSamplePlayer.h"
+#include "SoundControl.h"
+
+namespace zorvik::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testing::HasSubstr;
+
+// Hang guards, not performance limits: the figures go to the table.
+constexpr auto kHitBound = std::chrono::seconds(2);
+constexpr auto kLoadBound = std::chrono::seconds(6);
+
+class NoServer : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        gst_init(nullptr, nullptr);
+        char pattern[] = "/tmp/zorvik-rel-noserver-XXXXXX";
+        s_folder = mkdtemp(pattern);
+        MakeTone(s_folder / "song.ogg", kOggEncoder, 1.0);
+        MakeTone(s_folder / "Kick.wav", kWavEncoder, 0.2);
+    }
+    static void TearDownTestSuite() { fs::remove_all(s_folder); }
+    static inline fs::path s_folder;
+};
+
+TEST_F(NoServer, DrumHitsAreSilentAndQuick) {
+    ReliabilityRow report("fault: no sound server, drum hits", "Play false within 2 s, no crash");
+    SoundControl sound([] { return platform::MakeSdlSamplePlayer(); });
+    Clock::duration worst{};
+    // Hits spread over more than one retry interval, so failed reopenings are exercised too.
+    for (const auto end = Clock::now() + std::chrono::milliseconds(1200); Clock::now() < end;) {
+        report.AddCase();
+        const auto start = Clock::now();
+        EXPECT_FALSE(sound.sndPlaySound((s_folder / "Kick.wav").string(), SoundControl::SND_ASYNC));
+        const auto took = Clock::now() - start;
+        worst = std::max(worst, took);
+        EXPECT_LT(took, kHitBound);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    report.Worst(worst);
+}
+
+TEST_F(NoServer, LoadingMusicSaysThereIsNoSoundOutput) {
+    ReliabilityRow report("fault: no sound server, music load",
+                          "LoadMusic False + \"No sound output\" within 6 s");
+    MusicControl music([] { return platform::GstMediaGraph::Create(); });
+    for (int i = 0; i < 3; ++i) {
+        report.AddCase();
+        const auto start = Clock::now();
+        EXPECT_EQ(music.LoadMusic(s_folder / "song.ogg"), kFalse);
+        const auto took = Clock::now() - start;
+        report.Worst(took);
+        EXPECT_LT(took, kLoadBound);
+        EXPECT_THAT(music.LoadErrorText(), HasSubstr(platform::kNoSoundOutputText));
+        EXPECT_EQ(music.PlayMusic(), kFalse);
+    }
+    // A bad file still gets its own reason, not the output's.
+    EXPECT_EQ(music.LoadMusic(s_folder / "missing.mp3"), kFalse);
+    EXPECT_THAT(music.LoadErrorText(), HasSubstr("does not exist"));
+}
+
+}  // namespace
+}  // namespace zorvik::reliability
