@@ -84,7 +84,7 @@ Bytes ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Bytes bytes(chars.size());
-    std::memcpy(bytes.data(), chars.data(), chars.size());
+    if (!chars.empty()) std::memcpy(bytes.data(), chars.data(), chars.size());
     return bytes;
 }
 

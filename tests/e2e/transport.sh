@@ -41,14 +41,16 @@ xdotool key Return
 # The name completer may take the first Return.
 if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'"; then xdotool key Return; fi
 wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the dialog did not take the file"
-sleep 0.3
-screenshot "$E2E_TMP/loaded.png"
+# The title's dark letters stand in the grey name box once the load has returned.
+title_shown() {
+    screenshot "$E2E_TMP/loaded.png"
+    DARK=$(convert "$E2E_TMP/loaded.png" -crop "249x19+$((WX + 144))+$((WY + 48))" +repage -colorspace gray \
+        -threshold 30% -negate -format '%[fx:round(mean*w*h)]' info:)
+    [ "$DARK" -gt 100 ]
+}
+wait_for 10 title_shown || fail "no title in the name box"
 cp "$E2E_TMP/loaded.png" "${E2E_ARTIFACTS:-$E2E_TMP}/transport-loaded.png" 2>/dev/null || true
-# The title's dark letters now stand in the grey name box.
-DARK=$(convert "$E2E_TMP/loaded.png" -crop "249x19+$((WX + 144))+$((WY + 48))" +repage -colorspace gray -threshold 30% \
-    -negate -format '%[fx:round(mean*w*h)]' info:)
-[ "$DARK" -gt 100 ] || fail "no title in the name box ($DARK dark pixels)"
-xdotool search --onlyvisible --name 'cannot be played' >/dev/null && fail "the song was refused"
+if xdotool search --onlyvisible --name 'Music Loader' >/dev/null; then fail "the song was refused"; fi
 
 note "Play: the tone at its pitch and pace"
 record_start "$E2E_TMP/play.wav"
