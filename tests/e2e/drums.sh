@@ -1,6 +1,7 @@
 #!/bin/bash
 # Drum keys typed on a real keyboard play the kit into the sound server and move the lit bar: "1" then
 # "2" must be heard as the kick followed by the snare, and the bar must end on the "Snare" row.
+# Then with the Sounds folder gone, a drum key plays the built-in default sound.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -8,7 +9,12 @@ BUILD=$3
 
 start_display wm
 start_sound
-"$ZORVIK" >"$E2E_TMP/zorvik.log" 2>&1 &
+# Run from a folder whose name is not plain ASCII: the sample paths are built from it on every hit.
+APP="$E2E_TMP/Drüms – Studio"
+mkdir -p "$APP"
+cp "$ZORVIK" "$APP/Zorvik"
+cp -r "$BUILD/Sounds" "$APP/Sounds"
+"$APP/Zorvik" >"$E2E_TMP/zorvik.log" 2>&1 &
 PID=$!
 track $PID
 SPLASH=$(window_of $PID) || fail "no splash"
@@ -47,6 +53,16 @@ bar_matches() {  # bar_matches ROW_TOP PICTURE
 }
 bar_matches 56 "$BUILD/skin/PadPressedPicture.png" || fail "the Snare row is not lit"
 bar_matches 32 "$BUILD/skin/PadPicture.png" || fail "the Kick row is still lit"
+
+note "without the Sounds folder a drum key plays the default sound"
+mv "$APP/Sounds" "$APP/Sounds.away"
+record_start "$E2E_TMP/default.wav"
+xdotool key 5
+sleep 0.5
+record_stop
+[ "$("$WAVCHECK" first "$E2E_TMP/default.wav" 0 -40)" != none ] || fail "silence for a missing sample"
+read -r _ TOM_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/default.wav" "$APP/Sounds.away/Mid Tom.wav" 0)"
+[ "$(echo "$TOM_MATCH < 0.5" | bc)" = 1 ] || fail "the missing sample still played ($TOM_MATCH)"
 
 xdotool key --clearmodifiers alt+F4
 wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"

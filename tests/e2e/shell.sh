@@ -33,6 +33,14 @@ xdotool windowactivate --sync "$MAIN"
 geometry "$MAIN"
 [ "$WX,$WY" = "100,100" ] || fail "the window did not go to 100,100 but $WX,$WY"
 
+note "the borderless window can be minimised and restored"
+xdotool windowminimize --sync "$MAIN"
+wait_for 3 sh -c "! xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not minimise"
+xdotool windowactivate --sync "$MAIN"
+wait_for 3 sh -c "xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not come back"
+geometry "$MAIN"
+[ "$WX,$WY" = "100,100" ] || fail "the restored window is at $WX,$WY"
+
 note "only row 15 shows the window beneath"
 sleep 0.3
 screenshot "$E2E_TMP/shot.png"
