@@ -26,19 +26,26 @@ QRegion OpaqueRegion(const QImage& source, QRgb key) {
     return region;
 }
 
-QImage RenderWindow(QWidget& window) {
-    // render() honours the window's current mask, which would keep a once see-through pixel see-through
-    // for ever; take it off for the picture.
-    const QRegion mask = window.mask();
-    if (!mask.isEmpty()) window.clearMask();
+QImage RenderWindow(QWidget& window, const QPixmap& picture) {
+    // The window itself is rendered clipped to its current shape, which would keep a once see-through
+    // pixel see-through for ever; its controls are not, so the picture is put together from them.
     QImage image(window.size(), QImage::Format_RGB32);
     image.fill(window.palette().color(window.backgroundRole()));
-    window.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
-    if (!mask.isEmpty()) window.setMask(mask);
+    QPainter painter(&image);
+    if (!picture.isNull()) painter.drawPixmap(0, 0, picture);
+    for (QObject* child : window.children()) {  // bottom to top
+        auto* control = qobject_cast<QWidget*>(child);
+        if (control == nullptr || control->isWindow() || !control->isVisibleTo(&window)) continue;
+        // Rendered on its own, a control would fill its background even where it draws none on screen.
+        QWidget::RenderFlags flags = QWidget::DrawChildren;
+        if (control->autoFillBackground()) flags |= QWidget::DrawWindowBackground;
+        control->render(&painter, control->pos(), QRegion(), flags);
+    }
     return image;
 }
 
-ColourKey::ColourKey(QWidget& window, QRgb key) : window_(window), key_(key) {
+ColourKey::ColourKey(QWidget& window, QRgb key, QPixmap picture)
+    : window_(window), key_(key), picture_(std::move(picture)) {
     watch(&window_);
 }
 
@@ -53,7 +60,7 @@ void ColourKey::watch(QObject* object) {
 
 void ColourKey::Update() {
     pending_ = false;
-    region_ = OpaqueRegion(RenderWindow(window_), key_);
+    region_ = OpaqueRegion(RenderWindow(window_, picture_), key_);
     if (region_.isEmpty()) {
         window_.clearMask();
     } else {

@@ -4,6 +4,7 @@
 // the SHAPE extension), and recomputed whenever one of its controls is shown, hidden, moved or resized.
 
 #include <QObject>
+#include <QPixmap>
 #include <QRegion>
 #include <QRgb>
 
@@ -15,13 +16,14 @@ namespace zorvik::runtime {
 // The pixels of `image` whose RGB is not exactly `key`, as a region of image pixels.
 QRegion OpaqueRegion(const QImage& image, QRgb key);
 
-// Renders the window as it is now, without its current shape, in device-independent pixels.
-QImage RenderWindow(QWidget& window);
+// Renders the window as it is now, without its current shape, in device-independent pixels: its
+// background, its own picture, then its visible controls in stacking order.
+QImage RenderWindow(QWidget& window, const QPixmap& picture);
 
 class ColourKey : public QObject {
     Q_OBJECT
   public:
-    ColourKey(QWidget& window, QRgb key);
+    ColourKey(QWidget& window, QRgb key, QPixmap picture);
     ~ColourKey() override;
 
     // Recomputes the shape now.
@@ -38,6 +40,7 @@ class ColourKey : public QObject {
 
     QWidget& window_;
     QRgb key_;
+    QPixmap picture_;
     QRegion region_;
     bool pending_ = false;
 };

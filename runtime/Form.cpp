@@ -187,7 +187,7 @@ void Form::SetKeyPreview(bool on) {
 
 void Form::SetColourKey(std::uint32_t bgr) {
     if (!window_) return;
-    colourKey_ = std::make_unique<ColourKey>(*window_, ColourFromBgr(bgr).rgb());
+    colourKey_ = std::make_unique<ColourKey>(*window_, ColourFromBgr(bgr).rgb(), settings_.picture);
     colourKey_->Update();
 }
 
