@@ -15,3 +15,7 @@ zorvik_add_test(test_reliability_noserver
     LIBS zorvik_modules zorvik_gst zorvik_sdl GTest::gtest_main
     LABELS "unit;reliability"
     ENV "PULSE_SERVER=unix:/nonexistent/zorvik/native;ALSA_CONFIG_PATH=/dev/null;JACK_NO_START_SERVER=1;SDL_AUDIODRIVER=")
+zorvik_add_test(test_reliability_samples
+    SOURCES test_reliability_samples.cpp
+    LIBS zorvik_modules zorvik_sdl PkgConfig::SNDFILE GTest::gtest_main
+    LABELS "unit;reliability")
