@@ -26,7 +26,8 @@ sox -n -r 48000 -c 2 -t wav "$E2E_TMP/long.wav" synth 3 sine 440 vol 0.5
 
 note "records what the computer plays"
 paplay "$E2E_TMP/tone.wav" &
-track $!
+TONE=$!
+track $TONE
 wait_for 5 sh -c 'pactl list short sink-inputs | grep -q .' || fail "the tone does not play"
 "$RECORDER" --record-seconds 2 --output "$E2E_TMP/take.wav" || fail "the recorder failed"
 LENGTH=$(stat_of "$E2E_TMP/take.wav" "Length (seconds)")
@@ -40,6 +41,7 @@ within_db "$PEAK" 0.5 || fail "peak $PEAK, not 0.5"
 # The RMS of a sine at 0.5: a gap or a dropout anywhere in the recording pulls this down.
 within_db "$RMS" 0.35355 || fail "RMS $RMS, not 0.354"
 [ "$(echo "$FREQ > 950 && $FREQ < 1050" | bc)" = 1 ] || fail "frequency $FREQ Hz"
+wait $TONE
 
 note "the window"
 start_display wm
@@ -53,10 +55,23 @@ track $A
 B=$!
 track $B
 
-recorder_window() { xdotool search --pid "$1" --name "^Zorvik Recorder$" | head -1; }
+# recorder_window PID: the window of that copy the window manager manages (Qt also makes a hidden
+# window carrying the same title).
+recorder_window() {
+    for w in $(xdotool search --all --pid "$1" --name "^Zorvik Recorder$"); do
+        xprop -id "$w" WM_STATE | grep -q "window state" && echo "$w" && return 0
+    done
+    return 1
+}
 iconic() { xprop -id "$1" WM_STATE | grep -q "window state: Iconic"; }
-wait_for 15 sh -c "xdotool search --pid $A --name '^Zorvik Recorder$' | grep -q ." || fail "no window for the first copy"
-wait_for 15 sh -c "xdotool search --pid $B --name '^Zorvik Recorder$' | grep -q ." || fail "no window for the second copy"
+# activate WID: raises a (possibly minimised) window and waits until it has the focus. Not --sync:
+# that looks at the previously active window, which may be gone.
+activate() {
+    xdotool windowactivate "$1" 2>/dev/null || true
+    wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $1 ]"
+}
+wait_for 15 recorder_window $A || fail "no window for the first copy"
+wait_for 15 recorder_window $B || fail "no window for the second copy"
 WA=$(recorder_window $A)
 WB=$(recorder_window $B)
 wait_for 5 iconic "$WA" || fail "the first copy did not start minimised"
@@ -69,7 +84,7 @@ part_growing() {
 }
 
 note "record and stop from the keyboard"
-xdotool windowactivate --sync "$WA"
+activate "$WA" || fail "the first copy's window cannot be raised"
 xdotool key --clearmodifiers alt+r
 wait_for 10 part_growing || fail "pressing Record did not start a recording"
 paplay "$E2E_TMP/long.wav" || fail "paplay failed"
@@ -90,11 +105,11 @@ wait_for 5 sh -c "! kill -0 $A 2>/dev/null" || fail "the first copy did not end"
 wait $A || fail "the first copy exited with $?"
 
 note "closing the second copy while it records asks, and Save keeps the recording"
-xdotool windowactivate --sync "$WB"
+activate "$WB" || fail "the second copy's window cannot be raised"
 xdotool key --clearmodifiers alt+r
 wait_for 10 part_growing || fail "the second copy did not start recording"
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "xdotool search --pid $B --onlyvisible --name '^Zorvik Recorder$' | wc -l | grep -qx 2" ||
+wait_for 5 sh -c "xdotool search --all --pid $B --onlyvisible --name '^Zorvik Recorder$' | wc -l | grep -qx 2" ||
     fail "no question when closing during a recording"
 kill -0 $B 2>/dev/null || fail "the second copy ended without asking"
 xdotool key --clearmodifiers Return

@@ -1,0 +1,63 @@
+# The recorder that Zorvik's "Open Recorder" starts, and how both are installed and packaged: a
+# self-contained application folder lib/zorvik/ (the programs and their Sounds/, found beside the
+# executable), a bin/zorvik launcher, and the desktop entry, icons and AppStream data.
+
+add_subdirectory(${CMAKE_SOURCE_DIR}/recorder ${CMAKE_BINARY_DIR}/recorder)
+
+set(ZORVIK_APP_DIR lib/zorvik)
+set(ZORVIK_RELEASE_DATE 2026-12-08)
+set(ZORVIK_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
+
+if(TARGET Zorvik)
+    install(TARGETS Zorvik DESTINATION ${ZORVIK_APP_DIR})
+endif()
+install(TARGETS zorvik-recorder DESTINATION ${ZORVIK_APP_DIR})
+
+# A relative symlink: the program finds its Sounds/ through its resolved path (/proc/self/exe), so the
+# launcher must not be a copy.
+file(MAKE_DIRECTORY ${ZORVIK_PACKAGING_OUT}/bin)
+file(CREATE_LINK ../${ZORVIK_APP_DIR}/Zorvik ${ZORVIK_PACKAGING_OUT}/bin/zorvik SYMBOLIC)
+install(FILES ${ZORVIK_PACKAGING_OUT}/bin/zorvik DESTINATION bin)
+
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/zorvik.desktop DESTINATION share/applications)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/org.zorvik.Zorvik.metainfo.xml.in
+               ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml @ONLY)
+install(FILES ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml DESTINATION share/metainfo)
+
+add_executable(zorvik_make_icons ${CMAKE_CURRENT_LIST_DIR}/make_icons.cpp)
+target_link_libraries(zorvik_make_icons PRIVATE zorvik_skin)
+# A build tool, not part of the installed program: keep it out of the top of the build folder.
+set_target_properties(zorvik_make_icons PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZORVIK_PACKAGING_OUT})
+set(ZORVIK_ICON_SIZES 16 32 48 64 128 256)
+set(ZORVIK_ICONS "")
+foreach(size IN LISTS ZORVIK_ICON_SIZES)
+    list(APPEND ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/${size}x${size}/apps/zorvik.png)
+endforeach()
+add_custom_command(
+    OUTPUT ${ZORVIK_ICONS}
+    COMMAND zorvik_make_icons -platform offscreen ${ZORVIK_PACKAGING_OUT}/icons
+    DEPENDS zorvik_make_icons
+    COMMENT "Drawing the desktop icons"
+    VERBATIM)
+add_custom_target(zorvik_icons ALL DEPENDS ${ZORVIK_ICONS})
+install(DIRECTORY ${ZORVIK_PACKAGING_OUT}/icons/ DESTINATION share/icons/hicolor)
+
+# cpack -G DEB: zorvik_<version>_amd64.deb. The shared libraries are found by dpkg-shlibdeps; what the
+# program only loads at run time (GStreamer plugins, the fonts its windows are drawn with) is listed.
+set(CPACK_PACKAGE_NAME zorvik)
+set(CPACK_PACKAGE_VENDOR "The Zorvik developers")
+set(CPACK_PACKAGE_CONTACT "The Zorvik developers <zorvik@example.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drum studio: play drums along with your music")
+set(CPACK_PACKAGE_DESCRIPTION "Zorvik plays eight drum sounds from the numeric keypad while a song plays along
+at the speed and volume you set, and records everything the computer plays to
+a WAV file.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+set(CPACK_GENERATOR DEB)
+include(CPack)

@@ -1,0 +1,61 @@
+#include "CommandLine.h"
+
+#include <QFile>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "Capture.h"
+#include "Takes.h"
+
+namespace zorvik::recorder {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Sound arrives in real time; this much beyond the requested length means the server has stalled.
+constexpr auto kSlack = 10s;
+constexpr auto kPollInterval = 20ms;
+
+int Report(const QString& problem) {
+    std::fprintf(stderr, "zorvik-recorder: %s\n", qPrintable(problem));
+    return 1;
+}
+
+}  // namespace
+
+int RecordToFile(double seconds, const QString& output, const SourceFactory& source) {
+    QString problem;
+    const QString part = CreatePartFile(output, problem);
+    if (part.isEmpty()) return Report(problem);
+
+    Capture capture(source);
+    std::string error;
+    if (!capture.Start(QFile::encodeName(part).toStdString(), std::llround(seconds * kRate), error)) {
+        QFile::remove(part);
+        return Report(QString::fromStdString(error));
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds) + kSlack);
+    bool stalled = false;
+    for (Capture::State state = capture.state();
+         state == Capture::State::Connecting || state == Capture::State::Recording; state = capture.state()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            stalled = true;
+            break;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+
+    if (capture.state() == Capture::State::Failed) problem = QString::fromStdString(capture.Error());
+    if (stalled) problem = QStringLiteral("The sound server stopped sending sound.");
+    if (!capture.Stop(error) && problem.isEmpty()) problem = QString::fromStdString(error);
+    if (problem.isEmpty() && MoveReplacing(part, output, problem)) return 0;
+    QFile::remove(part);
+    return Report(problem);
+}
+
+}  // namespace zorvik::recorder
