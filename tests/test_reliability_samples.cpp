@@ -3,11 +3,13 @@
 // played must give the default sound at once, and the pad after it must play its own sample. The
 // decoder's and file checks' finer cases are in test_sample_player.cpp (WavRefusalTest, WavFileTest).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -366,6 +368,71 @@ TEST_F(SampleReliability, TheSoundsFolderRemovedWhileRunningGivesTheDefaultSound
         fs::create_directories(sounds_);
         WriteAll(sounds_ / "Kick.wav", kick);
     }
+}
+
+// --- A device that will not open -----------------------------------------------------------------
+
+// The disk driver opens its output file for writing, and opening a FIFO for writing blocks until a reader
+// comes: a device opening that hangs, as a stuck sound server would make it.
+TEST(SampleDeviceFaults, AHangingReopeningNeverHoldsUpAHit) {
+    ReliabilityRow report("fault: device reopening hangs",
+                          "every Play returns within 0.5 s; plays once it opens");
+    char pattern[] = "/tmp/zorvik-rel-device-XXXXXX";
+    const fs::path folder = mkdtemp(pattern);
+    const fs::path fifo = folder / "device.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path sample = folder / "Kick.wav";
+    WriteAll(sample, FloatWav());
+
+    ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    auto sound = std::make_unique<SoundControl>([] {
+        return std::make_unique<platform::sdl::SdlSamplePlayer>(
+            platform::sdl::SdlSamplePlayerOptions{.retryInterval = std::chrono::milliseconds(20)});
+    });
+    EXPECT_FALSE(sound->sndPlaySound(sample.string(), SoundControl::SND_ASYNC));
+
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", fifo.c_str(), 1);
+    Clock::duration worst{};
+    auto hit = [&] {
+        report.AddCase();
+        const auto start = Clock::now();
+        const bool played = sound->sndPlaySound(sample.string(), SoundControl::SND_ASYNC);
+        worst = std::max(worst, Clock::now() - start);
+        return played;
+    };
+    // Long enough for several retry intervals: each hit must come back while the opening hangs.
+    for (const auto end = Clock::now() + std::chrono::milliseconds(300); Clock::now() < end;) {
+        EXPECT_FALSE(hit());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_LT(worst, kHitBound);
+
+    // A reader unblocks the opening; from then on the device takes what the mixer renders.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::atomic<bool> draining{true};
+    std::thread drain([&] {
+        char buffer[65536];
+        while (draining) {
+            if (::read(reader, buffer, sizeof buffer) <= 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    bool played = false;
+    for (const auto end = Clock::now() + kHeardDeadline; !played && Clock::now() < end;) {
+        played = hit();
+        if (!played) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(played) << "the device never opened";
+    report.Worst(worst);
+    EXPECT_LT(worst, kHitBound);
+    // The player closes its device before the drain stops, so the writer never blocks on a full pipe.
+    sound.reset();
+    draining = false;
+    drain.join();
+    ::close(reader);
+    fs::remove_all(folder);
 }
 
 }  // namespace

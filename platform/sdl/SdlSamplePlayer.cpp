@@ -78,10 +78,15 @@ ClipPtr LoadClip(const std::string& path) {
 }  // namespace
 
 SdlSamplePlayer::SdlSamplePlayer(const SdlSamplePlayerOptions& options)
-    : retryInterval_(options.retryInterval), cache_(LoadClip, options.cacheBytes) {}
+    : retryInterval_(options.retryInterval),
+      retryWait_(options.retryWait),
+      cache_(LoadClip, options.cacheBytes) {}
 
 SdlSamplePlayer::~SdlSamplePlayer() {
-    CloseDevice();
+    if (reopening_.valid()) {
+        device_ = reopening_.get();
+    }
+    Close(device_, mixer_);
 }
 
 bool SdlSamplePlayer::Play(const std::string& path, std::uint32_t flags) {
@@ -97,34 +102,61 @@ bool SdlSamplePlayer::Play(const std::string& path, std::uint32_t flags) {
         clip = DefaultClip();
     }
     VoiceMixer::Released released;
-    SDL_LockAudioDevice(device_);
+    SDL_LockAudioDevice(device_.id);
     mixer_.Start(std::move(clip), released);
-    SDL_UnlockAudioDevice(device_);
+    SDL_UnlockAudioDevice(device_.id);
     return true;  // `released` frees the clips the mixer let go of, now that the lock is dropped
 }
 
+// Takes the result of a finished background reopening; false while one is still running.
+bool SdlSamplePlayer::TakeFinishedReopen() {
+    if (!reopening_.valid()) {
+        return true;
+    }
+    if (reopening_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        return false;
+    }
+    device_ = reopening_.get();
+    return true;
+}
+
 bool SdlSamplePlayer::EnsureDevice() {
-    if (device_ != 0) {
-        // Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in
-        // its status.
-        if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED) {
-            return true;
-        }
-        CloseDevice();
+    if (!TakeFinishedReopen()) {
+        return false;
+    }
+    // Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in its status.
+    if (device_.id != 0 && SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) {
+        return true;
     }
     const auto now = std::chrono::steady_clock::now();
     if (now < nextAttempt_) {
         return false;
     }
     nextAttempt_ = now + retryInterval_;
+    if (!attempted_) {
+        attempted_ = true;
+        device_ = Reopen(device_, &mixer_);
+        return device_.id != 0;
+    }
+    reopening_ = std::async(std::launch::async, &SdlSamplePlayer::Reopen, device_, &mixer_);
+    device_ = {};
+    if (reopening_.wait_for(retryWait_) != std::future_status::ready) {
+        return false;
+    }
+    device_ = reopening_.get();
+    return device_.id != 0;
+}
 
+SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, VoiceMixer* mixer) {
+    Close(old, *mixer);
     // Default priority: the user's environment and the application's own settings win.
     SDL_SetHintWithPriority(SDL_HINT_APP_NAME, "Zorvik", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Drums", SDL_HINT_DEFAULT);
+    Device device;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        return false;
+        return device;
     }
-    audioInitialised_ = true;
+    device.audioInitialised = true;
 
     SDL_AudioSpec want{};
     want.freq = kMixRate;
@@ -132,33 +164,33 @@ bool SdlSamplePlayer::EnsureDevice() {
     want.channels = kMixChannels;
     want.samples = kDeviceBufferFrames;
     want.callback = AudioCallback;
-    want.userdata = &mixer_;
+    want.userdata = mixer;
     // No allowed changes: SDL converts if the hardware differs, so the mixer always renders this format.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-    if (device_ == 0) {
-        CloseDevice();
-        return false;
+    device.id = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (device.id == 0) {
+        Close(device, *mixer);
+        return device;
     }
     // The device then runs, mostly rendering silence, until the player goes. Pausing it when idle would
     // save nothing measurable, as SDL's audio thread keeps feeding the device silence while paused;
     // closing it would make the next hit wait for a reopen.
-    SDL_PauseAudioDevice(device_, 0);
-    return true;
+    SDL_PauseAudioDevice(device.id, 0);
+    return device;
 }
 
-void SdlSamplePlayer::CloseDevice() {
-    if (device_ != 0) {
-        SDL_CloseAudioDevice(device_);
-        device_ = 0;
+void SdlSamplePlayer::Close(Device& device, VoiceMixer& mixer) {
+    if (device.id != 0) {
+        SDL_CloseAudioDevice(device.id);
+        device.id = 0;
     }
     // Shutting the subsystem down too makes the next attempt pick the driver afresh: the sound server
     // may be back, and a back end whose connection died cannot open devices again.
-    if (audioInitialised_) {
+    if (device.audioInitialised) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        audioInitialised_ = false;
+        device.audioInitialised = false;
     }
     // With the audio thread gone the mixer needs no lock; a reopened device starts silent.
-    mixer_ = VoiceMixer{};
+    mixer = VoiceMixer{};
 }
 
 ClipPtr SdlSamplePlayer::DefaultClip() {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <future>
 #include <memory>
 
 #include "ClipCache.h"
@@ -22,6 +23,11 @@ struct SdlSamplePlayerOptions {
     // When opening the device fails, the next attempt waits this long: a pad hammered with no sound
     // server must not pay for a failed connection on every hit.
     std::chrono::milliseconds retryInterval{500};
+    // Only the first opening runs on the caller's thread, so the first hit plays when a sound server is
+    // there. Later attempts (after a failure, or to replace a lost device) run in the background, because
+    // a failing one can block for over 100 ms in SDL's back-end shutdown. The hit that starts one waits
+    // this long for it and plays if it succeeded by then; otherwise the next hit finds the device open.
+    std::chrono::milliseconds retryWait{40};
     // Converted audio kept for the next hits; 0 reads and decodes the file at every hit.
     std::size_t cacheBytes = std::size_t{64} << 20;
 };
@@ -37,15 +43,27 @@ class SdlSamplePlayer final : public SamplePlayer {
     bool Play(const std::string& path, std::uint32_t flags) override;
 
   private:
+    // The audio subsystem and the device opened in it; owned by whichever thread is opening or closing.
+    struct Device {
+        bool audioInitialised = false;
+        SDL_AudioDeviceID id = 0;
+    };
+
     bool EnsureDevice();
-    void CloseDevice();
+    bool TakeFinishedReopen();
+    // Closes `old` and opens a new device rendering `mixer`; runs on the caller's or a background thread.
+    static Device Reopen(Device old, VoiceMixer* mixer);
+    static void Close(Device& device, VoiceMixer& mixer);
     ClipPtr DefaultClip();
 
     const std::chrono::milliseconds retryInterval_;
+    const std::chrono::milliseconds retryWait_;
     ClipCache cache_;
     std::chrono::steady_clock::time_point nextAttempt_{};
-    bool audioInitialised_ = false;
-    SDL_AudioDeviceID device_ = 0;
+    bool attempted_ = false;
+    Device device_;
+    // A reopening in the background. While it is valid, the device and the mixer belong to it.
+    std::future<Device> reopening_;
     VoiceMixer mixer_;  // shared with the audio callback, guarded by the device lock
     ClipPtr defaultClip_;
 };
