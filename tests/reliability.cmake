@@ -19,3 +19,9 @@ zorvik_add_test(test_reliability_samples
     SOURCES test_reliability_samples.cpp
     LIBS zorvik_modules zorvik_sdl PkgConfig::SNDFILE GTest::gtest_main
     LABELS "unit;reliability")
+
+# End-to-end faults: the sound server killed and restarted under the running program, the kit removed.
+if(COMMAND zorvik_add_e2e AND TARGET Zorvik)
+    zorvik_add_e2e(faults)
+    set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
+endif()

@@ -1,0 +1,165 @@
+#!/bin/bash
+# Faults while the program runs, driven as a user would with the keyboard and the mouse, heard at the
+# private sound server's monitor:
+#   - the sound server killed while a song plays: the program stays up, drum hits stay silent, a song
+#     load says there is no sound output; once the server is back, a drum hit is heard within 2 s and a
+#     reloaded song plays again;
+#   - the Sounds folder removed while running: a drum key plays the default sound.
+. "$(dirname "$0")/lib.sh"
+ZORVIK=$1
+WAVCHECK=$2
+BUILD=$3
+
+start_display wm
+start_sound
+
+# The program runs from a folder of its own, so its kit can be taken away without touching the build.
+APP="$E2E_TMP/app"
+mkdir -p "$APP"
+cp "$ZORVIK" "$APP/Zorvik"
+cp -r "$BUILD/Sounds" "$APP/Sounds"
+KICK="$E2E_TMP/Kick.wav"
+cp "$BUILD/Sounds/Kick.wav" "$KICK"
+
+sox -n -r 48000 -c 2 "$E2E_TMP/blip.wav" trim 0 0.05 2>/dev/null || fail "cannot make the blip"
+SONG="$E2E_TMP/steady tone.mp3"
+sox -n -r 48000 -c 2 "$SONG" synth 30 sine 440 vol 0.5 2>/dev/null || fail "cannot make the song"
+
+kill_sound() {
+    kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill"
+    wait_for 5 sh -c "! pactl info" || fail "the sound server did not die"
+}
+
+# Starts the server again in the same place, as a user restarting it would.
+restart_sound() {
+    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse2.log" \
+        --load=module-native-protocol-unix \
+        --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not restart"
+    wait_for 10 pactl info || fail "the restarted sound server does not answer"
+    pactl set-default-sink testsink
+    # The null sink stalls a fresh server's first streams until it runs; it runs once something records it.
+    parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
+    track $!
+    wait_for 10 sh -c "pactl list short sources | grep testsink.monitor | grep -q RUNNING" ||
+        fail "the restarted sink does not run"
+    # Back means able to play: a short blip has gone through (paplay returns once it has been played).
+    timeout 10 paplay "$E2E_TMP/blip.wav" || fail "the restarted server does not play"
+}
+
+alive() { kill -0 "$PID" 2>/dev/null || fail "the program died ($1)"; }
+
+"$APP/Zorvik" >"$E2E_TMP/zorvik.log" 2>&1 &
+PID=$!
+track $PID
+SPLASH=$(window_of $PID) || fail "no splash"
+geometry "$SPLASH"
+xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
+wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
+MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
+xdotool windowmove --sync "$MAIN" 100 100
+xdotool windowactivate --sync "$MAIN"
+geometry "$MAIN"
+click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
+focus_main() { xdotool windowactivate --sync "$MAIN" 2>/dev/null || true; }
+
+# load_song PATH: Load, the path pasted into the Music Loader dialog, Enter.
+load_song() {
+    focus_main
+    click_at 367 120
+    wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
+    DIALOG=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
+    printf '%s' "$1" | xclip -quiet -selection clipboard -loops 2 2>/dev/null &
+    track $!
+    sleep 0.2
+    xdotool windowactivate --sync "$DIALOG" key ctrl+a ctrl+v
+    sleep 0.3
+    xdotool key Return
+    if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$DIALOG'"; then
+        xdotool key Return
+    fi
+    wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$DIALOG'" ||
+        fail "the dialog did not take the file"
+}
+
+# The recording holds the song's 440 Hz tone.
+song_heard() {
+    local start
+    start=$("$WAVCHECK" first "$1" 0 -30)
+    [ "$start" != none ] || return 1
+    local freq
+    freq=$("$WAVCHECK" freq "$1" "$(echo "$start + 0.05" | bc)" "$(echo "$start + 0.5" | bc)")
+    [ "$(echo "$freq > 435 && $freq < 445" | bc)" = 1 ]
+}
+
+note "a song plays"
+load_song "$SONG"
+click_at 341 120
+record_start "$E2E_TMP/before.wav"
+sleep 1
+record_stop
+song_heard "$E2E_TMP/before.wav" || fail "the song is not heard before the fault"
+
+note "the sound server is killed while the song plays"
+kill_sound
+sleep 0.5
+alive "server killed"
+focus_main
+for _ in 1 2 3 4 5; do xdotool key 1; sleep 0.1; done
+alive "drum keys with no server"
+
+note "a song load with no server says so"
+load_song "$SONG"
+wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
+MESSAGE=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
+screenshot "$E2E_TMP/no-output.png"
+cp "$E2E_TMP/no-output.png" "${E2E_ARTIFACTS:-$E2E_TMP}/faults-no-output.png" 2>/dev/null || true
+xdotool windowactivate --sync "$MESSAGE" key Return
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
+alive "load with no server"
+
+note "the server comes back: a drum hit is heard within 2 s"
+restart_sound
+BACK=$(date +%s%N)
+record_start "$E2E_TMP/back.wav"
+REC_AT=$(date +%s%N)
+focus_main
+# A hit every 200 ms for 2.4 s; the first one heard counts.
+for _ in $(seq 12); do xdotool key 1; sleep 0.2; done
+record_stop
+read -r KICK_AT KICK_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/back.wav" "$KICK" 0)"
+SINCE_BACK=$(echo "scale=3; $KICK_AT + ($REC_AT - $BACK) / 1000000000" | bc)
+note "first kick ${SINCE_BACK} s after the server played again (match $KICK_MATCH)"
+echo "FAULTS|server back -> drum heard|$SINCE_BACK"
+[ "$(echo "$KICK_MATCH > 0.9" | bc)" = 1 ] || fail "no drum heard after the server came back"
+[ "$(echo "$SINCE_BACK <= 2.0" | bc)" = 1 ] || fail "the first drum was heard ${SINCE_BACK} s after the server came back"
+
+note "a reloaded song plays again"
+load_song "$SONG"
+xdotool search --onlyvisible --name '^Music Loader$' >/dev/null && fail "the reload was refused"
+click_at 341 120
+record_start "$E2E_TMP/reloaded.wav"
+sleep 1
+record_stop
+song_heard "$E2E_TMP/reloaded.wav" || fail "the reloaded song is not heard"
+click_at 309 120
+
+note "the Sounds folder is removed: a drum key plays the default sound"
+rm -rf "$APP/Sounds"
+sleep 0.3
+record_start "$E2E_TMP/nokit.wav"
+focus_main
+xdotool key 1
+sleep 0.6
+record_stop
+FIRST=$("$WAVCHECK" first "$E2E_TMP/nokit.wav" 0 -40)
+[ "$FIRST" != none ] || fail "the drum key is silent without its sample"
+read -r _ KICK_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/nokit.wav" "$KICK" 0)"
+FREQ=$("$WAVCHECK" freq "$E2E_TMP/nokit.wav" "$(echo "$FIRST + 0.005" | bc)" "$(echo "$FIRST + 0.05" | bc)")
+note "default sound at ${FIRST} s, ${FREQ} Hz (kick match $KICK_MATCH)"
+[ "$(echo "$KICK_MATCH < 0.5" | bc)" = 1 ] || fail "the kick played though its file is gone"
+alive "Sounds removed"
+
+xdotool key --clearmodifiers alt+F4
+wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait $PID || fail "exit code $?"
+echo "PASS"
