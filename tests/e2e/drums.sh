@@ -14,16 +14,7 @@ APP="$E2E_TMP/Drüms – Studio"
 mkdir -p "$APP"
 cp "$ZORVIK" "$APP/Zorvik"
 cp -r "$BUILD/Sounds" "$APP/Sounds"
-"$APP/Zorvik" >"$E2E_TMP/zorvik.log" 2>&1 &
-PID=$!
-track $PID
-SPLASH=$(window_of $PID) || fail "no splash"
-geometry "$SPLASH"
-xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
-MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
-xdotool windowactivate --sync "$MAIN"
-geometry "$MAIN"
+open_main "$APP/Zorvik"
 
 record_start "$E2E_TMP/drums.wav"
 xdotool key 1

@@ -106,3 +106,23 @@ pixel() {
 }
 
 screenshot() { import -window root "$1"; }
+
+# open_main PROGRAM: starts the program, clicks its splash away, puts the main window at 100,100 and
+# makes it active; sets PID, MAIN and the main window's geometry WX WY WW WH.
+open_main() {
+    "$1" >"$E2E_TMP/zorvik.log" 2>&1 &
+    PID=$!
+    track $PID
+    local splash
+    splash=$(window_of $PID) || fail "no splash"
+    geometry "$splash"
+    xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
+    wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$splash\$'" || fail "no main window"
+    MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$splash\$" | head -1)
+    xdotool windowmove --sync "$MAIN" 100 100
+    xdotool windowactivate --sync "$MAIN"
+    geometry "$MAIN"
+}
+
+# click_at X Y: a left click at a point of the main window.
+click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }

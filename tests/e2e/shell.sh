@@ -14,23 +14,7 @@ track $BENEATH_PID
 wait_for 10 sh -c "xdotool search --onlyvisible --name '^beneath\$'" || fail "no window beneath"
 BENEATH=$(xdotool search --onlyvisible --name '^beneath$' | head -1)
 
-# open_main DIR: starts the program from DIR's copy or the build, clicks the splash away; sets PID, MAIN.
-open_main() {
-    "$1" >"$E2E_TMP/zorvik.log" 2>&1 &
-    PID=$!
-    track $PID
-    local splash
-    splash=$(window_of $PID) || fail "no splash"
-    geometry "$splash"
-    xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-    wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$splash\$'" || fail "no main window"
-    MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$splash\$" | head -1)
-}
-
 open_main "$ZORVIK"
-xdotool windowmove --sync "$MAIN" 100 100
-xdotool windowactivate --sync "$MAIN"
-geometry "$MAIN"
 [ "$WX,$WY" = "100,100" ] || fail "the window did not go to 100,100 but $WX,$WY"
 
 note "the borderless window can be minimised and restored"
@@ -104,9 +88,6 @@ echo "\$@" >> "$E2E_TMP/recorder-starts"
 STANDIN
 chmod +x "$E2E_TMP/app/zorvik-recorder"
 open_main "$E2E_TMP/app/Zorvik"
-xdotool windowmove --sync "$MAIN" 100 100
-xdotool windowactivate --sync "$MAIN"
-geometry "$MAIN"
 xdotool mousemove $((WX + 170)) $((WY + 154)) click 1 sleep 0.3 click 1
 wait_for 5 sh -c "[ \$(grep -c -- '--minimized' '$E2E_TMP/recorder-starts' 2>/dev/null || echo 0) = 2 ]" ||
     fail "two clicks did not start two recorders"

@@ -15,18 +15,7 @@ mkdir -p "$MUSIC_DIR"
 SONG="$MUSIC_DIR/Tëst – tone ü.mp3"
 sox -n -r 48000 -c 2 "$SONG" synth 0.25 sine 440 vol 0.5 pad 0 0.25 repeat 59 2>/dev/null || fail "cannot make the song"
 
-"$ZORVIK" >"$E2E_TMP/zorvik.log" 2>&1 &
-PID=$!
-track $PID
-SPLASH=$(window_of $PID) || fail "no splash"
-geometry "$SPLASH"
-xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
-MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
-xdotool windowmove --sync "$MAIN" 100 100
-xdotool windowactivate --sync "$MAIN"
-geometry "$MAIN"
-click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
+open_main "$ZORVIK"
 
 note "Load: the Music Loader dialog, a path with spaces and non-ASCII letters pasted into it"
 click_at 367 120
