@@ -25,3 +25,8 @@ if(COMMAND zorvik_add_e2e AND TARGET Zorvik)
     zorvik_add_e2e(faults)
     set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
 endif()
+# The long session's short form; its driver is bench/soak_driver.cpp (built with the benchmarks).
+if(COMMAND zorvik_add_e2e)
+    zorvik_add_e2e(soak_short)
+    set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")
+endif()

@@ -1,0 +1,194 @@
+// The long session, in process, on the program's own stack: SoundControl over the SDL player and
+// MusicControl over the GStreamer graph, both playing to the system's default output (bench/soak.sh gives
+// it a private sound server). Drum hits at a steady rate on this one thread, as the GUI thread makes
+// them, with a song playing and a new one loaded at even intervals. Prints what it did and how the
+// process's memory, open files and threads moved, for soak.sh to check against the recording.
+//
+// Usage: soak_driver SECONDS HITS_PER_SECOND LOADS WARMUP_SECONDS WORK_FOLDER
+
+#include <gst/gst.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "GstMediaGraph.h"
+#include "MusicControl.h"
+#include "ProcessStats.h"
+#include "SdlSamplePlayer.h"
+#include "SoundControl.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using zorvik::reliability::ProcessStats;
+using zorvik::reliability::ReadProcessStats;
+
+namespace {
+
+// A hit that ends long before the next one: 10 ms of 1 kHz, so each hit is one onset in the recording.
+bool WriteBlip(const fs::path& path) {
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = 1;
+    info.samplerate = 48000;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    std::vector<float> samples(480);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] =
+            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(i) / 48000));
+    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+    return true;
+}
+
+// A quiet steady tone: no onsets of its own, so every onset in the recording is a hit.
+bool WriteSong(const fs::path& path, const std::string& encoder) {
+    const std::string description =
+        "audiotestsrc wave=sine freq=440 volume=0.1 num-buffers=200 samplesperbuffer=4410 ! "
+        "audio/x-raw,rate=44100,channels=1 ! audioconvert ! " +
+        encoder + " ! filesink name=out";
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline) return false;
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    g_object_set(out, "location", path.c_str(), nullptr);
+    gst_object_unref(out);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* done = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
+    if (done) gst_message_unref(done);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+void PrintStats(const char* when, double at, const ProcessStats& s) {
+    std::printf("STATS %s t=%.0f rss_kib=%ld files=%zu threads=%zu\n", when, at, s.rssKiB, s.files,
+                s.threads);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: soak_driver SECONDS HITS_PER_SECOND LOADS WARMUP_SECONDS WORK_FOLDER\n");
+        return 2;
+    }
+    const double seconds = std::atof(argv[1]);
+    const double hitsPerSecond = std::atof(argv[2]);
+    const int loads = std::atoi(argv[3]);
+    const double warmUp = std::atof(argv[4]);
+    const fs::path work = argv[5];
+    gst_init(nullptr, nullptr);
+    fs::create_directories(work);
+    const fs::path blip = work / "blip.wav";
+    const std::vector<fs::path> songs{work / "song one.ogg", work / "song two.mp3"};
+    if (!WriteBlip(blip) || !WriteSong(songs[0], "vorbisenc ! oggmux") ||
+        !WriteSong(songs[1], "lamemp3enc target=bitrate bitrate=64")) {
+        std::fprintf(stderr, "soak_driver: cannot make the test sounds\n");
+        return 1;
+    }
+
+    zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
+    zorvik::SoundControl sound([] { return zorvik::platform::MakeSdlSamplePlayer(); });
+
+    const auto hitPeriod =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hitsPerSecond));
+    const auto loadPeriod = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(seconds / std::max(loads, 1)));
+    const auto start = Clock::now();
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto warmUpEnd =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(warmUp));
+    auto nextHit = start;
+    auto nextLoad = start;
+    auto nextStats = start;
+    long hits = 0, played = 0, late = 0;
+    int loaded = 0, loadFailures = 0;
+    double worstLoadMs = 0, worstHitMs = 0;
+    ProcessStats atWarmUp{}, peakAfterWarmUp{};
+    bool warm = false;
+    // SOAK_TRACE_HITS=1 logs the time of every hit started, to line them up with the recording's onsets.
+    const bool traceHits = std::getenv("SOAK_TRACE_HITS") != nullptr;
+
+    while (Clock::now() < end) {
+        const auto now = Clock::now();
+        const double at = std::chrono::duration<double>(now - start).count();
+        if (loaded + loadFailures < loads && now >= nextLoad) {
+            const auto t0 = Clock::now();
+            const bool ok =
+                music.LoadMusic(songs[static_cast<std::size_t>(loaded + loadFailures) % songs.size()]) ==
+                    zorvik::kTrue &&
+                music.SetMusicVolume(-25) == zorvik::kTrue && music.PlayMusic() == zorvik::kTrue;
+            worstLoadMs =
+                std::max(worstLoadMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            if (ok) {
+                ++loaded;
+            } else {
+                ++loadFailures;
+                std::printf("LOAD FAILED at %.1f s: %s\n", at, music.LoadErrorText().c_str());
+            }
+            nextLoad += loadPeriod;
+            continue;
+        }
+        if (now >= nextStats) {
+            const ProcessStats stats = ReadProcessStats();
+            PrintStats("sample", at, stats);
+            if (!warm && now >= warmUpEnd) {
+                warm = true;
+                atWarmUp = peakAfterWarmUp = stats;
+            } else if (warm) {
+                peakAfterWarmUp.rssKiB = std::max(peakAfterWarmUp.rssKiB, stats.rssKiB);
+                peakAfterWarmUp.files = std::max(peakAfterWarmUp.files, stats.files);
+                peakAfterWarmUp.threads = std::max(peakAfterWarmUp.threads, stats.threads);
+            }
+            nextStats += std::chrono::seconds(seconds >= 120 ? 10 : 2);
+            continue;
+        }
+        if (now >= nextHit) {
+            const auto t0 = Clock::now();
+            if (sound.sndPlaySound(blip.string(), zorvik::SoundControl::SND_ASYNC)) {
+                ++played;
+                if (traceHits) std::printf("HIT %.4f\n", std::chrono::duration<double>(t0 - start).count());
+            }
+            worstHitMs =
+                std::max(worstHitMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            ++hits;
+            // A hit held up by a load is played at once, but the ones it missed are not crammed in after
+            // it: hits stay at least 3/5 of a period apart, so each is one onset in the recording.
+            nextHit += hitPeriod;
+            if (nextHit < t0 + hitPeriod * 3 / 5) {
+                ++late;
+                nextHit = t0 + hitPeriod;
+            }
+            continue;
+        }
+        std::this_thread::sleep_until(std::min({nextHit, nextLoad, nextStats}));
+    }
+    (void)music.CloseMusic();
+    const ProcessStats final = ReadProcessStats();
+    PrintStats("end", std::chrono::duration<double>(Clock::now() - start).count(), final);
+    std::printf(
+        "SOAK hits=%ld played=%ld rescheduled=%ld worst_hit_ms=%.2f loads=%d load_failures=%d "
+        "worst_load_ms=%.1f\n",
+        hits, played, late, worstHitMs, loaded, loadFailures, worstLoadMs);
+    std::printf("SOAK rss_meaningful=%d\n", ZORVIK_RSS_MEANINGFUL);
+    std::printf("SOAK rss_growth_kib=%ld files_growth=%ld threads_growth=%ld warmup_rss_kib=%ld\n",
+                peakAfterWarmUp.rssKiB - atWarmUp.rssKiB,
+                static_cast<long>(peakAfterWarmUp.files) - static_cast<long>(atWarmUp.files),
+                static_cast<long>(peakAfterWarmUp.threads) - static_cast<long>(atWarmUp.threads),
+                atWarmUp.rssKiB);
+    return loadFailures == 0 ? 0 : 1;
+}
