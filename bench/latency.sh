@@ -1,6 +1,8 @@
 #!/bin/bash
 # Key-to-sound latency of the drum pads, against paplay spawned per hit, on a private display (with a
 # window manager, so that the main window can take the keyboard focus) and a private sound server.
+# Then the same measure of a copy of Zorvik whose Hi Hat starts with 50 ms of silence: it must come
+# out 50 ms later, which checks the whole method with the player's own small jitter.
 #
 # Usage: bench/latency.sh BUILD_FOLDER [bench_latency options, e.g. --hits 400]
 # ZORVIK_ENV, if set, is put in Zorvik's environment only, to try the player's settings without
@@ -11,33 +13,63 @@ shift
 BENCH="$BUILD/bench/bench_latency"
 HIHAT="$BUILD/Sounds/Hi Hat.wav"
 for f in "$BUILD/Zorvik" "$BENCH" "$HIHAT"; do [ -e "$f" ] || fail "missing $f"; done
+PAD=0.05
+
+# start_zorvik PROGRAM: starts it, opens the main window and gives it the keyboard focus; sets PID.
+start_zorvik() {
+    # shellcheck disable=SC2086 # ZORVIK_ENV is a list of NAME=VALUE words
+    env ${ZORVIK_ENV:-} "$1" >>"$E2E_TMP/zorvik.log" 2>&1 &
+    PID=$!
+    track $PID
+    SPLASH=$(window_of $PID) || fail "no splash window"
+    geometry "$SPLASH"
+    xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
+    wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
+    xdotool windowactivate --sync "$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)"
+}
+
+# Closes Zorvik as a user would. Once the drums have sounded it no longer ends on SIGTERM: SDL's audio
+# start-up installs a handler that only queues a quit event, which nothing reads.
+stop_zorvik() {
+    xdotool key --clearmodifiers alt+F4
+    wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || kill -KILL "$PID"
+    wait "$PID" 2>/dev/null || true
+}
+
+# median_of OUTPUT: the median of the Zorvik series in the bench's output.
+median_of() { sed -n 's/^key -> sound, Zorvik .* median *\([0-9.]*\) ms.*/\1/p' <<<"$1"; }
 
 start_display wm
 start_sound
-# The same hit behind 50 ms of silence: paplay must come out exactly that much later with it.
-sox "$HIHAT" "$E2E_TMP/delayed.wav" pad 0.05
+sox "$HIHAT" "$E2E_TMP/delayed.wav" pad $PAD
 
-# shellcheck disable=SC2086 # ZORVIK_ENV is a list of NAME=VALUE words
-env ${ZORVIK_ENV:-} "$BUILD/Zorvik" >"$E2E_TMP/zorvik.log" 2>&1 &
-PID=$!
-track $PID
-SPLASH=$(window_of $PID) || fail "no splash window"
-geometry "$SPLASH"
-xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
-MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
-xdotool windowactivate --sync "$MAIN"
-
+start_zorvik "$BUILD/Zorvik"
 # The server's view of the player's stream while the bench runs: how much it keeps queued, and the
 # sink's own latency, which the small capture fragments hold down as they would a real sink's.
 (
     sleep 10
-    pactl list sink-inputs | grep -E 'application.name|media.name|Latency|Sample Spec'
+    pactl list sink-inputs | grep -E 'application.name|Latency|Sample Spec'
     pactl list sinks | grep -E '^\s*Latency'
 ) >"$E2E_TMP/streams.txt" 2>&1 &
 track $!
-
-note "Zorvik ${ZORVIK_ENV:+with $ZORVIK_ENV }key \"3\" (Hi Hat) against paplay of the same file"
-"$BENCH" --key 3 --baseline "$HIHAT" --delayed "$E2E_TMP/delayed.wav" "$@" || fail "the bench failed"
+note "Zorvik ${ZORVIK_ENV:+with $ZORVIK_ENV }key \"3\" (Hi Hat) against paplay of the same file, and of it behind ${PAD}s of silence"
+PLAIN=$("$BENCH" --key 3 --baseline "$HIHAT" --delayed "$E2E_TMP/delayed.wav" "$@") || fail "the bench failed: $PLAIN"
+echo "$PLAIN"
 note "sound server streams during the run:"
 cat "$E2E_TMP/streams.txt"
+stop_zorvik
+
+# The copy finds its kit beside itself.
+KIT="$E2E_TMP/kit"
+mkdir -p "$KIT/Sounds"
+cp "$BUILD/Zorvik" "$KIT/"
+ln -s "$(cd "$BUILD" && pwd)/skin" "$KIT/skin"
+for f in "$BUILD"/Sounds/*.wav; do ln -s "$(cd "$(dirname "$f")" && pwd)/$(basename "$f")" "$KIT/Sounds/"; done
+rm "$KIT/Sounds/Hi Hat.wav"
+cp "$E2E_TMP/delayed.wav" "$KIT/Sounds/Hi Hat.wav"
+start_zorvik "$KIT/Zorvik"
+note "the same, with the Hi Hat behind ${PAD}s of silence"
+DELAYED=$("$BENCH" --key 3 --hits 100 --baseline-hits 0) || fail "the bench failed: $DELAYED"
+grep -E '^(capture: around|key|  )' <<<"$DELAYED"
+stop_zorvik
+echo "Zorvik with the delayed Hi Hat minus Zorvik, medians: $(echo "$(median_of "$DELAYED") - $(median_of "$PLAIN")" | bc) ms (expected $(echo "$PAD * 1000" | bc | sed 's/\.0*$//'))"
