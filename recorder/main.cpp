@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,7 +56,7 @@ int RecordWithoutWindow(int argc, char** argv) {
     Parse(parser, options, app);
     bool ok = false;
     const double seconds = parser.value(options.seconds).toDouble(&ok);
-    if (!ok || !(seconds > 0) || !parser.isSet(options.output)) {
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || !parser.isSet(options.output)) {
         std::fprintf(stderr,
                      "zorvik-recorder: --record-seconds needs a positive number and --output a file\n");
         return 2;

@@ -10,6 +10,16 @@ stat_of() { sox "$1" -n remix 1 stat 2>&1 | sed -n "s/^$2: *//p"; }
 # within_db MEASURED EXPECTED: true if the two amplitudes are within 1 dB of each other.
 within_db() { [ "$(echo "d = l($1 / $2) / l(10) * 20; d <= 1 && d >= -1" | bc -l)" = 1 ]; }
 
+note "nonsense lengths are refused"
+for seconds in abc 0 -1 inf nan 1e400; do
+    RC=0
+    "$RECORDER" --record-seconds "$seconds" --output "$E2E_TMP/bad.wav" 2>/dev/null || RC=$?
+    [ $RC = 2 ] || fail "--record-seconds $seconds: exit code $RC, not 2"
+done
+RC=0
+"$RECORDER" --record-seconds 1 2>/dev/null || RC=$?
+[ $RC = 2 ] || fail "--record-seconds without --output: exit code $RC, not 2"
+
 note "no sound server"
 NOSERVER=$E2E_TMP/noserver
 mkdir -m 700 "$NOSERVER"
