@@ -221,26 +221,6 @@ TEST(Capture, UnwritablePlaceIsRefusedUpFront) {
     EXPECT_EQ(capture.state(), Capture::State::Idle);
 }
 
-TEST(Capture, OneRecordingAtATimeThenAnother) {
-    QTemporaryDir dir;
-    Feed feed;
-    Capture capture(feed.Factory());
-    std::string error;
-    ASSERT_TRUE(capture.Start(Local(dir.filePath(QStringLiteral("a.wav"))), 0, error));
-    EXPECT_FALSE(capture.Start(Local(dir.filePath(QStringLiteral("b.wav"))), 0, error));
-    feed.Push(Ramp(100));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 100; }, 5000));
-    ASSERT_TRUE(capture.Stop(error));
-
-    ASSERT_TRUE(capture.Start(Local(dir.filePath(QStringLiteral("b.wav"))), 0, error)) << error;
-    EXPECT_EQ(capture.frames(), 0);
-    feed.Push(Ramp(50));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 50; }, 5000));
-    ASSERT_TRUE(capture.Stop(error));
-    EXPECT_EQ(ReadWav(dir.filePath(QStringLiteral("a.wav"))).info.frames, 100);
-    EXPECT_EQ(ReadWav(dir.filePath(QStringLiteral("b.wav"))).info.frames, 50);
-}
-
 // --- Names and keeping ------------------------------------------------------------------------------
 
 TEST(Takes, DatedNameSortsByTimeAndAvoidsColons) {
@@ -413,25 +393,6 @@ INSTANTIATE_TEST_SUITE_P(Times, Elapsed,
                                            ElapsedCase{48000 * 59 + 47999, "00:59.9"},
                                            ElapsedCase{48000 * 60, "01:00.0"},
                                            ElapsedCase{48000LL * 6000, "100:00.0"}));
-
-struct LevelCase {
-    float peak;
-    double db;
-    double fill;
-};
-
-class Level : public ::testing::TestWithParam<LevelCase> {};
-
-TEST_P(Level, IsDecibelsOnTheMeterScale) {
-    EXPECT_NEAR(PeakDb(GetParam().peak), GetParam().db, 0.01);
-    EXPECT_NEAR(MeterFill(PeakDb(GetParam().peak)), GetParam().fill, 0.001);
-}
-
-INSTANTIATE_TEST_SUITE_P(Peaks, Level,
-                         ::testing::Values(LevelCase{1.0f, 0.0, 1.0}, LevelCase{0.5f, -6.02, 0.8997},
-                                           LevelCase{0.001f, -60.0, 0.0}, LevelCase{0.0f, -60.0, 0.0},
-                                           LevelCase{1e-9f, -60.0, 0.0}, LevelCase{NAN, -60.0, 0.0},
-                                           LevelCase{2.0f, 6.02, 1.0}));
 
 // --- Without a sound server ---------------------------------------------------------------------------
 
