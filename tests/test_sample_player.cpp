@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -695,6 +696,17 @@ class DiskPlayerTest : public testing::Test {
     TempDir dir_;
     fs::path raw_ = dir_ / "out.raw";
 };
+
+TEST_F(DiskPlayerTest, OpeningTheDeviceLeavesTerminationSignalsAlone) {
+    const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate / 10);
+    auto player = MakeSdlSamplePlayer();
+    ASSERT_TRUE(player->Play(a.string(), kSndAsync));
+    for (int signal : {SIGTERM, SIGINT}) {
+        struct sigaction action {};
+        ASSERT_EQ(::sigaction(signal, nullptr, &action), 0);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << "signal " << signal;
+    }
+}
 
 TEST_F(DiskPlayerTest, NextHitCutsThePreviousOneWithAFade) {
     const fs::path a = ConstantWav("Барабаны/бочка ü.wav", 0.5f, kMixRate * 2);

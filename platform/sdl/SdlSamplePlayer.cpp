@@ -152,6 +152,9 @@ SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, VoiceMixer* mixer) {
     // Default priority: the user's environment and the application's own settings win.
     SDL_SetHintWithPriority(SDL_HINT_APP_NAME, "Zorvik", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Drums", SDL_HINT_DEFAULT);
+    // SDL would turn SIGINT and SIGTERM into quit events nobody reads, and the program would no longer
+    // end when the session asks it to.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     Device device;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         return device;
