@@ -102,7 +102,7 @@ std::optional<Clock> ClockAround(const std::vector<Mark>& marks, double t, Miss&
         arrived.push_back(m->arrived - frames);
         lead = std::max(lead, m->played - m->arrived);
     }
-    // A settled capture has fragments of about 2 ms: the span holds a couple of hundred.
+    // The server delivers in pieces of a fragment or less: a covered span holds hundreds of them.
     if (played.size() < 50 || marks.back().played < t + kFitSpan) {
         miss = Miss::kUncovered;
         return std::nullopt;
@@ -520,7 +520,7 @@ void PrintCaptureQuality(const MonitorCapture& capture, const std::vector<const 
     }
     const Stats l = Summarise(lead);
     const Stats s = Summarise(spread);
-    std::printf("capture: fragments of %.2f ms, %zu of them, %d overflows\n",
+    std::printf("capture: fragment size %.2f ms, %zu deliveries, %d overflows\n",
                 static_cast<double>(capture.FragmentBytes()) / (sizeof(float) * kChannels) / kRate * 1000,
                 capture.Marks().size(), capture.Overflows());
     std::printf(
