@@ -28,8 +28,8 @@ start_zorvik() {
     xdotool windowactivate --sync "$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)"
 }
 
-# Closes Zorvik as a user would. Once the drums have sounded it no longer ends on SIGTERM: SDL's audio
-# start-up installs a handler that only queues a quit event, which nothing reads.
+# Closes Zorvik as a user would, and kills it if it stays: a program that hangs on closing must not
+# hang the bench.
 stop_zorvik() {
     xdotool key --clearmodifiers alt+F4
     wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || kill -KILL "$PID"
