@@ -13,5 +13,5 @@ apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb openbox xdotool xclip x11-utils imagemagick bc \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
-    libpulse-dev desktop-file-utils appstream dpkg-dev file \
+    libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file \
     ${ZORVIK_EXTRA_PACKAGES:-}
