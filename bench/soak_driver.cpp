@@ -108,6 +108,11 @@ int main(int argc, char** argv) {
     const auto loadPeriod = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(seconds / std::max(loads, 1)));
     const auto start = Clock::now();
+    // Wall-clock time of the schedule's start, to line the hit times up with the recording.
+    std::printf("START epoch_ns=%lld\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           std::chrono::system_clock::now().time_since_epoch())
+                                           .count()));
     const auto end =
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     const auto warmUpEnd =
@@ -120,8 +125,6 @@ int main(int argc, char** argv) {
     double worstLoadMs = 0, worstHitMs = 0;
     ProcessStats atWarmUp{}, peakAfterWarmUp{};
     bool warm = false;
-    // SOAK_TRACE_HITS=1 logs the time of every hit started, to line them up with the recording's onsets.
-    const bool traceHits = std::getenv("SOAK_TRACE_HITS") != nullptr;
 
     while (Clock::now() < end) {
         const auto now = Clock::now();
@@ -161,7 +164,7 @@ int main(int argc, char** argv) {
             const auto t0 = Clock::now();
             if (sound.sndPlaySound(blip.string(), zorvik::SoundControl::SND_ASYNC)) {
                 ++played;
-                if (traceHits) std::printf("HIT %.4f\n", std::chrono::duration<double>(t0 - start).count());
+                std::printf("HIT %.4f\n", std::chrono::duration<double>(t0 - start).count());
             }
             worstHitMs =
                 std::max(worstHitMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
