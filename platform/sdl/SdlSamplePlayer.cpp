@@ -138,7 +138,13 @@ bool SdlSamplePlayer::EnsureDevice() {
         device_ = Reopen(device_, &mixer_);
         return device_.id != 0;
     }
-    reopening_ = std::async(std::launch::async, &SdlSamplePlayer::Reopen, device_, &mixer_);
+    reopening_ = std::async(std::launch::async, [old = device_, mixer = &mixer_] {
+        Device device = Reopen(old, mixer);
+        // SDL keeps its error text in thread-local storage that it frees only for its own threads; every
+        // failed attempt on a new thread would leave some behind.
+        SDL_TLSCleanup();
+        return device;
+    });
     device_ = {};
     if (reopening_.wait_for(retryWait_) != std::future_status::ready) {
         return false;
