@@ -30,3 +30,9 @@ if(COMMAND zorvik_add_e2e)
     zorvik_add_e2e(soak_short)
     set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")
 endif()
+# GStreamer's own leaks tracer counts the objects the graph leaves behind.
+zorvik_add_test(test_reliability_gstleaks
+    SOURCES test_reliability_gstleaks.cpp
+    LIBS zorvik_modules zorvik_gst GTest::gtest_main
+    LABELS "unit;reliability"
+    ENV "GST_TRACERS=leaks(stack-traces-flags=none)")
