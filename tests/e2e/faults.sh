@@ -1,6 +1,8 @@
 #!/bin/bash
 # Faults while the program runs, driven as a user would with the keyboard and the mouse, heard at the
 # private sound server's monitor:
+#   - started with no sound server at all (and no sound card): the program runs, drum keys are silent,
+#     a song load says there is no sound output;
 #   - the sound server killed while a song plays: the program stays up, drum hits stay silent, a song
 #     load says there is no sound output; once the server is back, a drum hit is heard within 2 s and a
 #     reloaded song plays again;
@@ -48,7 +50,6 @@ restart_sound() {
 
 alive() { kill -0 "$PID" 2>/dev/null || fail "the program died ($1)"; }
 
-open_main "$APP/Zorvik"
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
 focus_main() { xdotool windowactivate --sync "$MAIN" 2>/dev/null || true; }
 
@@ -81,6 +82,24 @@ song_heard() {
     [ "$(echo "$freq > 435 && $freq < 445" | bc)" = 1 ]
 }
 
+note "started with no sound server and no card: runs, silent drums, the load says why"
+cat >"$E2E_TMP/no-server.sh" <<NOSERVER
+#!/bin/sh
+exec env PULSE_SERVER=unix:/nonexistent/zorvik/native ALSA_CONFIG_PATH=/dev/null JACK_NO_START_SERVER=1 "$APP/Zorvik"
+NOSERVER
+chmod +x "$E2E_TMP/no-server.sh"
+open_main "$E2E_TMP/no-server.sh"
+for _ in 1 2 3 4 5 6; do xdotool key 1; sleep 0.1; done
+kill -0 "$PID" 2>/dev/null || fail "the program died on drum keys with no sound server"
+load_song "$SONG"
+wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
+xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)" key Return
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
+xdotool windowactivate --sync "$MAIN" key --clearmodifiers alt+F4
+wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait "$PID" || fail "exit code $?"
+
+open_main "$APP/Zorvik"
 note "a song plays"
 load_song "$SONG"
 click_at 341 120
