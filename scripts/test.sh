@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is needed, builds everything with warnings as errors and AddressSanitizer +
 # UndefinedBehaviorSanitizer into build/, and runs every test: unit tests and the end-to-end tests that
-# drive the program on a private X display and a private sound server (each test starts its own).
+# drive the program on a private X display and a private sound server (each test starts its own), then
+# a bounded run of the fuzz targets, built with clang's libFuzzer into build-fuzz/.
 set -eu
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] && scripts/install-deps.sh
@@ -10,3 +11,6 @@ cmake --build build -j"$(nproc)"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 ctest --test-dir build --output-on-failure --timeout 600 -j1
+cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-fuzz -j"$(nproc)"
+ctest --test-dir build-fuzz --output-on-failure -L fuzz -j1
