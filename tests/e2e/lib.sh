@@ -124,5 +124,26 @@ open_main() {
     geometry "$MAIN"
 }
 
+# load_song PATH: "Load" in the main window, the path pasted into the Music Loader dialog, Enter.
+load_song() {
+    xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
+    click_at 367 120
+    wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
+    local dialog
+    dialog=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
+    printf '%s' "$1" | xclip -quiet -selection clipboard -loops 2 2>/dev/null &
+    track $!
+    sleep 0.2
+    xdotool windowactivate --sync "$dialog" key ctrl+a ctrl+v
+    sleep 0.3
+    xdotool key Return
+    # The name completer may take the first Return.
+    if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$dialog'"; then
+        xdotool key Return
+    fi
+    wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$dialog'" ||
+        fail "the dialog did not take the file"
+}
+
 # click_at X Y: a left click at a point of the main window.
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
