@@ -47,16 +47,7 @@ note "started through the launcher, the program plays the kit in its folder"
 # A kick of our own in the installed kit, unlike any built-in sound: hearing it proves the program found
 # its Sounds/ through the launcher's symlink.
 sox -n -r 44100 -c 1 -b 16 "$APP/Sounds/Kick.wav" synth 1 sine 1500 vol 0.5
-"$PREFIX/bin/zorvik" >"$E2E_TMP/zorvik.log" 2>&1 &
-PID=$!
-track $PID
-SPLASH=$(window_of $PID) || fail "no splash"
-geometry "$SPLASH"
-xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$SPLASH\$'" || fail "no main window"
-MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$SPLASH\$" | head -1)
-xdotool windowmove --sync "$MAIN" 100 100
-xdotool windowactivate --sync "$MAIN"
+open_main "$PREFIX/bin/zorvik"
 record_start "$E2E_TMP/kick.wav"
 xdotool key 1
 # Two seconds of sound after the key, so the whole kick is in.
