@@ -95,7 +95,7 @@ MID
 echo "| fault: program started with no sound server and no card | 1 | runs; drum keys silent; load says \"No sound output\"; closes cleanly | - | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault: sound server killed while a song plays, then restarted | 1 | program stays up; load says \"No sound output\"; drums reconnect within 2 s of the server playing again and are heard; reloaded song plays | reconnected after $(figure 'drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault: Sounds folder removed from the running program | 1 | drum key plays the default sound | - | $(verdict e2e_faults "$LOG/ctest.log") |"
-echo "| long session, short form: 20 hits/s for 30 s, 20 song loads | $(figure 'hits made' "$LOG/ctest.log") hits | every hit started is heard; files, threads flat | heard $(figure 'hits heard in the recording' "$LOG/ctest.log"), files $(figure 'open files growth' "$LOG/ctest.log"), threads $(figure 'threads growth' "$LOG/ctest.log") | $(verdict e2e_soak_short "$LOG/ctest.log") |"
+echo "| long session, short form: 20 hits/s for 30 s, 20 song loads | $(figure 'hits made' "$LOG/ctest.log") hits | hits started are heard (2 % may go unheard on a busy CI machine); files, threads flat | heard $(figure 'hits heard in the recording' "$LOG/ctest.log"), files $(figure 'open files growth' "$LOG/ctest.log"), threads $(figure 'threads growth' "$LOG/ctest.log") | $(verdict e2e_soak_short "$LOG/ctest.log") |"
 
 cat <<'LIB'
 
