@@ -53,25 +53,6 @@ alive() { kill -0 "$PID" 2>/dev/null || fail "the program died ($1)"; }
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
 focus_main() { xdotool windowactivate --sync "$MAIN" 2>/dev/null || true; }
 
-# load_song PATH: Load, the path pasted into the Music Loader dialog, Enter.
-load_song() {
-    focus_main
-    click_at 367 120
-    wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
-    DIALOG=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
-    printf '%s' "$1" | xclip -quiet -selection clipboard -loops 2 2>/dev/null &
-    track $!
-    sleep 0.2
-    xdotool windowactivate --sync "$DIALOG" key ctrl+a ctrl+v
-    sleep 0.3
-    xdotool key Return
-    if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$DIALOG'"; then
-        xdotool key Return
-    fi
-    wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$DIALOG'" ||
-        fail "the dialog did not take the file"
-}
-
 # The recording holds the song's 440 Hz tone.
 song_heard() {
     local start
