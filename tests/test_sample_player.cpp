@@ -519,6 +519,76 @@ TEST(VoiceMixer, RapidHitsStayInRangeAndLetGoOfOldClips) {
     EXPECT_TRUE(watched.back().expired());
 }
 
+// A hit that reaches back over frames already rendered must produce exactly the frames a hit started
+// there in the first place would have: the old voice's cut, its fade and the new voice all in place.
+struct RewindRow {
+    const char* name;
+    std::size_t firstHitAt;  // frames rendered before the first hit
+    std::size_t renderedAt;  // frames rendered when the second hit comes
+    std::size_t askedBack;   // how far the second hit asks to reach back
+    std::size_t expectBack;  // how far it may: never past the first hit
+    std::size_t chunk;       // render buffer size
+};
+
+class VoiceMixerRewindTest : public testing::TestWithParam<RewindRow> {};
+
+ClipPtr RampClip(std::size_t frames, float scale) {
+    auto clip = std::make_shared<StereoClip>();
+    for (std::size_t f = 0; f < frames; ++f) {
+        const float v = scale * static_cast<float>(f % 997) / 997.0f;
+        clip->samples.push_back(v);
+        clip->samples.push_back(v);
+    }
+    return clip;
+}
+
+TEST_P(VoiceMixerRewindTest, ReachingBackEqualsStartingThere) {
+    const RewindRow& row = GetParam();
+    const ClipPtr first = RampClip(5000, 0.5f);
+    const ClipPtr second = RampClip(5000, -0.25f);
+    constexpr std::size_t kTotal = 3000;
+
+    VoiceMixer rewound;
+    RenderLeft(rewound, row.firstHitAt, row.chunk);
+    Start(rewound, first);
+    RenderLeft(rewound, row.renderedAt - row.firstHitAt, row.chunk);
+    const std::size_t back = rewound.Rewind(row.askedBack);
+    ASSERT_EQ(back, row.expectBack);
+    const std::size_t secondAt = row.renderedAt - back;
+    Start(rewound, second);
+
+    VoiceMixer straight;
+    std::vector<float> expected = RenderLeft(straight, row.firstHitAt, row.chunk);
+    Start(straight, first);
+    const std::vector<float> beforeSecond = RenderLeft(straight, secondAt - row.firstHitAt, row.chunk);
+    expected.insert(expected.end(), beforeSecond.begin(), beforeSecond.end());
+    Start(straight, second);
+    const std::vector<float> afterStraight = RenderLeft(straight, kTotal - secondAt, row.chunk);
+    expected.insert(expected.end(), afterStraight.begin(), afterStraight.end());
+
+    // Up to the second hit both put out the same frames; from there on the rewound mixer's must match.
+    EXPECT_EQ(RenderLeft(rewound, kTotal - secondAt, row.chunk),
+              std::vector<float>(expected.begin() + static_cast<std::ptrdiff_t>(secondAt), expected.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hits, VoiceMixerRewindTest,
+                         testing::Values(RewindRow{"WithinTheQueue", 100, 1000, 300, 300, 64},
+                                         RewindRow{"IntoTheFadeOfTheCut", 100, 140, 30, 30, 7},
+                                         RewindRow{"StopsAtTheFirstHit", 100, 400, 1000, 300, 256},
+                                         RewindRow{"RightAfterTheFirstHit", 100, 101, 50, 1, 1},
+                                         RewindRow{"NothingAsked", 100, 500, 0, 0, 96},
+                                         RewindRow{"BackToTheVeryStart", 0, 800, 800, 800, 128}),
+                         RowName<RewindRow>);
+
+TEST(VoiceMixer, ReachingBackOverAHitThatWasNeverHeardDropsItWithoutFade) {
+    VoiceMixer mixer;
+    Start(mixer, ConstantClip(1000, 0.5f));
+    RenderLeft(mixer, 200, 200);
+    ASSERT_EQ(mixer.Rewind(200), 200u);
+    Start(mixer, ConstantClip(1000, 0.1f));
+    EXPECT_EQ(RenderLeft(mixer, 100, 100), std::vector<float>(100, 0.1f));
+}
+
 // ---------------------------------------------------------------------------------------------------
 // The clip cache, with a loader that counts its calls
 

@@ -14,55 +14,68 @@ void VoiceMixer::Start(ClipPtr clip, Released& released) {
     };
 
     for (Voice& tail : tails_) {
-        if (!tail.Sounding() || tail.fadeLeft == 0) {
+        if (!tail.SoundingAt(next_) || tail.FadedAt(next_)) {
             release(tail);
         }
     }
     // A voice that has not been rendered yet was never heard, so it can go without a fade.
-    if (voice_.Sounding() && voice_.pos > 0) {
+    if (voice_.SoundingAt(next_) && next_ > voice_.start) {
         auto slot = std::find_if(tails_.begin(), tails_.end(), [](const Voice& t) { return !t.clip; });
         if (slot == tails_.end()) {
+            // The earliest cut has the least fade left.
             slot = std::min_element(tails_.begin(), tails_.end(),
-                                    [](const Voice& a, const Voice& b) { return a.fadeLeft < b.fadeLeft; });
+                                    [](const Voice& a, const Voice& b) { return a.cut < b.cut; });
             release(*slot);
         }
         *slot = std::move(voice_);
-        slot->fadeLeft = kFadeFrames;
+        slot->cut = next_;
         voice_ = Voice{};
     } else {
         release(voice_);
     }
     voice_.clip = std::move(clip);
+    voice_.start = next_;
+    lastStart_ = next_;
 }
 
 void VoiceMixer::Render(float* out, std::size_t frames) {
     std::fill(out, out + frames * kMixChannels, 0.0f);
+    const std::uint64_t from = next_;
+    next_ += frames;
 
-    if (voice_.Sounding()) {
-        const std::size_t n = std::min(frames, voice_.clip->Frames() - voice_.pos);
-        const float* src = voice_.clip->samples.data() + voice_.pos * kMixChannels;
+    if (voice_.SoundingAt(from)) {
+        const std::uint64_t offset = from - voice_.start;
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(frames, voice_.clip->Frames() - offset));
+        const float* src = voice_.clip->samples.data() + offset * kMixChannels;
         std::copy(src, src + n * kMixChannels, out);
-        voice_.pos += n;
     }
 
-    for (Voice& tail : tails_) {
-        if (!tail.Sounding() || tail.fadeLeft == 0) {
+    for (const Voice& tail : tails_) {
+        if (!tail.SoundingAt(from) || tail.FadedAt(from)) {
             continue;
         }
-        const std::size_t n = std::min({frames, tail.clip->Frames() - tail.pos, tail.fadeLeft});
-        const float* src = tail.clip->samples.data() + tail.pos * kMixChannels;
+        const std::uint64_t offset = from - tail.start;
+        const std::uint64_t faded = from - tail.cut;
+        const auto n = static_cast<std::size_t>(
+            std::min<std::uint64_t>({frames, tail.clip->Frames() - offset, kFadeFrames - faded}));
+        const float* src = tail.clip->samples.data() + offset * kMixChannels;
         for (std::size_t f = 0; f < n; ++f) {
-            const float gain = static_cast<float>(tail.fadeLeft - f) / static_cast<float>(kFadeFrames);
+            const float gain = static_cast<float>(kFadeFrames - faded - f) / static_cast<float>(kFadeFrames);
             out[f * kMixChannels] += src[f * kMixChannels] * gain;
             out[f * kMixChannels + 1] += src[f * kMixChannels + 1] * gain;
         }
-        tail.pos += n;
-        tail.fadeLeft -= n;
         // Only the first few frames can hold a tail; the sum of two full-scale sounds must not wrap.
         for (std::size_t i = 0; i < n * kMixChannels; ++i) {
             out[i] = std::clamp(out[i], -1.0f, 1.0f);
         }
     }
+}
+
+std::size_t VoiceMixer::Rewind(std::size_t frames) {
+    const auto back = static_cast<std::size_t>(std::min<std::uint64_t>(frames, next_ - lastStart_));
+    next_ -= back;
+    return back;
 }
 
 }  // namespace zorvik::platform::sdl

@@ -2,12 +2,18 @@
 // The one-voice mixer the audio callback runs. A new hit cuts the sounding one; the cut sound is not
 // stopped dead (that clicks) but faded out over kFadeFrames while the new hit already plays.
 //
-// Threading: Start() and Render() must not run concurrently (the player calls Start() under the
-// audio device lock, and SDL calls Render() with that lock held). Render() never allocates or frees:
+// Every sound is placed on the timeline of frames the mixer has put out, so what any frame holds does
+// not depend on how the output was cut into buffers. That lets a hit reach back over frames already
+// handed to the sound server but not yet played: Rewind() steps back, Start() places the hit there,
+// and Render() produces the same frames again with the hit in them.
+//
+// Threading: Start(), Rewind() and Render() must not run concurrently (the player holds one lock
+// around each). Render() never allocates or frees:
 // clips the mixer has finished with are handed back from Start() so they are freed outside the lock.
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -33,22 +39,30 @@ class VoiceMixer {
 
     using Released = std::array<ClipPtr, kMaxTails + 1>;
 
-    // Makes `clip` the voice, from its first frame. The clips the mixer lets go of are moved into
-    // `released`; the caller destroys them once it no longer holds the audio lock.
+    // Makes `clip` the voice from the next frame to be rendered on, cutting the one before it. The clips
+    // the mixer lets go of are moved into `released`; the caller destroys them once it no longer holds
+    // the audio lock.
     void Start(ClipPtr clip, Released& released);
 
-    // Writes `frames` interleaved stereo frames: the voice plus any fading tails, silence after them.
+    // Writes the next `frames` interleaved stereo frames: the voice plus any fading tails, silence after.
     void Render(float* out, std::size_t frames);
+
+    // Steps back over up to `frames` rendered frames, so that the next Start() and Render() take them
+    // again; never back past the last Start(). Returns how many frames it stepped back.
+    std::size_t Rewind(std::size_t frames);
 
   private:
     struct Voice {
         ClipPtr clip;
-        std::size_t pos = 0;
-        std::size_t fadeLeft = 0;  // tails only: frames until silent
+        std::uint64_t start = 0;  // the frame that plays the clip's first frame
+        std::uint64_t cut = 0;    // tails only: the frame its fade begins
 
-        bool Sounding() const { return clip && pos < clip->Frames(); }
+        bool SoundingAt(std::uint64_t frame) const { return clip && frame - start < clip->Frames(); }
+        bool FadedAt(std::uint64_t frame) const { return frame - cut >= kFadeFrames; }
     };
 
+    std::uint64_t next_ = 0;       // the next frame Render() writes
+    std::uint64_t lastStart_ = 0;  // Rewind() stops here
     Voice voice_;
     std::array<Voice, kMaxTails> tails_;
 };
