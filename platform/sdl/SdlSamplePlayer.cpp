@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "DefaultSound.h"
@@ -17,13 +18,13 @@ std::unique_ptr<SamplePlayer> MakeSdlSamplePlayer() {
 namespace sdl {
 namespace {
 
-// Latency follows the buffer: 256 frames is 5.3 ms at 48 kHz, and the PulseAudio and PipeWire
-// back ends size their server-side buffers from it.
+// Latency follows the buffer: 256 frames is 5.3 ms at 48 kHz.
 constexpr Uint16 kDeviceBufferFrames = 256;
 
-void AudioCallback(void* user, Uint8* stream, int len) {
-    static_cast<VoiceMixer*>(user)->Render(reinterpret_cast<float*>(stream),
-                                           static_cast<std::size_t>(len) / (sizeof(float) * kMixChannels));
+// A driver named in SDL_AUDIODRIVER is the user's choice, and SDL's alone to honour.
+bool SdlDriverChosen() {
+    const char* driver = std::getenv("SDL_AUDIODRIVER");
+    return driver != nullptr && driver[0] != '\0';
 }
 
 struct StreamFreer {
@@ -102,9 +103,17 @@ bool SdlSamplePlayer::Play(const std::string& path, std::uint32_t flags) {
         clip = DefaultClip();
     }
     VoiceMixer::Released released;
-    SDL_LockAudioDevice(device_.id);
-    mixer_.Start(std::move(clip), released);
-    SDL_UnlockAudioDevice(device_.id);
+    auto start = [&](std::size_t maxBack) {
+        const std::lock_guard lock(mixer_.lock);
+        const std::size_t back = mixer_.mixer.Rewind(maxBack);
+        mixer_.mixer.Start(std::move(clip), released);
+        return back;
+    };
+    if (device_.pulse) {
+        device_.pulse->Rewrite(start);
+    } else {
+        start(0);
+    }
     return true;  // `released` frees the clips the mixer let go of, now that the lock is dropped
 }
 
@@ -125,7 +134,8 @@ bool SdlSamplePlayer::EnsureDevice() {
         return false;
     }
     // Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in its status.
-    if (device_.id != 0 && SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) {
+    if (device_.pulse ? device_.pulse->Alive()
+                      : device_.id != 0 && SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) {
         return true;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -135,11 +145,11 @@ bool SdlSamplePlayer::EnsureDevice() {
     nextAttempt_ = now + retryInterval_;
     if (!attempted_) {
         attempted_ = true;
-        device_ = Reopen(device_, &mixer_);
-        return device_.id != 0;
+        device_ = Reopen(std::move(device_), &mixer_);
+        return device_.Open();
     }
-    reopening_ = std::async(std::launch::async, [old = device_, mixer = &mixer_] {
-        Device device = Reopen(old, mixer);
+    reopening_ = std::async(std::launch::async, [old = std::move(device_), mixer = &mixer_]() mutable {
+        Device device = Reopen(std::move(old), mixer);
         // SDL keeps its error text in thread-local storage that it frees only for its own threads; every
         // failed attempt on a new thread would leave some behind.
         SDL_TLSCleanup();
@@ -150,18 +160,31 @@ bool SdlSamplePlayer::EnsureDevice() {
         return false;
     }
     device_ = reopening_.get();
-    return device_.id != 0;
+    return device_.Open();
 }
 
-SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, VoiceMixer* mixer) {
+void SdlSamplePlayer::LockedMixer::Render(float* out, std::size_t frames) {
+    const std::lock_guard guard(lock);
+    mixer.Render(out, frames);
+}
+
+SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, LockedMixer* mixer) {
     Close(old, *mixer);
+    Device device;
+    if (!SdlDriverChosen()) {
+        device.pulse =
+            PulseOutput::Open("Zorvik", "Drums", kMixRate,
+                              [mixer](float* out, std::size_t frames) { mixer->Render(out, frames); });
+        if (device.pulse) {
+            return device;
+        }
+    }
     // Default priority: the user's environment and the application's own settings win.
     SDL_SetHintWithPriority(SDL_HINT_APP_NAME, "Zorvik", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Drums", SDL_HINT_DEFAULT);
     // SDL would turn SIGINT and SIGTERM into quit events nobody reads, and the program would no longer
     // end when the session asks it to.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    Device device;
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         return device;
     }
@@ -172,7 +195,10 @@ SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, VoiceMixer* mixer) {
     want.format = AUDIO_F32SYS;
     want.channels = kMixChannels;
     want.samples = kDeviceBufferFrames;
-    want.callback = AudioCallback;
+    want.callback = [](void* user, Uint8* stream, int len) {
+        static_cast<LockedMixer*>(user)->Render(
+            reinterpret_cast<float*>(stream), static_cast<std::size_t>(len) / (sizeof(float) * kMixChannels));
+    };
     want.userdata = mixer;
     // No allowed changes: SDL converts if the hardware differs, so the mixer always renders this format.
     device.id = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
@@ -187,7 +213,8 @@ SdlSamplePlayer::Device SdlSamplePlayer::Reopen(Device old, VoiceMixer* mixer) {
     return device;
 }
 
-void SdlSamplePlayer::Close(Device& device, VoiceMixer& mixer) {
+void SdlSamplePlayer::Close(Device& device, LockedMixer& mixer) {
+    device.pulse.reset();
     if (device.id != 0) {
         SDL_CloseAudioDevice(device.id);
         device.id = 0;
@@ -198,8 +225,9 @@ void SdlSamplePlayer::Close(Device& device, VoiceMixer& mixer) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         device.audioInitialised = false;
     }
-    // With the audio thread gone the mixer needs no lock; a reopened device starts silent.
-    mixer = VoiceMixer{};
+    // A reopened device starts silent.
+    const std::lock_guard lock(mixer.lock);
+    mixer.mixer = VoiceMixer{};
 }
 
 ClipPtr SdlSamplePlayer::DefaultClip() {

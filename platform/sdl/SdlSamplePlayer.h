@@ -1,6 +1,6 @@
 #pragma once
-// The drum pads' sample player: WAV files decoded with libsndfile, played through one SDL audio device
-// by a VoiceMixer.
+// The drum pads' sample player: WAV files decoded with libsndfile and mixed by a VoiceMixer, played
+// through a PulseAudio stream of our own when a server is there, otherwise through an SDL audio device.
 
 #include <SDL_audio.h>
 
@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <future>
 #include <memory>
+#include <mutex>
 
 #include "ClipCache.h"
+#include "PulseOutput.h"
 #include "SamplePlayer.h"
 #include "VoiceMixer.h"
 
@@ -43,17 +45,29 @@ class SdlSamplePlayer final : public SamplePlayer {
     bool Play(const std::string& path, std::uint32_t flags) override;
 
   private:
-    // The audio subsystem and the device opened in it; owned by whichever thread is opening or closing.
+    // The mixer and the lock that keeps a hit and the audio thread apart.
+    struct LockedMixer {
+        std::mutex lock;
+        VoiceMixer mixer;
+
+        void Render(float* out, std::size_t frames);
+    };
+
+    // The output in use: a PulseAudio stream, or the SDL audio subsystem and the device opened in it.
+    // Owned by whichever thread is opening or closing.
     struct Device {
+        std::unique_ptr<PulseOutput> pulse;
         bool audioInitialised = false;
         SDL_AudioDeviceID id = 0;
+
+        bool Open() const { return pulse != nullptr || id != 0; }
     };
 
     bool EnsureDevice();
     bool TakeFinishedReopen();
     // Closes `old` and opens a new device rendering `mixer`; runs on the caller's or a background thread.
-    static Device Reopen(Device old, VoiceMixer* mixer);
-    static void Close(Device& device, VoiceMixer& mixer);
+    static Device Reopen(Device old, LockedMixer* mixer);
+    static void Close(Device& device, LockedMixer& mixer);
     ClipPtr DefaultClip();
 
     const std::chrono::milliseconds retryInterval_;
@@ -64,7 +78,7 @@ class SdlSamplePlayer final : public SamplePlayer {
     Device device_;
     // A reopening in the background. While it is valid, the device and the mixer belong to it.
     std::future<Device> reopening_;
-    VoiceMixer mixer_;  // shared with the audio callback, guarded by the device lock
+    LockedMixer mixer_;
     ClipPtr defaultClip_;
 };
 
