@@ -1,5 +1,6 @@
 // Measures recordings for the end-to-end tests: where a known sample occurs, the level and pitch of a
-// stretch, and the onsets of a pulsed tone. Reads any file libsndfile reads; works on the mono mix.
+// stretch, the onsets of a pulsed tone, and dropouts in a steady one. Reads any file libsndfile reads; works
+// on the mono mix.
 
 #include <sndfile.h>
 
@@ -113,6 +114,26 @@ void FirstSound(const Audio& a, double from, double thresholdDb) {
     std::printf("none\n");
 }
 
+// Runs of at least 0.5 ms of digital silence from `from` to `to` seconds: in a steady tone, each one
+// is a dropout. Prints their count, then the start of each (seconds).
+void Gaps(const Audio& a, double from, double to) {
+    const std::size_t shortest = static_cast<std::size_t>(0.0005 * a.rate);
+    std::vector<double> starts;
+    std::size_t run = 0;
+    const std::size_t end = Index(a, to);
+    for (std::size_t i = Index(a, from); i <= end; ++i) {
+        if (i < end && a.mono[i] == 0.0) {
+            ++run;
+            continue;
+        }
+        if (run >= shortest) starts.push_back(static_cast<double>(i - run) / a.rate);
+        run = 0;
+    }
+    std::printf("%zu", starts.size());
+    for (const double s : starts) std::printf(" %.3f", s);
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,6 +150,8 @@ int main(int argc, char** argv) {
         Onsets(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
     } else if (verb == "first" && argc == 5) {
         FirstSound(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]));
+    } else if (verb == "gaps" && argc == 5) {
+        Gaps(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]));
     } else if (verb == "length" && argc == 3) {
         const Audio a = Read(argv[2]);
         std::printf("%.4f\n", static_cast<double>(a.mono.size()) / a.rate);
@@ -136,7 +159,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: wavcheck level|freq FILE FROM TO | find REC SAMPLE FROM | onsets FILE FROM TO DB |\n"
-            "       first FILE FROM DB | length FILE\n");
+            "       first FILE FROM DB | gaps FILE FROM TO | length FILE\n");
         return 2;
     }
     return 0;
