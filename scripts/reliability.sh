@@ -167,9 +167,10 @@ cat <<'TAIL'
   has drained it, so its margin against a late audio thread is the server's own few milliseconds, and an
   end-to-end test caught a kick with 10 ms holes in it. With a PulseAudio server the drums now play
   through a stream of their own that is topped up at every request and asks for more buffer when the
-  server still runs dry; a hit is written over the queued audio the sink cannot have reached, so the
-  longer buffer does not delay it. `bench/glitches.sh build`: 1.8 dropouts a minute of drumming against
-  60 through SDL; `bench/latency.sh build`: key to sound 10.4 ms median (SDL's back end: 7.9 ms).
+  server still runs dry; a hit is written over the queued audio the sink cannot have reached, so it
+  waits only for the sink's share of the buffer. `bench/glitches.sh build`: 1.8 dropouts a minute of
+  drumming against 45 to 87 through SDL; `bench/latency.sh build`: key to sound 11.6 ms median, 13.3 ms
+  p95 (through SDL's back end 7.9 ms and 10.8 ms, crackling).
 
 ## Known limits
 

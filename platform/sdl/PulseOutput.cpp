@@ -75,7 +75,6 @@ bool PulseOutput::Connect(const char* appName, const char* streamName) {
     bool ready = WaitUntilReady();
     if (ready) {
         rewritable_ = TakesRewrites();
-        targetUs_ = (rewritable_ ? options_.rewriteTarget : options_.target).count();
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
         stream_ = pa_stream_new(context_, streamName, &spec, nullptr);
         ready = stream_ != nullptr;
@@ -171,9 +170,11 @@ std::size_t PulseOutput::FramesNotTaken() const {
         pa_stream_get_latency(stream_, &latency, &negative) != 0 || negative != 0) {
         return 0;
     }
-    // The latency runs from the last frame written to the one being heard.
-    const long long queuedUs = static_cast<long long>(latency) - static_cast<long long>(timing->sink_usec) -
-                               options_.rewriteMargin.count();
+    // The latency runs from the last frame written to the one being heard. The sink takes the queue in
+    // blocks of up to its configured latency, so that much past the frame heard may be taken already.
+    const long long sinkUs =
+        static_cast<long long>(std::max(timing->sink_usec, timing->configured_sink_usec));
+    const long long queuedUs = static_cast<long long>(latency) - sinkUs - options_.rewriteMargin.count();
     return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * rate_ / 1'000'000) : 0;
 }
 

@@ -30,14 +30,13 @@ class PulseOutput {
     using Change = std::function<std::size_t(std::size_t maxBack)>;
 
     struct Options {
-        // The first buffer asked for, the server's share included: all of it is what a hit waits...
+        // The first buffer asked for, the server's share included. A hit waits all of it where the
+        // server does not take rewrites, and about the sink's share of it where it does.
         std::chrono::microseconds target{15'000};
-        // ...unless the server takes rewrites; then a longer buffer costs a hit nothing and rides out more.
-        std::chrono::microseconds rewriteTarget{20'000};
-        // What Rewrite() leaves of the queued audio beyond the sink's reported delay: the sink takes the
-        // queue in blocks, and its block may pass a frame before the rewrite reaches the server. Cut
-        // too fine, a hit loses its first fraction of a millisecond where a sink's monitor records it.
-        std::chrono::microseconds rewriteMargin{8'000};
+        // What Rewrite() leaves of the queued audio beyond what the sink may have taken, for the time
+        // the rewrite takes to reach the server. Cut too fine, a hit loses its first fraction of a
+        // millisecond where the sink's monitor records it.
+        std::chrono::microseconds rewriteMargin{3'000};
         // The buffer never grows past this, however often the server runs dry.
         std::chrono::microseconds maxTarget{40'000};
         // A server that neither answers nor refuses within this long counts as absent.
