@@ -25,18 +25,10 @@ start_display wm
 start_sound
 
 # play_round ENV: prints the dropouts of one round with Zorvik started under ENV (NAME=VALUE or empty).
+# Runs in a subshell of its own, so ENV goes no further.
 play_round() {
-    # shellcheck disable=SC2086 # $1 is one NAME=VALUE word or nothing
-    env $1 "$APP/Zorvik" >>"$E2E_TMP/zorvik.log" 2>&1 &
-    PID=$!
-    track $PID
-    local splash main
-    splash=$(window_of $PID) || fail "no splash window"
-    geometry "$splash"
-    xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-    wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$splash\$'" || fail "no main window"
-    main=$(xdotool search --onlyvisible --pid $PID | grep -v "^$splash\$" | head -1)
-    xdotool windowactivate --sync "$main"
+    if [ -n "$1" ]; then export "$1"; fi
+    open_main "$APP/Zorvik"
     record_start "$E2E_TMP/round.wav"
     local start end
     start=$(date +%s%N)

@@ -4,11 +4,13 @@
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace zorvik::reliability {
@@ -61,6 +63,15 @@ inline void MakeTone(const std::filesystem::path& path, const std::string& encod
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+// A fresh folder under /tmp for one suite's media, with GStreamer ready to make them.
+inline std::filesystem::path MakeMediaFolder(const std::string& suite) {
+    gst_init(nullptr, nullptr);
+    std::string pattern = "/tmp/zorvik-rel-" + suite + "-XXXXXX";
+    const char* made = mkdtemp(pattern.data());
+    if (made == nullptr) throw std::runtime_error("cannot make a folder for the " + suite + " media");
+    return made;
 }
 
 inline constexpr const char* kWavEncoder = "wavenc";

@@ -46,9 +46,7 @@ std::size_t LiveObjects(GstTracer* tracer) {
 class GraphLeaks : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        gst_init(nullptr, nullptr);
-        char pattern[] = "/tmp/zorvik-rel-gstleaks-XXXXXX";
-        s_folder = mkdtemp(pattern);
+        s_folder = MakeMediaFolder("gstleaks");
         MakeTone(s_folder / "song.ogg", kOggEncoder, 0.5);
         MakeTone(s_folder / "song.mp3", kMp3Encoder, 0.5);
         std::ofstream(s_folder / "notes.mp3") << "not a song\n";

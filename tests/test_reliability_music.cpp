@@ -59,9 +59,7 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
 class MusicReliability : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        gst_init(nullptr, nullptr);
-        char pattern[] = "/tmp/zorvik-rel-music-XXXXXX";
-        s_folder = mkdtemp(pattern);
+        s_folder = MakeMediaFolder("music");
         MakeTone(Good(".wav"), kWavEncoder, 2.0);
         MakeTone(Good(".ogg"), kOggEncoder, 2.0);
         MakeTone(Good(".mp3"), kMp3Encoder, 2.0);

@@ -30,9 +30,7 @@ constexpr auto kLoadBound = std::chrono::seconds(6);
 class NoServer : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        gst_init(nullptr, nullptr);
-        char pattern[] = "/tmp/zorvik-rel-noserver-XXXXXX";
-        s_folder = mkdtemp(pattern);
+        s_folder = MakeMediaFolder("noserver");
         MakeTone(s_folder / "song.ogg", kOggEncoder, 1.0);
         MakeTone(s_folder / "Kick.wav", kWavEncoder, 0.2);
     }

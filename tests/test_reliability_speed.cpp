@@ -41,9 +41,7 @@ float RateAt(int step) {
 }
 
 TEST(SpeedStress, ARateChangeEvery100msForAMinuteNeitherStallsNorGrows) {
-    gst_init(nullptr, nullptr);
-    char pattern[] = "/tmp/zorvik-rel-speed-XXXXXX";
-    const fs::path folder = mkdtemp(pattern);
+    const fs::path folder = MakeMediaFolder("speed");
     const fs::path song = folder / "long song.wav";
     // Long enough that even at 1.5x it does not end within the test.
     MakeTone(song, kWavEncoder, StressLength().count() * 1.6 + 20, 22050);

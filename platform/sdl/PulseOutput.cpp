@@ -24,6 +24,18 @@ class LoopLock {
     pa_threaded_mainloop* loop_;
 };
 
+// A target of `tlength` bytes, the whole latency with the server's part included; the server picks
+// how often it asks for more, a fraction of it, so the stream is kept nearly full.
+pa_buffer_attr BufferOf(std::uint32_t tlength) {
+    pa_buffer_attr attr{};
+    attr.maxlength = kServerDefault;
+    attr.tlength = tlength;
+    attr.prebuf = kServerDefault;
+    attr.minreq = kServerDefault;
+    attr.fragsize = kServerDefault;
+    return attr;
+}
+
 }  // namespace
 
 PulseOutput::PulseOutput(int rate, Render render, const Options& options)
@@ -83,14 +95,7 @@ bool PulseOutput::Connect(const char* appName, const char* streamName) {
         pa_stream_set_state_callback(stream_, &OnStreamState, this);
         pa_stream_set_write_callback(stream_, &OnWrite, this);
         pa_stream_set_underflow_callback(stream_, &OnUnderflow, this);
-        // The target is the whole latency, the server's part included; the server picks how often it
-        // asks for more, a fraction of it, so the stream is kept nearly full.
-        pa_buffer_attr attr{};
-        attr.maxlength = kServerDefault;
-        attr.tlength = BytesFor(targetUs_.load());
-        attr.prebuf = kServerDefault;
-        attr.minreq = kServerDefault;
-        attr.fragsize = kServerDefault;
+        const pa_buffer_attr attr = BufferOf(BytesFor(targetUs_));
         // Timing from the server, interpolated between updates, tells Rewrite() where the sink is.
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
@@ -248,19 +253,13 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
 
 void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    output->underflows_.fetch_add(1, std::memory_order_relaxed);
-    const long long now = output->targetUs_.load();
+    const long long now = output->targetUs_;
     const long long grown = std::min<long long>(now * 3 / 2, output->options_.maxTarget.count());
     if (grown <= now) {
         return;
     }
     output->targetUs_ = grown;
-    pa_buffer_attr attr{};
-    attr.maxlength = kServerDefault;
-    attr.tlength = output->BytesFor(grown);
-    attr.prebuf = kServerDefault;
-    attr.minreq = kServerDefault;
-    attr.fragsize = kServerDefault;
+    const pa_buffer_attr attr = BufferOf(output->BytesFor(grown));
     if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
         pa_operation_unref(op);
     }

@@ -61,11 +61,6 @@ class PulseOutput {
 
     // False once the server has gone or dropped the stream; the stream never comes back by itself.
     bool Alive() const { return alive_.load(std::memory_order_relaxed); }
-    // The buffer asked for now, and how often the server ran dry.
-    std::chrono::microseconds Target() const {
-        return std::chrono::microseconds(targetUs_.load(std::memory_order_relaxed));
-    }
-    int Underflows() const { return underflows_.load(std::memory_order_relaxed); }
 
   private:
     PulseOutput(int rate, Render render, const Options& options);
@@ -89,8 +84,7 @@ class PulseOutput {
     bool timedOut_ = false;    // guarded by the loop's lock
     bool rewritable_ = false;  // set before the stream starts
     std::atomic<bool> alive_{false};
-    std::atomic<long long> targetUs_;
-    std::atomic<int> underflows_{0};
+    long long targetUs_;  // the buffer asked for now; guarded by the loop's lock
 };
 
 }  // namespace zorvik::platform::sdl
