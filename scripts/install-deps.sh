@@ -1,5 +1,7 @@
 #!/bin/sh
-# Installs everything Zorvik needs to build, run and be tested on Debian 12. Run as root.
+# Installs everything Zorvik needs to build, run and be tested on Debian 12. Run as root. The -bad and
+# -ugly GStreamer plug-ins are not needed to play music, but many desktops have them; the tests and the
+# fuzzers run with them so they see the plug-in set a user's playbin could reach.
 set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
@@ -8,6 +10,7 @@ apt-get install -y -qq --no-install-recommends \
     qt6-base-dev qt6-base-dev-tools libgl-dev \
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
     gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio \
+    gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly \
     libsdl2-dev libsndfile1-dev \
     fonts-liberation2 fonts-ebgaramond \
     libgtest-dev libgmock-dev libbenchmark-dev \

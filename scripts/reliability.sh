@@ -31,7 +31,7 @@ cmake --build "$BUILD" -j"$JOBS" --target Zorvik wavcheck soak_driver test_media
     test_reliability_music test_reliability_speed test_reliability_noserver test_reliability_samples \
     test_reliability_gstleaks >/dev/null
 cmake -S fuzz -B "$BUILD/fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZORVIK_FUZZ_SECONDS="$FUZZ_SECONDS" >/dev/null
+    -DZORVIK_FUZZ_SECONDS="$FUZZ_SECONDS" -DZORVIK_FUZZ_SEED=0 >/dev/null
 cmake --build "$BUILD/fuzz" -j"$JOBS" >/dev/null
 
 # Each step's result is kept, not fatal: a failing row belongs in the table too.
@@ -40,7 +40,7 @@ ctest --test-dir "$BUILD" -L reliability -V --timeout 900 >"$LOG/ctest.log" 2>&1
 ctest --test-dir "$BUILD/fuzz" -L fuzz -V --timeout 900 >"$LOG/fuzz.log" 2>&1 || STATUS=1
 "$BUILD/tests/test_sample_player" --gtest_filter='BadInput/WavRefusalTest.*:Files/WavFileTest.*' >"$LOG/wav.log" 2>&1 || STATUS=1
 "$BUILD/tests/test_media_graph" \
-    --gtest_filter='Files/BadInputTest.*:*NoDecoder*:*Deleting*:*OutputFailure*:*Stalled*:*LeaveNoFiles*' \
+    --gtest_filter='Files/BadInputTest.*:*ForeignFile*:*FuzzerRegression*:*Deleting*:*OutputFailure*:*Stalled*:*LeaveNoFiles*' \
     >"$LOG/graph.log" 2>&1 || STATUS=1
 if [ "$LONG" = 1 ]; then
     bash bench/soak.sh --cpu 0 "$BUILD" >"$LOG/soak.log" 2>&1 || STATUS=1
@@ -107,7 +107,7 @@ Finer cases at the level of the decoder and the media graph, run here and counte
 |---|---|---|---|---|
 LIB
 gtest_row "WAV decoder refusals and file kinds (test_sample_player: WavRefusalTest, WavFileTest)" "refused with the right reason" "$LOG/wav.log"
-gtest_row "media graph: bad files, missing decoder, deleted while playing, output failure, stalled load, no leftovers (test_media_graph)" "fails with a reason within 10 s; graph reusable" "$LOG/graph.log"
+gtest_row "media graph: bad files, files of kinds Zorvik does not play, the fuzzers' regression inputs, deleted while playing, output failure, stalled load, no leftovers (test_media_graph)" "fails with a reason within 10 s; graph reusable" "$LOG/graph.log"
 
 cat <<'FUZZ'
 
@@ -115,14 +115,17 @@ cat <<'FUZZ'
 
 libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (`fuzz/`), starting from seed corpora our
 own code writes (every WAV coding through libsndfile; WAV, Ogg Vorbis, MP3, FLAC and Opus through
-GStreamer's encoders). Coverage counts only our code: the libraries are not instrumented.
+GStreamer's encoders) and from every input they ever crashed on (`fuzz/regressions/`), each run from a
+fresh random seed. CI replays the regressions and fuzzes 30 s from a fixed seed instead. Coverage counts
+only our code: the libraries are not instrumented.
 
 | target | inputs run | time | coverage at end | result |
 |---|---|---|---|---|
 FUZZ
 for target in wav music; do
-    # ctest -V puts the test's number in front of each line of its output.
-    num=$(grep -oE "^[0-9]+: Test command: [^ ]*/fuzz_$target " "$LOG/fuzz.log" | cut -d: -f1 | head -1)
+    # ctest -V puts the test's number in front of each line of its output; the replay of regressions/
+    # runs the same command first, so the last one is the fuzzing run.
+    num=$(grep -oE "^[0-9]+: Test command: [^ ]*/fuzz_$target " "$LOG/fuzz.log" | cut -d: -f1 | tail -1)
     runs=$(grep "^${num:-x}: " "$LOG/fuzz.log" | grep -o 'Done [0-9]* runs in [0-9]* second' | tail -1)
     cov=$(grep "^${num:-x}: " "$LOG/fuzz.log" | grep -o 'DONE *cov: [0-9]*' | tail -1 | grep -o '[0-9]*$')
     what=$([ $target = wav ] && echo "fuzz_wav: bytes to DecodeWav" || echo "fuzz_music: bytes as a song file through GstMediaGraph (render, run, rate, seek, stop, destroy)")
@@ -190,8 +193,8 @@ cat <<'TAIL'
     # each fuzzer for an hour, keeping what it finds in the corpus folders
     cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ && cmake --build build-fuzz
     build-fuzz/make_seeds build-fuzz/seeds
-    build-fuzz/fuzz_wav -max_total_time=3600 build-fuzz/corpus-wav build-fuzz/seeds/wav
-    ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_music -max_total_time=3600 -timeout=20 build-fuzz/corpus-music build-fuzz/seeds/music
+    build-fuzz/fuzz_wav -max_total_time=3600 -artifact_prefix=build-fuzz/ build-fuzz/corpus-wav build-fuzz/seeds/wav fuzz/regressions/wav
+    ASAN_OPTIONS=detect_leaks=0 build-fuzz/fuzz_music -max_total_time=3600 -timeout=20 -artifact_prefix=build-fuzz/ build-fuzz/corpus-music build-fuzz/seeds/music fuzz/regressions/music
     # the 10-minute session on its own (build the soak_driver and wavcheck targets first)
     bench/soak.sh --cpu 1 build
 TAIL

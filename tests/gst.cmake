@@ -3,4 +3,5 @@ pkg_check_modules(GST_APP REQUIRED IMPORTED_TARGET gstreamer-app-1.0)
 zorvik_add_test(test_media_graph
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_media_graph.cpp
     LIBS zorvik_gst PkgConfig::GST_APP GTest::gtest_main
-    LABELS unit)
+    LABELS unit
+    ENV "ZORVIK_FUZZ_REGRESSIONS=${PROJECT_SOURCE_DIR}/fuzz/regressions")

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 
+#include "MusicFormats.h"
+
 namespace zorvik::platform {
 
 namespace {
@@ -32,10 +34,16 @@ struct StreamError {
     std::string message;
 };
 
+std::string describeMissingDecoder(const std::string& missingDecoder, const std::string& missingType) {
+    if (IsRefusedMediaType(missingType))
+        return "this kind of file (" + missingType + ") is not one Zorvik plays; it plays " +
+               kPlayableFormatsText;
+    return "no decoder for this kind of file is installed (" + missingDecoder + ")";
+}
+
 std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
-                              bool defaultOutput) {
-    if (!missingDecoder.empty())
-        return "no decoder for this kind of file is installed (" + missingDecoder + ")";
+                              const std::string& missingType, bool defaultOutput) {
+    if (!missingDecoder.empty()) return describeMissingDecoder(missingDecoder, missingType);
     // The system's default output failing to open almost always means no sound server is running.
     if (error.fromSink && defaultOutput) return std::string(kNoSoundOutputText) + " (" + error.message + ")";
     if (error.fromSink) return "the sound output could not be opened: " + error.message;
@@ -75,6 +83,7 @@ class BusRecord {
         std::lock_guard lock(m_mutex);
         m_error.reset();
         m_missingDecoder.clear();
+        m_missingType.clear();
         m_textFile = false;
     }
 
@@ -100,11 +109,15 @@ class BusRecord {
                 if (gst_is_missing_plugin_message(message)) {
                     // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
                     // "lacks a decoder"; the user should hear that it is no music file instead.
-                    const bool text = isTextType(message);
+                    const std::string type = mediaType(message);
+                    const bool text = type.starts_with("text/");
                     gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
                     std::lock_guard lock(m_mutex);
                     if (text) m_textFile = true;
-                    if (m_missingDecoder.empty() && description) m_missingDecoder = description;
+                    if (m_missingDecoder.empty() && description) {
+                        m_missingDecoder = description;
+                        m_missingType = type;
+                    }
                     g_free(description);
                 }
                 return;
@@ -142,6 +155,11 @@ class BusRecord {
         return m_missingDecoder;
     }
 
+    std::string missingType() const {
+        std::lock_guard lock(m_mutex);
+        return m_missingType;
+    }
+
     bool textFile() const {
         std::lock_guard lock(m_mutex);
         return m_textFile;
@@ -157,12 +175,13 @@ class BusRecord {
     static void release(gpointer data) { delete static_cast<std::shared_ptr<BusRecord>*>(data); }
 
   private:
-    static bool isTextType(GstMessage* message) {
+    // The media type a missing-plug-in message is about ("audio/x-gbs"), or empty.
+    static std::string mediaType(GstMessage* message) {
         const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-        if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return false;
+        if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return {};
         const GstCaps* caps = gst_value_get_caps(detail);
-        return caps && gst_caps_get_size(caps) > 0 &&
-               g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "text/");
+        if (!caps || gst_caps_get_size(caps) == 0) return {};
+        return gst_structure_get_name(gst_caps_get_structure(caps, 0));
     }
 
     mutable std::mutex m_mutex;
@@ -170,6 +189,7 @@ class BusRecord {
     std::uint64_t m_news = 0;
     std::optional<StreamError> m_error;
     std::string m_missingDecoder;
+    std::string m_missingType;
     bool m_textFile = false;
 };
 
@@ -180,6 +200,7 @@ void initialiseGStreamer() {
     std::call_once(once, [] {
         gst_init(nullptr, nullptr);
         gst_pb_utils_init();
+        KeepAutoplugToMusic();
     });
 }
 
@@ -405,14 +426,14 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     }
     if (auto error = m_bus->error()) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        return fail(kFail, describeLoadError(*error, m_bus->missingDecoder(), m_defaultSink != nullptr));
+        return fail(kFail, describeLoadError(*error, m_bus->missingDecoder(), m_bus->missingType(),
+                                             m_defaultSink != nullptr));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         const std::string missing = m_bus->missingDecoder();
-        return fail(kFail, missing.empty()
-                               ? "GStreamer could not open the file"
-                               : "no decoder for this kind of file is installed (" + missing + ")");
+        return fail(kFail, missing.empty() ? "GStreamer could not open the file"
+                                           : describeMissingDecoder(missing, m_bus->missingType()));
     }
     gint audioStreams = 0;
     g_object_get(m_pipeline, "n-audio", &audioStreams, nullptr);
