@@ -38,18 +38,32 @@ wait_for() {
 
 track() { E2E_PIDS="$E2E_PIDS $1"; }
 
-# start_display [wm|nowm]
+# Bounds for servers the tests start: generous, since a busy two-core machine can take many seconds to
+# bring one up; a healthy start takes well under a second and returns as soon as it is seen.
+E2E_SERVER_BOUND=60
+
+# what_was_seen NAME PID LOG: why a server we started is not answering, for the failure message.
+what_was_seen() {
+    if kill -0 "$2" 2>/dev/null; then _state="still running"; else _state="exited"; fi
+    echo "$1 $_state; its log ends: $(tail -n 5 "$3" 2>/dev/null | tr '\n' ' ')"
+}
+
+# start_display [wm|nowm]. Xvfb picks a free display itself and names it once it accepts clients, so two
+# servers starting at once cannot race for one number.
 start_display() {
-    _n=90
-    while [ -e "/tmp/.X11-unix/X$_n" ] || [ -e "/tmp/.X$_n-lock" ]; do _n=$((_n + 1)); done
-    Xvfb ":$_n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_TMP/xvfb.log" 2>&1 &
-    track $!
-    export DISPLAY=":$_n"
-    wait_for 10 xdpyinfo || fail "the X server did not start"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" >"$E2E_TMP/xvfb.log" 2>&1 &
+    _xvfb=$!
+    track $_xvfb
+    wait_for $E2E_SERVER_BOUND sh -c "grep -q '[0-9]' '$E2E_TMP/display'" ||
+        fail "the X server did not start: $(what_was_seen Xvfb $_xvfb "$E2E_TMP/xvfb.log")"
+    export DISPLAY=":$(tr -dc 0-9 <"$E2E_TMP/display")"
+    wait_for $E2E_SERVER_BOUND xdpyinfo || fail "the X server does not answer on $DISPLAY"
     if [ "${1:-wm}" = wm ]; then
         openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
-        track $!
-        wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+        _wm=$!
+        track $_wm
+        wait_for $E2E_SERVER_BOUND sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+            fail "openbox did not start: $(what_was_seen openbox $_wm "$E2E_TMP/openbox.log")"
     fi
 }
 
@@ -62,7 +76,8 @@ start_sound() {
         --load=module-native-protocol-unix \
         --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not start"
     E2E_PULSE=1
-    wait_for 10 pactl info || fail "the sound server does not answer"
+    wait_for $E2E_SERVER_BOUND pactl info ||
+        fail "the sound server does not answer; its log ends: $(tail -n 5 "$E2E_TMP/pulse.log" | tr '\n' ' ')"
     pactl set-default-sink testsink
     # An idle null sink stalls the first stream for up to two seconds; keep it running.
     parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
