@@ -8,9 +8,7 @@ set(ZORVIK_APP_DIR lib/zorvik)
 set(ZORVIK_RELEASE_DATE 2026-12-08)
 set(ZORVIK_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 
-if(TARGET Zorvik)
-    install(TARGETS Zorvik DESTINATION ${ZORVIK_APP_DIR})
-endif()
+install(TARGETS Zorvik DESTINATION ${ZORVIK_APP_DIR})
 install(TARGETS zorvik-recorder DESTINATION ${ZORVIK_APP_DIR})
 
 # A relative symlink: the program finds its Sounds/ through its resolved path (/proc/self/exe), so the

@@ -21,15 +21,11 @@ zorvik_add_test(test_reliability_samples
     LABELS "unit;reliability")
 
 # End-to-end faults: the sound server killed and restarted under the running program, the kit removed.
-if(COMMAND zorvik_add_e2e AND TARGET Zorvik)
-    zorvik_add_e2e(faults)
-    set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
-endif()
+zorvik_add_e2e(faults)
+set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
 # The long session's short form; its driver is bench/soak_driver.cpp (built with the benchmarks).
-if(COMMAND zorvik_add_e2e)
-    zorvik_add_e2e(soak_short)
-    set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")
-endif()
+zorvik_add_e2e(soak_short)
+set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")
 # GStreamer's own leaks tracer counts the objects the graph leaves behind.
 zorvik_add_test(test_reliability_gstleaks
     SOURCES test_reliability_gstleaks.cpp
