@@ -633,14 +633,19 @@ TEST_F(MediaGraphTest, FuzzerRegressionInputsStayWithinTheMusicPlugins) {
     std::size_t inputs = 0;
     for (const auto& entry : fs::directory_iterator(fs::path(regressions) / "music")) {
         SCOPED_TRACE(entry.path().filename().string());
-        TestSink sink(captureSink());
-        auto graph = GstMediaGraph::Create(sink.options());
-        ASSERT_TRUE(graph);
-        const HResult status = graph->RenderFile(entry.path());
-        EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
-        if (!failed(status)) {
-            EXPECT_EQ(graph->Run(), kOk);
-            sink.pullToEnd();
+        // Some of them failed only now and then (a race between GStreamer's threads); a few tries each.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            TestSink sink(captureSink());
+            auto graph = GstMediaGraph::Create(sink.options());
+            ASSERT_TRUE(graph);
+            const HResult status = graph->RenderFile(entry.path());
+            EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
+            // A file on a working disk is answered on its merits, never by running out the load bound.
+            EXPECT_EQ(graph->LastErrorText().find("did not become ready"), std::string::npos);
+            if (!failed(status)) {
+                EXPECT_EQ(graph->Run(), kOk);
+                sink.pullToEnd();
+            }
         }
         ++inputs;
     }

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "MusicFormats.h"
+#include "StreamingTasks.h"
 
 namespace zorvik::platform {
 
@@ -26,6 +27,8 @@ constexpr std::int32_t kBalanceLimit = 10000;
 // How long the loader sleeps between looks at the pipeline when no message woke it. Messages wake it at
 // once; this only bounds the damage should a state change complete without one.
 constexpr auto kLoadPollInterval = std::chrono::milliseconds(25);
+// Quiet polls in a row with no streaming thread at work after which a load is taken as stalled.
+constexpr int kStalledLooks = 2;
 
 struct StreamError {
     GQuark domain = 0;
@@ -399,6 +402,11 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     bool timedOut = false;
     // A failing file is usually reported on the bus while the state change still looks pending, so the
     // bus is watched alongside the state rather than waiting for the state alone.
+    // A load can also stall for good with nothing said (see StreamingTasks.h); that shows as quiet polls
+    // with no streaming thread left at work, seen twice in a row so a hand-over between two threads is
+    // not mistaken for it. A thread stuck reading a slow disk still runs, and is left to the deadline.
+    int stalledLooks = 0;
+    bool stalled = false;
     while (result == GST_STATE_CHANGE_ASYNC) {
         const std::uint64_t seen = m_bus->news();
         if (m_bus->error()) break;
@@ -410,6 +418,12 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
             break;
         }
         m_bus->waitForNews(seen, std::min(deadline, now + kLoadPollInterval));
+        const bool quiet = m_bus->news() == seen;
+        stalledLooks = quiet && !AnyStreamingTaskRunning(m_pipeline) ? stalledLooks + 1 : 0;
+        if (stalledLooks >= kStalledLooks) {
+            stalled = true;
+            break;
+        }
     }
 
     if (timedOut) {
@@ -423,6 +437,12 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     if (m_bus->textFile()) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, "the file is text, not a music file GStreamer can play");
+    }
+    if (stalled) {
+        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        const std::string missing = m_bus->missingDecoder();
+        return fail(kFail, missing.empty() ? "the file is damaged, or not a music file GStreamer can play"
+                                           : describeMissingDecoder(missing, m_bus->missingType()));
     }
     if (auto error = m_bus->error()) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
