@@ -1,63 +1,19 @@
 // Writes the fuzzers' starting corpora, all made here so no binary blobs live in the repository:
 //   <out>/wav    short WAVs of every coding libsndfile writes in a WAV, the accepted ones and the refused
-//   <out>/music  short songs through GStreamer's own encoders: WAV, Ogg Vorbis, MP3, FLAC, Opus
+//   <out>/music  short songs through GStreamer's own encoders: WAV, Ogg Vorbis, MP3, FLAC, Opus, M4A
 // Usage: make_seeds OUT_FOLDER
 
 #include <gst/gst.h>
 #include <sndfile.h>
 
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <numbers>
 #include <string>
-#include <vector>
+
+#include "TestMedia.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool WriteWav(const fs::path& path, int format, int channels, int rate, int frames) {
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = rate;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
-    std::vector<float> data(static_cast<std::size_t>(frames * channels));
-    for (int f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
-            data[static_cast<std::size_t>(f * channels + c)] =
-                static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * (440 + 110 * c) * f / rate));
-    sf_writef_float(file, data.data(), frames);
-    sf_close(file);
-    return true;
-}
-
-bool Encode(const fs::path& path, const std::string& encoder) {
-    const std::string description =
-        "audiotestsrc wave=sine freq=440 num-buffers=6 samplesperbuffer=1102 ! "
-        "audio/x-raw,rate=22050,channels=1 ! "
-        "audioconvert ! audioresample ! " +
-        encoder + " ! filesink name=out";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    if (!pipeline) return false;
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    g_object_set(out, "location", path.c_str(), nullptr);
-    gst_object_unref(out);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* done = gst_bus_timed_pop_filtered(
-        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
-    if (done) gst_message_unref(done);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
-}
-
-}  // namespace
+namespace testmedia = zorvik::testmedia;
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -92,7 +48,8 @@ int main(int argc, char** argv) {
             const int rate = channels == 1 ? 8000 : 44100;
             const fs::path path =
                 out / "wav" / (std::string(coding.name) + "-" + std::to_string(channels) + "ch.wav");
-            if (!WriteWav(path, coding.format, channels, rate, 320)) {
+            if (!testmedia::WriteSound(path, coding.format, channels, rate,
+                                       testmedia::Sine(320, channels, rate, 440, 0.5, 110))) {
                 std::fprintf(stderr, "make_seeds: libsndfile would not write %s\n", path.c_str());
                 ++failures;
             }
@@ -104,14 +61,14 @@ int main(int argc, char** argv) {
         const char* encoder;
     };
     const Song songs[] = {
-        {"song.wav", "wavenc"},
-        {"song.ogg", "vorbisenc ! oggmux"},
-        {"song.mp3", "lamemp3enc target=bitrate bitrate=32"},
-        {"song.flac", "flacenc"},
-        {"song.opus", "opusenc ! oggmux"},
+        {"song.wav", testmedia::kWavEncoder},   {"song.ogg", testmedia::kOggEncoder},
+        {"song.mp3", testmedia::kMp3Encoder},   {"song.flac", testmedia::kFlacEncoder},
+        {"song.opus", testmedia::kOpusEncoder}, {"song.m4a", testmedia::kM4aEncoder},
     };
+    // A third of a second: short seeds keep the fuzzer's inputs small and quick to load.
+    const testmedia::Tone tone{.seconds = 0.3, .rate = 22050, .samplesPerBuffer = 1102};
     for (const Song& song : songs) {
-        if (!Encode(out / "music" / song.name, song.encoder)) {
+        if (!testmedia::EncodeTone(out / "music" / song.name, song.encoder, tone)) {
             std::fprintf(stderr, "make_seeds: GStreamer could not make %s\n", song.name);
             ++failures;
         }

@@ -1,0 +1,126 @@
+#include "TestMedia.h"
+
+#include <gst/gst.h>
+#include <sndfile.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+#include <stdexcept>
+
+namespace zorvik::testmedia {
+
+namespace fs = std::filesystem;
+
+bool EncodeTone(const fs::path& path, const std::string& encoder, const Tone& tone) {
+    gst_init(nullptr, nullptr);
+    const int perBuffer = tone.samplesPerBuffer > 0 ? tone.samplesPerBuffer : tone.rate / 10;
+    const auto buffers = static_cast<long>(std::lround(tone.seconds * tone.rate / perBuffer));
+    const std::string description =
+        "audiotestsrc wave=sine freq=" + std::to_string(tone.frequency) +
+        " volume=" + std::to_string(tone.volume) + " samplesperbuffer=" + std::to_string(perBuffer) +
+        " num-buffers=" + std::to_string(buffers) + " ! audio/x-raw,rate=" + std::to_string(tone.rate) +
+        ",channels=" + std::to_string(tone.channels) + " ! " + encoder + " ! filesink name=out";
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline) return false;
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    g_object_set(out, "location", path.c_str(), nullptr);
+    gst_object_unref(out);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* done = gst_bus_timed_pop_filtered(
+        bus, 120 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
+    if (done) gst_message_unref(done);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequency, double amplitude,
+                        double spread) {
+    std::vector<float> samples(frames * static_cast<std::size_t>(channels));
+    for (std::size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c)
+            samples[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * (frequency + spread * c) *
+                                                        static_cast<double>(f) / rate));
+    return samples;
+}
+
+bool WriteSound(const fs::path& path, int format, int channels, int rate,
+                const std::vector<float>& interleaved) {
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = rate;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) return false;
+    const auto frames = static_cast<sf_count_t>(interleaved.size() / static_cast<std::size_t>(channels));
+    const bool ok = sf_writef_float(file, interleaved.data(), frames) == frames;
+    return sf_close(file) == 0 && ok;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    return static_cast<bool>(out);
+}
+
+const char* Name(Damage damage) {
+    switch (damage) {
+        case Damage::CutAt1Percent:
+            return "cut at 1 %";
+        case Damage::CutAtHalf:
+            return "cut at 50 %";
+        case Damage::CutAt99Percent:
+            return "cut at 99 %";
+        case Damage::HeaderOnly:
+            return "header only";
+        case Damage::ZeroedMiddle:
+            return "zeroed middle";
+    }
+    return "?";
+}
+
+std::string Damaged(const std::string& whole, Damage damage) {
+    const auto part = [&](double fraction) {
+        return whole.substr(0, static_cast<std::size_t>(static_cast<double>(whole.size()) * fraction));
+    };
+    switch (damage) {
+        case Damage::CutAt1Percent:
+            return part(0.01);
+        case Damage::CutAtHalf:
+            return part(0.5);
+        case Damage::CutAt99Percent:
+            return part(0.99);
+        // Every format here says what it is and how it is coded within its first few hundred bytes.
+        case Damage::HeaderOnly:
+            return whole.substr(0, std::min<std::size_t>(whole.size(), 512));
+        case Damage::ZeroedMiddle: {
+            std::string bytes = whole;
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 3),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(2 * bytes.size() / 3), '\0');
+            return bytes;
+        }
+    }
+    return whole;
+}
+
+fs::path MakeTempFolder(const std::string& purpose) {
+    std::string pattern = "/tmp/zorvik-" + purpose + "-XXXXXX";
+    const char* made = mkdtemp(pattern.data());
+    if (made == nullptr) throw std::runtime_error("cannot make a folder for " + purpose);
+    return made;
+}
+
+}  // namespace zorvik::testmedia

@@ -1,0 +1,56 @@
+#pragma once
+// The media the tests, the fuzzers' seed writer and the benchmarks need, all made here so no binary blobs
+// live in the repository: songs through GStreamer's own encoders, WAVs through libsndfile, and damaged
+// copies of either. Nothing here asserts; each maker says whether it worked.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zorvik::testmedia {
+
+// gst-launch fragments that encode raw audio into a file of each kind Zorvik plays.
+inline constexpr const char* kWavEncoder = "wavenc";
+inline constexpr const char* kOggEncoder = "audioconvert ! vorbisenc ! oggmux";
+inline constexpr const char* kMp3Encoder = "lamemp3enc target=bitrate bitrate=128";
+inline constexpr const char* kFlacEncoder = "audioconvert ! flacenc";
+inline constexpr const char* kOpusEncoder = "audioconvert ! audioresample ! opusenc ! oggmux";
+inline constexpr const char* kM4aEncoder = "audioconvert ! avenc_aac ! mp4mux";
+
+struct Tone {
+    double seconds = 1.0;
+    int rate = 44100;
+    int channels = 1;
+    double frequency = 440.0;
+    double volume = 0.5;
+    // audiotestsrc's samples per buffer; 0 for a tenth of a second.
+    int samplesPerBuffer = 0;
+};
+
+// Encodes a sine tone through `encoder` (one of the fragments above, or any other) into `path`.
+bool EncodeTone(const std::filesystem::path& path, const std::string& encoder, const Tone& tone = {});
+
+// Samples of a sine, interleaved, the same on every channel unless `spread` moves each channel up by that
+// many hertz (so channels can be told apart).
+std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequency, double amplitude,
+                        double spread = 0.0);
+
+// Writes interleaved samples as a sound file in a libsndfile format (SF_FORMAT_WAV | SF_FORMAT_PCM_16...).
+bool WriteSound(const std::filesystem::path& path, int format, int channels, int rate,
+                const std::vector<float>& interleaved);
+
+std::string ReadBytes(const std::filesystem::path& path);
+bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// Ways a song file is damaged on its way to the user: a download cut short, a header without a body, a
+// run of zeroed sectors.
+enum class Damage { CutAt1Percent, CutAtHalf, CutAt99Percent, HeaderOnly, ZeroedMiddle };
+inline constexpr Damage kDamages[] = {Damage::CutAt1Percent, Damage::CutAtHalf, Damage::CutAt99Percent,
+                                      Damage::HeaderOnly, Damage::ZeroedMiddle};
+const char* Name(Damage damage);
+std::string Damaged(const std::string& whole, Damage damage);
+
+// A fresh folder under /tmp, named after `purpose`.
+std::filesystem::path MakeTempFolder(const std::string& purpose);
+
+}  // namespace zorvik::testmedia
