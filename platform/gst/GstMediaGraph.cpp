@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 
+#include "StretchElement.h"
+
 namespace zorvik::platform {
 
 namespace {
@@ -209,6 +211,7 @@ std::optional<std::string> checkFile(const std::string& fileName) {
 
 std::shared_ptr<GstMediaGraph> GstMediaGraph::Create(GstGraphOptions options) {
     initialiseGStreamer();
+    if (!RegisterStretchElement()) return nullptr;
     std::shared_ptr<GstMediaGraph> graph(new GstMediaGraph(std::move(options)));
     if (!graph->buildPipeline()) return nullptr;
     return graph;
@@ -222,24 +225,23 @@ GstMediaGraph::~GstMediaGraph() {
 
 bool GstMediaGraph::buildPipeline() {
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-    // The tempo filter keeps the pitch when the rate changes. It runs ahead of playbin's audio queue,
-    // which is fine for the rate: every rate change flushes that queue.
-    GstElement* filter =
-        gst_parse_bin_from_description("audioconvert ! scaletempo ! audioconvert", TRUE, nullptr);
-    // Level and balance sit behind the queue, in front of the sink, so a change is heard at once rather
-    // than after up to a second of already-queued sound. The panorama in "simple" mode turns one side
-    // down and leaves the other at full level, which is what a balance control does. playbin finds the
-    // volume element here and uses it as its own, instead of adding its soft volume (which in 1.22
-    // leaks an element with every file).
+    // Speed, level and balance all sit behind playbin's queue, in front of the sink, so a change is heard
+    // at once rather than after up to a second of already-queued sound. The stretch element takes the
+    // speed at its next buffer, so nothing has to be flushed for it. The panorama in "simple" mode turns
+    // one side down and leaves the other at full level, which is what a balance control does. playbin
+    // finds the volume element here and uses it as its own, instead of adding its soft volume (which in
+    // 1.22 leaks an element with every file).
     GstElement* output = gst_parse_bin_from_description(
-        "audioconvert ! volume name=level ! audiopanorama name=balance method=simple ! audioconvert ! "
-        "audioresample name=tail",
+        (std::string("audioconvert ! ") + kStretchElementName +
+         " name=stretch ! audioconvert ! volume name=level ! audiopanorama name=balance method=simple ! "
+         "audioconvert ! audioresample name=tail")
+            .c_str(),
         FALSE, nullptr);
     GstElement* sink = m_options.makeAudioSink ? m_options.makeAudioSink()
                                                : gst_element_factory_make("autoaudiosink", nullptr);
     m_defaultSink = m_options.makeAudioSink || !sink ? nullptr : GST_ELEMENT(gst_object_ref(sink));
-    if (!playbin || !filter || !output || !sink) {
-        for (GstElement* element : {playbin, filter, output, sink})
+    if (!playbin || !output || !sink) {
+        for (GstElement* element : {playbin, output, sink})
             if (element) gst_object_unref(gst_object_ref_sink(element));
         dropDefaultSink();
         return false;
@@ -252,18 +254,20 @@ bool GstMediaGraph::buildPipeline() {
     gst_element_add_pad(output, gst_ghost_pad_new("sink", input));
     gst_object_unref(input);
     if (!linked) {
-        for (GstElement* element : {playbin, filter, output}) gst_object_unref(gst_object_ref_sink(element));
+        for (GstElement* element : {playbin, output}) gst_object_unref(gst_object_ref_sink(element));
         dropDefaultSink();
         return false;
     }
 
     m_level = gst_bin_get_by_name(GST_BIN(output), "level");
     m_panorama = gst_bin_get_by_name(GST_BIN(output), "balance");
+    m_stretch = gst_bin_get_by_name(GST_BIN(output), "stretch");
+    g_object_set(m_stretch, "speed", m_rate, nullptr);
     g_object_set(m_level, "volume", m_linearVolume, nullptr);
     g_object_set(m_panorama, "panorama", m_panoramaValue, nullptr);
     // Audio only: video streams in a file are ignored rather than opening a window.
     gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio");
-    g_object_set(playbin, "audio-filter", filter, "audio-sink", output, nullptr);
+    g_object_set(playbin, "audio-sink", output, nullptr);
 
     m_bus = std::make_shared<BusRecord>();
     GstBus* bus = gst_element_get_bus(playbin);
@@ -325,7 +329,9 @@ void GstMediaGraph::forgetPipeline() {
     dropDefaultSink();
     gst_object_unref(m_level);
     gst_object_unref(m_panorama);
+    gst_object_unref(m_stretch);
     gst_object_unref(m_pipeline);
+    m_stretch = nullptr;
     m_level = nullptr;
     m_panorama = nullptr;
     m_pipeline = nullptr;
@@ -336,8 +342,8 @@ void GstMediaGraph::forgetPipeline() {
 void GstMediaGraph::unload() {
     m_loaded = false;
     m_rate = 1.0;
-    m_lastSeekTarget = 0;
     if (m_pipeline) gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (m_stretch) g_object_set(m_stretch, "speed", m_rate, nullptr);
 }
 
 HResult GstMediaGraph::fail(HResult status, std::string text) {
@@ -474,16 +480,16 @@ HResult GstMediaGraph::put_Balance(std::int32_t balance) {
     return succeed();
 }
 
+// The pipeline always plays at rate 1.0 and the stretch element applies the speed from its next buffer:
+// no flush, so no gap, and the new tempo is heard as soon as the sink has played what it holds. The
+// element reports song time downstream, so positions, seeks and the end of the song need no conversion
+// here. (Following the segment's rate instead would take an instant-rate seek for every slider step,
+// which playbin refuses with a filter that changes the amount of audio.)
 HResult GstMediaGraph::put_Rate(double rate) {
     if (!std::isfinite(rate) || rate <= 0.0) return fail(kInvalidArg, "the speed must be a positive number");
     if (HResult status = requireStream(); failed(status)) return status;
-    if (rate == m_rate) return succeed();
-    // Right after a seek the sinks may not know the new position yet; the target is the best answer then.
-    gint64 position = 0;
-    if (!gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &position) || position < 0)
-        position = m_lastSeekTarget;
-    if (HResult status = seek(rate, position); failed(status)) return status;
     m_rate = rate;
+    g_object_set(m_stretch, "speed", rate, nullptr);
     return succeed();
 }
 
@@ -491,17 +497,11 @@ HResult GstMediaGraph::put_CurrentPosition(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0.0)
         return fail(kInvalidArg, "the position must be zero or more seconds");
     if (HResult status = requireStream(); failed(status)) return status;
-    return seek(m_rate, static_cast<gint64>(std::llround(seconds * GST_SECOND)));
-}
-
-HResult GstMediaGraph::seek(double rate, gint64 position) {
-    // Instant rate changes would avoid the flush, but playbin refuses them with a tempo filter inside.
-    if (!gst_element_seek(m_pipeline, rate, GST_FORMAT_TIME,
+    if (!gst_element_seek(m_pipeline, 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                          GST_SEEK_TYPE_SET, position, GST_SEEK_TYPE_NONE,
-                          static_cast<gint64>(GST_CLOCK_TIME_NONE)))
+                          GST_SEEK_TYPE_SET, static_cast<gint64>(std::llround(seconds * GST_SECOND)),
+                          GST_SEEK_TYPE_NONE, static_cast<gint64>(GST_CLOCK_TIME_NONE)))
         return fail(kFail, "GStreamer could not move to that point in the file");
-    m_lastSeekTarget = position;
     return succeed();
 }
 
