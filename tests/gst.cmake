@@ -4,3 +4,8 @@ zorvik_add_test(test_media_graph
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_media_graph.cpp
     LIBS zorvik_gst PkgConfig::GST_APP GTest::gtest_main
     LABELS unit)
+# Our stretch element on its own, between an appsrc and an appsink.
+zorvik_add_test(test_stretch
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stretch.cpp
+    LIBS zorvik_gst PkgConfig::GST_APP GTest::gtest_main
+    LABELS unit)

@@ -1,19 +1,15 @@
 #include "GstMediaGraph.h"
 
 #include <gst/audio/streamvolume.h>
-#include <gst/pbutils/pbutils.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <optional>
 
+#include "BusRecord.h"
+#include "ErrorText.h"
+#include "FileCheck.h"
+#include "PipelineSetup.h"
 #include "StretchElement.h"
 
 namespace zorvik::platform {
@@ -26,186 +22,6 @@ constexpr std::int32_t kBalanceLimit = 10000;
 // How long the loader sleeps between looks at the pipeline when no message woke it. Messages wake it at
 // once; this only bounds the damage should a state change complete without one.
 constexpr auto kLoadPollInterval = std::chrono::milliseconds(25);
-
-struct StreamError {
-    GQuark domain = 0;
-    int code = 0;
-    bool fromSink = false;
-    std::string message;
-};
-
-std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
-                              bool defaultOutput) {
-    if (!missingDecoder.empty())
-        return "no decoder for this kind of file is installed (" + missingDecoder + ")";
-    // The system's default output failing to open almost always means no sound server is running.
-    if (error.fromSink && defaultOutput) return std::string(kNoSoundOutputText) + " (" + error.message + ")";
-    if (error.fromSink) return "the sound output could not be opened: " + error.message;
-    if (error.domain == GST_STREAM_ERROR) {
-        switch (error.code) {
-            case GST_STREAM_ERROR_TYPE_NOT_FOUND:
-            case GST_STREAM_ERROR_WRONG_TYPE:
-            case GST_STREAM_ERROR_CODEC_NOT_FOUND:
-            case GST_STREAM_ERROR_DECODE:
-            case GST_STREAM_ERROR_DEMUX:
-            case GST_STREAM_ERROR_FORMAT:
-                return "the file is not a music file GStreamer can play";
-            default:
-                break;
-        }
-    }
-    if (error.domain == GST_RESOURCE_ERROR) return "the file could not be read: " + error.message;
-    if (error.domain == GST_CORE_ERROR && error.code == GST_CORE_ERROR_MISSING_PLUGIN)
-        return "a GStreamer plug-in needed for this file is missing";
-    return "GStreamer could not play the file: " + error.message;
-}
-
-std::string describePlaybackError(const StreamError& error) {
-    if (error.fromSink) return "the sound output stopped working: " + error.message;
-    if (error.domain == GST_RESOURCE_ERROR) return "the file can no longer be read: " + error.message;
-    if (error.domain == GST_STREAM_ERROR) return "the file is damaged: " + error.message;
-    return "playback stopped: " + error.message;
-}
-
-}  // namespace
-
-// What the bus reported, written from GStreamer's threads and read on the caller's. Every message is
-// dropped after a look, so nothing queues up on the bus however long a session runs.
-class BusRecord {
-  public:
-    void beginLoad() {
-        std::lock_guard lock(m_mutex);
-        m_error.reset();
-        m_missingDecoder.clear();
-        m_textFile = false;
-    }
-
-    // Runs on whichever thread posted the message: keep it short and never call back into the graph.
-    void note(GstMessage* message) {
-        switch (GST_MESSAGE_TYPE(message)) {
-            case GST_MESSAGE_ERROR: {
-                GError* error = nullptr;
-                gst_message_parse_error(message, &error, nullptr);
-                GstObject* source = GST_MESSAGE_SRC(message);
-                StreamError recorded{
-                    error->domain, error->code,
-                    GST_IS_ELEMENT(source) && GST_OBJECT_FLAG_IS_SET(source, GST_ELEMENT_FLAG_SINK),
-                    error->message ? error->message : ""};
-                g_error_free(error);
-                std::lock_guard lock(m_mutex);
-                // The first error is the cause; the ones after it are elements giving up in its wake.
-                if (!m_error) m_error = std::move(recorded);
-                ++m_news;
-                break;
-            }
-            case GST_MESSAGE_ELEMENT:
-                if (gst_is_missing_plugin_message(message)) {
-                    // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
-                    // "lacks a decoder"; the user should hear that it is no music file instead.
-                    const bool text = isTextType(message);
-                    gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
-                    std::lock_guard lock(m_mutex);
-                    if (text) m_textFile = true;
-                    if (m_missingDecoder.empty() && description) m_missingDecoder = description;
-                    g_free(description);
-                }
-                return;
-            case GST_MESSAGE_ASYNC_DONE:
-            case GST_MESSAGE_STATE_CHANGED:
-                if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;
-                {
-                    std::lock_guard lock(m_mutex);
-                    ++m_news;
-                }
-                break;
-            default:
-                return;
-        }
-        m_changed.notify_all();
-    }
-
-    std::uint64_t news() const {
-        std::lock_guard lock(m_mutex);
-        return m_news;
-    }
-
-    void waitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_until(lock, until, [&] { return m_news != seen; });
-    }
-
-    std::optional<StreamError> error() const {
-        std::lock_guard lock(m_mutex);
-        return m_error;
-    }
-
-    std::string missingDecoder() const {
-        std::lock_guard lock(m_mutex);
-        return m_missingDecoder;
-    }
-
-    bool textFile() const {
-        std::lock_guard lock(m_mutex);
-        return m_textFile;
-    }
-
-    static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data) {
-        (*static_cast<std::shared_ptr<BusRecord>*>(data))->note(message);
-        // A sync handler that drops a message owns it.
-        gst_message_unref(message);
-        return GST_BUS_DROP;
-    }
-
-    static void release(gpointer data) { delete static_cast<std::shared_ptr<BusRecord>*>(data); }
-
-  private:
-    static bool isTextType(GstMessage* message) {
-        const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-        if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return false;
-        const GstCaps* caps = gst_value_get_caps(detail);
-        return caps && gst_caps_get_size(caps) > 0 &&
-               g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "text/");
-    }
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_news = 0;
-    std::optional<StreamError> m_error;
-    std::string m_missingDecoder;
-    bool m_textFile = false;
-};
-
-namespace {
-
-void initialiseGStreamer() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gst_init(nullptr, nullptr);
-        gst_pb_utils_init();
-    });
-}
-
-void detachBus(GstElement* pipeline) {
-    GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-}
-
-// Why a path cannot be handed to GStreamer at all, or nothing when it looks like a readable file. These
-// checks come first because GStreamer would block on a pipe and report a folder or empty file vaguely.
-std::optional<std::string> checkFile(const std::string& fileName) {
-    struct stat info {};
-    if (stat(fileName.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return "the file does not exist";
-        if (errno == EACCES) return "the file cannot be read (permission denied)";
-        return std::string("the file cannot be read: ") + std::strerror(errno);
-    }
-    if (S_ISDIR(info.st_mode)) return "this is a folder, not a music file";
-    if (!S_ISREG(info.st_mode)) return "this is not an ordinary file (it is a pipe, device or socket)";
-    if (info.st_size == 0) return "the file is empty";
-    if (access(fileName.c_str(), R_OK) != 0) return "the file cannot be read (permission denied)";
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -224,57 +40,18 @@ GstMediaGraph::~GstMediaGraph() {
 }
 
 bool GstMediaGraph::buildPipeline() {
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-    // Speed, level and balance all sit behind playbin's queue, in front of the sink, so a change is heard
-    // at once rather than after up to a second of already-queued sound. The stretch element takes the
-    // speed at its next buffer, so nothing has to be flushed for it. The panorama in "simple" mode turns
-    // one side down and leaves the other at full level, which is what a balance control does. playbin
-    // finds the volume element here and uses it as its own, instead of adding its soft volume (which in
-    // 1.22 leaks an element with every file).
-    GstElement* output = gst_parse_bin_from_description(
-        (std::string("audioconvert ! ") + kStretchElementName +
-         " name=stretch ! audioconvert ! volume name=level ! audiopanorama name=balance method=simple ! "
-         "audioconvert ! audioresample name=tail")
-            .c_str(),
-        FALSE, nullptr);
-    GstElement* sink = m_options.makeAudioSink ? m_options.makeAudioSink()
-                                               : gst_element_factory_make("autoaudiosink", nullptr);
-    m_defaultSink = m_options.makeAudioSink || !sink ? nullptr : GST_ELEMENT(gst_object_ref(sink));
-    if (!playbin || !output || !sink) {
-        for (GstElement* element : {playbin, output, sink})
-            if (element) gst_object_unref(gst_object_ref_sink(element));
-        dropDefaultSink();
-        return false;
-    }
-    gst_bin_add(GST_BIN(output), sink);
-    GstElement* tail = gst_bin_get_by_name(GST_BIN(output), "tail");
-    const bool linked = gst_element_link(tail, sink);
-    gst_object_unref(tail);
-    GstPad* input = gst_bin_find_unlinked_pad(GST_BIN(output), GST_PAD_SINK);
-    gst_element_add_pad(output, gst_ghost_pad_new("sink", input));
-    gst_object_unref(input);
-    if (!linked) {
-        for (GstElement* element : {playbin, output}) gst_object_unref(gst_object_ref_sink(element));
-        dropDefaultSink();
-        return false;
-    }
-
-    m_level = gst_bin_get_by_name(GST_BIN(output), "level");
-    m_panorama = gst_bin_get_by_name(GST_BIN(output), "balance");
-    m_stretch = gst_bin_get_by_name(GST_BIN(output), "stretch");
+    PlaybinParts parts = buildPlaybin(m_options.makeAudioSink);
+    if (!parts.playbin) return false;
+    m_pipeline = parts.playbin;
+    m_stretch = parts.stretch;
+    m_level = parts.level;
+    m_panorama = parts.panorama;
+    m_defaultSink = parts.defaultSink;
     g_object_set(m_stretch, "speed", m_rate, nullptr);
     g_object_set(m_level, "volume", m_linearVolume, nullptr);
     g_object_set(m_panorama, "panorama", m_panoramaValue, nullptr);
-    // Audio only: video streams in a file are ignored rather than opening a window.
-    gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio");
-    g_object_set(playbin, "audio-sink", output, nullptr);
-
     m_bus = std::make_shared<BusRecord>();
-    GstBus* bus = gst_element_get_bus(playbin);
-    gst_bus_set_sync_handler(bus, &BusRecord::onMessage, new std::shared_ptr<BusRecord>(m_bus),
-                             &BusRecord::release);
-    gst_object_unref(bus);
-    m_pipeline = playbin;
+    attachBusRecord(m_pipeline, m_bus);
     return true;
 }
 
@@ -303,26 +80,6 @@ void GstMediaGraph::abandonPipeline() {
 void GstMediaGraph::dropDefaultSink() {
     if (m_defaultSink) gst_object_unref(m_defaultSink);
     m_defaultSink = nullptr;
-}
-
-// autoaudiosink picks its output when the stream reaches it. When no real output opens (no sound server,
-// no card) it falls back to a fake sink that swallows the music in silence and reports only a warning;
-// a load that "succeeds" that way would leave the user wondering why nothing is heard.
-bool GstMediaGraph::defaultOutputIsSilent() const {
-    if (!m_defaultSink || !GST_IS_BIN(m_defaultSink)) return false;
-    bool silent = false;
-    GstIterator* children = gst_bin_iterate_elements(GST_BIN(m_defaultSink));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
-        const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-        if (name && (std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0))
-            silent = true;
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(children);
-    return silent;
 }
 
 void GstMediaGraph::forgetPipeline() {
@@ -426,7 +183,7 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, "the file is not a music file GStreamer can play");
     }
-    if (defaultOutputIsSilent()) {
+    if (isSilentFallback(m_defaultSink)) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, kNoSoundOutputText);
     }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "ErrorText.h"
 #include "MediaGraph.h"
 
 namespace zorvik::platform {
@@ -23,10 +24,6 @@ struct GstGraphOptions {
 };
 
 class BusRecord;
-
-// What RenderFile reports when the system's default sound output cannot be used.
-inline constexpr const char* kNoSoundOutputText =
-    "No sound output is available: is the sound server running?";
 
 class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMediaPosition {
   public:
@@ -54,7 +51,6 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     void abandonPipeline();
     void forgetPipeline();
     void dropDefaultSink();
-    bool defaultOutputIsSilent() const;
     void unload();
     HResult fail(HResult status, std::string text);
     HResult succeed();
