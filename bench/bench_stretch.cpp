@@ -167,9 +167,11 @@ Output play(const fs::path& file, bool ours, double speed) {
     return output;
 }
 
-// |x| held over the last millisecond: the same small lag for every signal, so it cancels out.
-std::vector<float> envelope(const std::vector<float>& samples) {
-    const std::size_t hold = kRate / 1000;
+// |x| held over the last `holdMs`: the same small lag for every signal, so it cancels out. One
+// millisecond places onsets; 5 ms keeps the half cycles of a 50 Hz kick within 3 dB of each other, so
+// that only a real second attack shows as a second peak after a 6 dB dip.
+std::vector<float> envelope(const std::vector<float>& samples, int holdMs = 1) {
+    const std::size_t hold = static_cast<std::size_t>(kRate * holdMs / 1000);
     std::vector<float> result(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
         float peak = 0.0f;
@@ -187,7 +189,7 @@ struct Attack {
     bool twice = false;
 };
 
-Attack findAttack(const std::vector<float>& env, double expected) {
+Attack findAttack(const std::vector<float>& env, const std::vector<float>& smooth, double expected) {
     Attack attack;
     const auto from = static_cast<std::ptrdiff_t>((expected - 0.03) * kRate);
     const auto to = static_cast<std::ptrdiff_t>((expected + 0.06) * kRate);
@@ -201,16 +203,26 @@ Attack findAttack(const std::vector<float>& env, double expected) {
         return i;
     };
     attack.found = true;
-    attack.onset = double(firstAbove(0.5f * peak)) / kRate;
-    attack.rise = double(firstAbove(0.9f * peak) - firstAbove(0.1f * peak)) / kRate;
+    const std::ptrdiff_t onset = firstAbove(0.5f * peak);
+    attack.onset = double(onset) / kRate;
+    // The rise to the attack's own first peak, within 15 ms of its onset.
+    const auto riseEnd =
+        std::min<std::ptrdiff_t>(onset + kRate * 15 / 1000, static_cast<std::ptrdiff_t>(env.size()));
+    const float firstPeak = *std::max_element(env.begin() + onset, env.begin() + riseEnd);
+    std::ptrdiff_t low = onset, high = onset;
+    while (low > from && env[low - 1] >= 0.1f * firstPeak) --low;
+    while (high < riseEnd && env[high] < 0.9f * firstPeak) ++high;
+    attack.rise = double(high - low) / kRate;
     // A second attack: a peak within 60 ms, no more than 12 dB down, after a dip of at least 6 dB below it.
-    const float floor = peak * std::pow(10.0f, -12.0f / 20.0f);
-    const auto end =
-        std::min<std::ptrdiff_t>(peakAt + kRate * 60 / 1000, static_cast<std::ptrdiff_t>(env.size()));
-    float dip = peak;
-    for (std::ptrdiff_t i = peakAt + 1; i < end; ++i) {
-        dip = std::min(dip, env[i]);
-        if (env[i] >= floor && dip <= 0.5f * env[i]) {
+    const auto smoothPeakAt = std::max_element(smooth.begin() + from, smooth.begin() + to) - smooth.begin();
+    const float smoothPeak = smooth[smoothPeakAt];
+    const float floor = smoothPeak * std::pow(10.0f, -12.0f / 20.0f);
+    const auto end = std::min<std::ptrdiff_t>(smoothPeakAt + kRate * 60 / 1000,
+                                              static_cast<std::ptrdiff_t>(smooth.size()));
+    float dip = smoothPeak;
+    for (std::ptrdiff_t i = smoothPeakAt + 1; i < end; ++i) {
+        dip = std::min(dip, smooth[i]);
+        if (smooth[i] >= floor && dip <= 0.5f * smooth[i]) {
             attack.twice = true;
             break;
         }
@@ -260,39 +272,47 @@ double tonePitch(const std::vector<float>& samples) {
 struct Measured {
     double twiceShare = 0.0;
     int clicksTwice = 0, clicks = 0;
-    double onsetErrorMs = 0.0, riseDeltaMs = 0.0, crestDeltaDb = 0.0, pitch = 0.0, cpuPercent = 0.0;
+    double onsetErrorMs = 0.0, onsetBiasMs = 0.0, onsetJitterMs = 0.0, riseDeltaMs = 0.0, crestDeltaDb = 0.0,
+           pitch = 0.0, cpuPercent = 0.0;
 };
 
 Measured measure(const fs::path& loopFile, const fs::path& clickFile, const Track& loop, const Track& click,
                  bool ours, double speed) {
     Measured result;
-    const std::vector<float> loopEnv = envelope(loop.samples);
+    const std::vector<float> loopEnv = envelope(loop.samples), loopSmooth = envelope(loop.samples, 5);
     const Output loopOut = play(loopFile, ours, speed);
-    const std::vector<float> outEnv = envelope(loopOut.samples);
-    std::vector<double> errors, rises, originalRises;
+    const std::vector<float> outEnv = envelope(loopOut.samples), outSmooth = envelope(loopOut.samples, 5);
+    std::vector<double> errors, signedErrors, rises, originalRises;
     int twice = 0, counted = 0;
     for (double at : loop.attacks) {
-        const Attack original = findAttack(loopEnv, at);
-        const Attack heard = findAttack(outEnv, original.onset / speed);
+        const Attack original = findAttack(loopEnv, loopSmooth, at);
+        const Attack heard = findAttack(outEnv, outSmooth, original.onset / speed);
         if (!original.found || !heard.found) continue;
         ++counted;
         twice += heard.twice ? 1 : 0;
         errors.push_back(std::fabs(heard.onset - original.onset / speed) * 1000.0);
+        signedErrors.push_back((heard.onset - original.onset / speed) * 1000.0);
         rises.push_back(heard.rise * 1000.0);
         originalRises.push_back(original.rise * 1000.0);
     }
     result.twiceShare = counted ? 100.0 * twice / counted : 0.0;
     result.onsetErrorMs = median(errors);
+    result.onsetBiasMs = median(signedErrors);
+    std::vector<double> spread;
+    for (double e : signedErrors) spread.push_back(std::fabs(e - result.onsetBiasMs));
+    result.onsetJitterMs = median(spread);
     result.riseDeltaMs = median(rises) - median(originalRises);
     result.crestDeltaDb = crestDb(loopOut.samples) - crestDb(loop.samples);
     result.pitch = tonePitch(loopOut.samples);
     result.cpuPercent = 100.0 * loopOut.cpu / (double(loopOut.samples.size()) / kRate);
 
-    const std::vector<float> clickEnv = envelope(click.samples);
-    const std::vector<float> clickOut = envelope(play(clickFile, ours, speed).samples);
+    const std::vector<float> clickEnv = envelope(click.samples), clickSmooth = envelope(click.samples, 5);
+    const Output clickPlayed = play(clickFile, ours, speed);
+    const std::vector<float> clickOut = envelope(clickPlayed.samples),
+                             clickOutSmooth = envelope(clickPlayed.samples, 5);
     for (double at : click.attacks) {
-        const Attack original = findAttack(clickEnv, at);
-        const Attack heard = findAttack(clickOut, original.onset / speed);
+        const Attack original = findAttack(clickEnv, clickSmooth, at);
+        const Attack heard = findAttack(clickOut, clickOutSmooth, original.onset / speed);
         if (!original.found || !heard.found) continue;
         ++result.clicks;
         result.clicksTwice += heard.twice ? 1 : 0;
@@ -312,18 +332,22 @@ int main(int argc, char** argv) {
     writeWav(folder / "click.wav", click.samples);
 
     std::printf(
-        "| stretcher | speed | attacks heard twice | clicks heard twice | onset error (median) | "
+        "| stretcher | speed | attacks heard twice | clicks heard twice | onset error (median) | of which a "
+        "constant shift (late +) | "
+        "onset error about that shift (median) | "
         "rise time vs original | peak-to-RMS vs original | tone pitch | CPU per second heard |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const bool ours : {true, false}) {
         for (const double speed : {0.5, 0.75, 1.0, 1.5}) {
             const Measured m = measure(folder / "loop.wav", folder / "click.wav", loop, click, ours, speed);
             std::printf(
-                "| %s | %.2f | %.0f %% | %d of %d | %.1f ms | %+.1f ms | %+.1f dB | %.1f Hz (%+.2f %%) | "
+                "| %s | %.2f | %.0f %% | %d of %d | %.1f ms | %+.1f ms | %.1f ms | %+.1f ms | %+.1f dB | "
+                "%.1f Hz (%+.2f "
+                "%%) | "
                 "%.1f %% |\n",
                 ours ? "ours (Rubber Band R3)" : "scaletempo", speed, m.twiceShare, m.clicksTwice, m.clicks,
-                m.onsetErrorMs, m.riseDeltaMs, m.crestDeltaDb, m.pitch, 100.0 * (m.pitch / kTone - 1.0),
-                m.cpuPercent);
+                m.onsetErrorMs, m.onsetBiasMs, m.onsetJitterMs, m.riseDeltaMs, m.crestDeltaDb, m.pitch,
+                100.0 * (m.pitch / kTone - 1.0), m.cpuPercent);
             std::fflush(stdout);
         }
     }

@@ -5,3 +5,4 @@ target_link_libraries(bench_media_graph PRIVATE zorvik_gst PkgConfig::GST_APP be
 # Drum attacks through our stretch element and through scaletempo (docs/STRETCH.md).
 add_executable(bench_stretch bench_stretch.cpp)
 target_link_libraries(bench_stretch PRIVATE zorvik_gst PkgConfig::GST_APP)
+set_target_properties(bench_stretch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
