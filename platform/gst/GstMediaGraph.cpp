@@ -240,8 +240,8 @@ HResult GstMediaGraph::put_Balance(std::int32_t balance) {
 // The pipeline always plays at rate 1.0 and the stretch element applies the speed from its next buffer:
 // no flush, so no gap, and the new tempo is heard as soon as the sink has played what it holds. The
 // element reports song time downstream, so positions, seeks and the end of the song need no conversion
-// here. (Following the segment's rate instead would take an instant-rate seek for every slider step,
-// which playbin refuses with a filter that changes the amount of audio.)
+// here. Following the segment's rate instead would take an instant-rate seek for every slider step, which
+// playbin refused with a tempo filter inside, and would put every element at rates other than 1.0.
 HResult GstMediaGraph::put_Rate(double rate) {
     if (!std::isfinite(rate) || rate <= 0.0) return fail(kInvalidArg, "the speed must be a positive number");
     if (HResult status = requireStream(); failed(status)) return status;
