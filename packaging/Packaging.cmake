@@ -40,6 +40,9 @@ add_custom_command(
 add_custom_target(zorvik_icons ALL DEPENDS ${ZORVIK_ICONS})
 install(DIRECTORY ${ZORVIK_PACKAGING_OUT}/icons/ DESTINATION share/icons/hicolor)
 
+# The licence of the program as shipped: GPL-2.0-or-later, because it links Rubber Band.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION share/doc/zorvik)
+
 # cpack -G DEB: zorvik_<version>_amd64.deb. The shared libraries are found by dpkg-shlibdeps; what the
 # program only loads at run time (GStreamer plugins, the fonts its windows are drawn with) is listed.
 set(CPACK_PACKAGE_NAME zorvik)
@@ -54,8 +57,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
+# librubberband2 is found by dpkg-shlibdeps as well; it is named so a build without shlibdeps still
+# declares the stretch's library.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
+    "librubberband2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_GENERATOR DEB)
 include(CPack)

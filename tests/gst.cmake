@@ -5,3 +5,8 @@ zorvik_add_test(test_media_graph
     LIBS zorvik_gst PkgConfig::GST_APP GTest::gtest_main
     LABELS unit
     ENV "ZORVIK_FUZZ_REGRESSIONS=${PROJECT_SOURCE_DIR}/fuzz/regressions")
+# Our stretch element on its own, between an appsrc and an appsink.
+zorvik_add_test(test_stretch
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_stretch.cpp
+    LIBS zorvik_gst PkgConfig::GST_APP GTest::gtest_main
+    LABELS unit)

@@ -195,11 +195,13 @@ class MediaGraphTest : public ::testing::Test {
         return s_folder / (std::string("Tëst – tone ü") + format.extension);
     }
 
-    static void makeTone(const fs::path& path, const std::string& encoder) {
+    static void makeTone(const fs::path& path, const std::string& encoder, int rate = kSampleRate,
+                         int channels = 1) {
         const std::string description =
-            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=4410 num-buffers=" +
-            std::to_string(int(kToneSeconds * 10)) + " ! audio/x-raw,rate=44100,channels=1 ! " + encoder +
-            " ! filesink name=out";
+            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=" + std::to_string(rate / 10) +
+            " num-buffers=" + std::to_string(int(kToneSeconds * 10)) +
+            " ! audio/x-raw,rate=" + std::to_string(rate) + ",channels=" + std::to_string(channels) + " ! " +
+            encoder + " ! filesink name=out";
         GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
         ASSERT_NE(pipeline, nullptr);
         GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
@@ -276,7 +278,31 @@ TEST_P(PlaybackTest, RateChangesTheLengthButNotThePitch) {
         ASSERT_TRUE(played.reachedEnd);
         EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / rate,
                     0.03 * toneFrames(kToneSeconds) / rate);
-        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.01 * kToneFrequency);
+        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
+    }
+}
+
+// Stop in the middle, rewind as StopMusic does, play: the song starts again from its beginning at the
+// speed set before, and plays to its end.
+TEST_P(PlaybackTest, StopAndPlayAtAChangedSpeedStartsAgainFromTheBeginning) {
+    for (double rate : {0.5, 1.5}) {
+        SCOPED_TRACE(::testing::Message() << "rate " << rate);
+        TestSink sink(captureSink("", 1));
+        auto graph = load(sink, tonePath(GetParam()));
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->put_Rate(rate), kOk);
+        ASSERT_EQ(graph->Run(), kOk);
+        Played before;
+        sink.pull(before, toneFrames(0.5));
+        ASSERT_EQ(graph->Stop(), kOk);
+        ASSERT_EQ(graph->put_CurrentPosition(0.0), kOk) << graph->LastErrorText();
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played again = sink.pullToEnd();
+        ASSERT_TRUE(again.reachedEnd);
+        ASSERT_TRUE(again.firstStreamSeconds);
+        EXPECT_NEAR(*again.firstStreamSeconds, 0.0, 0.05);
+        EXPECT_NEAR(double(again.left.size()), toneFrames(kToneSeconds) / rate,
+                    0.03 * toneFrames(kToneSeconds));
     }
 }
 
@@ -416,6 +442,33 @@ TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
         double peak = 0.0;
         for (float sample : after) peak = std::max(peak, double(std::fabs(sample)));
         EXPECT_LT(peak, 0.5 * 0.0101);
+    }
+}
+
+// Songs at other rates and layouts than the usual: the stretcher runs at the song's own rate and channel
+// count, and the output converts after it.
+TEST_F(MediaGraphTest, SongsOfEveryRateAndLayoutPlayToTheEndAtTheirSpeed) {
+    struct Row {
+        int rate;
+        int channels;
+        double speed;
+    };
+    for (const Row& row : {Row{44100, 1, 0.5}, Row{96000, 2, 0.5}, Row{22050, 1, 1.5}, Row{48000, 2, 0.75}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << row.rate << " Hz, " << row.channels << " channels, speed " << row.speed);
+        const fs::path path =
+            s_folder / ("tone " + std::to_string(row.rate) + "-" + std::to_string(row.channels) + ".wav");
+        makeTone(path, "wavenc", row.rate, row.channels);
+        TestSink sink(captureSink());
+        auto graph = load(sink, path);
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->put_Rate(row.speed), kOk);
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played played = sink.pullToEnd();
+        ASSERT_TRUE(played.reachedEnd);
+        EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / row.speed,
+                    0.02 * toneFrames(kToneSeconds) / row.speed);
+        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
     }
 }
 

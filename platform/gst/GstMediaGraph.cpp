@@ -1,21 +1,17 @@
 #include "GstMediaGraph.h"
 
 #include <gst/audio/streamvolume.h>
-#include <gst/pbutils/pbutils.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <optional>
 
-#include "MusicFormats.h"
+#include "BusRecord.h"
+#include "ErrorText.h"
+#include "FileCheck.h"
+#include "PipelineSetup.h"
 #include "StreamingTasks.h"
+#include "StretchElement.h"
 
 namespace zorvik::platform {
 
@@ -30,209 +26,11 @@ constexpr auto kLoadPollInterval = std::chrono::milliseconds(25);
 // Quiet polls in a row with no streaming thread at work after which a load is taken as stalled.
 constexpr int kStalledLooks = 2;
 
-struct StreamError {
-    GQuark domain = 0;
-    int code = 0;
-    bool fromSink = false;
-    std::string message;
-};
-
-std::string describeMissingDecoder(const std::string& missingDecoder, const std::string& missingType) {
-    if (IsRefusedMediaType(missingType))
-        return "this kind of file (" + missingType + ") is not one Zorvik plays; it plays " +
-               kPlayableFormatsText;
-    return "no decoder for this kind of file is installed (" + missingDecoder + ")";
-}
-
-std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
-                              const std::string& missingType, bool defaultOutput) {
-    if (!missingDecoder.empty()) return describeMissingDecoder(missingDecoder, missingType);
-    // The system's default output failing to open almost always means no sound server is running.
-    if (error.fromSink && defaultOutput) return std::string(kNoSoundOutputText) + " (" + error.message + ")";
-    if (error.fromSink) return "the sound output could not be opened: " + error.message;
-    if (error.domain == GST_STREAM_ERROR) {
-        switch (error.code) {
-            case GST_STREAM_ERROR_TYPE_NOT_FOUND:
-            case GST_STREAM_ERROR_WRONG_TYPE:
-            case GST_STREAM_ERROR_CODEC_NOT_FOUND:
-            case GST_STREAM_ERROR_DECODE:
-            case GST_STREAM_ERROR_DEMUX:
-            case GST_STREAM_ERROR_FORMAT:
-                return "the file is not a music file GStreamer can play";
-            default:
-                break;
-        }
-    }
-    if (error.domain == GST_RESOURCE_ERROR) return "the file could not be read: " + error.message;
-    if (error.domain == GST_CORE_ERROR && error.code == GST_CORE_ERROR_MISSING_PLUGIN)
-        return "a GStreamer plug-in needed for this file is missing";
-    return "GStreamer could not play the file: " + error.message;
-}
-
-std::string describePlaybackError(const StreamError& error) {
-    if (error.fromSink) return "the sound output stopped working: " + error.message;
-    if (error.domain == GST_RESOURCE_ERROR) return "the file can no longer be read: " + error.message;
-    if (error.domain == GST_STREAM_ERROR) return "the file is damaged: " + error.message;
-    return "playback stopped: " + error.message;
-}
-
-}  // namespace
-
-// What the bus reported, written from GStreamer's threads and read on the caller's. Every message is
-// dropped after a look, so nothing queues up on the bus however long a session runs.
-class BusRecord {
-  public:
-    void beginLoad() {
-        std::lock_guard lock(m_mutex);
-        m_error.reset();
-        m_missingDecoder.clear();
-        m_missingType.clear();
-        m_textFile = false;
-    }
-
-    // Runs on whichever thread posted the message: keep it short and never call back into the graph.
-    void note(GstMessage* message) {
-        switch (GST_MESSAGE_TYPE(message)) {
-            case GST_MESSAGE_ERROR: {
-                GError* error = nullptr;
-                gst_message_parse_error(message, &error, nullptr);
-                GstObject* source = GST_MESSAGE_SRC(message);
-                StreamError recorded{
-                    error->domain, error->code,
-                    GST_IS_ELEMENT(source) && GST_OBJECT_FLAG_IS_SET(source, GST_ELEMENT_FLAG_SINK),
-                    error->message ? error->message : ""};
-                g_error_free(error);
-                std::lock_guard lock(m_mutex);
-                // The first error is the cause; the ones after it are elements giving up in its wake.
-                if (!m_error) m_error = std::move(recorded);
-                ++m_news;
-                break;
-            }
-            case GST_MESSAGE_ELEMENT:
-                if (gst_is_missing_plugin_message(message)) {
-                    // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
-                    // "lacks a decoder"; the user should hear that it is no music file instead.
-                    const std::string type = mediaType(message);
-                    const bool text = type.starts_with("text/");
-                    gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
-                    std::lock_guard lock(m_mutex);
-                    if (text) m_textFile = true;
-                    if (m_missingDecoder.empty() && description) {
-                        m_missingDecoder = description;
-                        m_missingType = type;
-                    }
-                    g_free(description);
-                }
-                return;
-            case GST_MESSAGE_ASYNC_DONE:
-            case GST_MESSAGE_STATE_CHANGED:
-                if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;
-                {
-                    std::lock_guard lock(m_mutex);
-                    ++m_news;
-                }
-                break;
-            default:
-                return;
-        }
-        m_changed.notify_all();
-    }
-
-    std::uint64_t news() const {
-        std::lock_guard lock(m_mutex);
-        return m_news;
-    }
-
-    void waitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_until(lock, until, [&] { return m_news != seen; });
-    }
-
-    std::optional<StreamError> error() const {
-        std::lock_guard lock(m_mutex);
-        return m_error;
-    }
-
-    std::string missingDecoder() const {
-        std::lock_guard lock(m_mutex);
-        return m_missingDecoder;
-    }
-
-    std::string missingType() const {
-        std::lock_guard lock(m_mutex);
-        return m_missingType;
-    }
-
-    bool textFile() const {
-        std::lock_guard lock(m_mutex);
-        return m_textFile;
-    }
-
-    static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data) {
-        (*static_cast<std::shared_ptr<BusRecord>*>(data))->note(message);
-        // A sync handler that drops a message owns it.
-        gst_message_unref(message);
-        return GST_BUS_DROP;
-    }
-
-    static void release(gpointer data) { delete static_cast<std::shared_ptr<BusRecord>*>(data); }
-
-  private:
-    // The media type a missing-plug-in message is about ("audio/x-gbs"), or empty.
-    static std::string mediaType(GstMessage* message) {
-        const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-        if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return {};
-        const GstCaps* caps = gst_value_get_caps(detail);
-        if (!caps || gst_caps_get_size(caps) == 0) return {};
-        return gst_structure_get_name(gst_caps_get_structure(caps, 0));
-    }
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_news = 0;
-    std::optional<StreamError> m_error;
-    std::string m_missingDecoder;
-    std::string m_missingType;
-    bool m_textFile = false;
-};
-
-namespace {
-
-void initialiseGStreamer() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gst_init(nullptr, nullptr);
-        gst_pb_utils_init();
-        KeepAutoplugToMusic();
-    });
-}
-
-void detachBus(GstElement* pipeline) {
-    GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-}
-
-// Why a path cannot be handed to GStreamer at all, or nothing when it looks like a readable file. These
-// checks come first because GStreamer would block on a pipe and report a folder or empty file vaguely.
-std::optional<std::string> checkFile(const std::string& fileName) {
-    struct stat info {};
-    if (stat(fileName.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return "the file does not exist";
-        if (errno == EACCES) return "the file cannot be read (permission denied)";
-        return std::string("the file cannot be read: ") + std::strerror(errno);
-    }
-    if (S_ISDIR(info.st_mode)) return "this is a folder, not a music file";
-    if (!S_ISREG(info.st_mode)) return "this is not an ordinary file (it is a pipe, device or socket)";
-    if (info.st_size == 0) return "the file is empty";
-    if (access(fileName.c_str(), R_OK) != 0) return "the file cannot be read (permission denied)";
-    return std::nullopt;
-}
-
 }  // namespace
 
 std::shared_ptr<GstMediaGraph> GstMediaGraph::Create(GstGraphOptions options) {
     initialiseGStreamer();
+    if (!RegisterStretchElement()) return nullptr;
     std::shared_ptr<GstMediaGraph> graph(new GstMediaGraph(std::move(options)));
     if (!graph->buildPipeline()) return nullptr;
     return graph;
@@ -245,56 +43,18 @@ GstMediaGraph::~GstMediaGraph() {
 }
 
 bool GstMediaGraph::buildPipeline() {
-    GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-    // The tempo filter keeps the pitch when the rate changes. It runs ahead of playbin's audio queue,
-    // which is fine for the rate: every rate change flushes that queue.
-    GstElement* filter =
-        gst_parse_bin_from_description("audioconvert ! scaletempo ! audioconvert", TRUE, nullptr);
-    // Level and balance sit behind the queue, in front of the sink, so a change is heard at once rather
-    // than after up to a second of already-queued sound. The panorama in "simple" mode turns one side
-    // down and leaves the other at full level, which is what a balance control does. playbin finds the
-    // volume element here and uses it as its own, instead of adding its soft volume (which in 1.22
-    // leaks an element with every file).
-    GstElement* output = gst_parse_bin_from_description(
-        "audioconvert ! volume name=level ! audiopanorama name=balance method=simple ! audioconvert ! "
-        "audioresample name=tail",
-        FALSE, nullptr);
-    GstElement* sink = m_options.makeAudioSink ? m_options.makeAudioSink()
-                                               : gst_element_factory_make("autoaudiosink", nullptr);
-    m_defaultSink = m_options.makeAudioSink || !sink ? nullptr : GST_ELEMENT(gst_object_ref(sink));
-    if (!playbin || !filter || !output || !sink) {
-        for (GstElement* element : {playbin, filter, output, sink})
-            if (element) gst_object_unref(gst_object_ref_sink(element));
-        dropDefaultSink();
-        return false;
-    }
-    gst_bin_add(GST_BIN(output), sink);
-    GstElement* tail = gst_bin_get_by_name(GST_BIN(output), "tail");
-    const bool linked = gst_element_link(tail, sink);
-    gst_object_unref(tail);
-    GstPad* input = gst_bin_find_unlinked_pad(GST_BIN(output), GST_PAD_SINK);
-    gst_element_add_pad(output, gst_ghost_pad_new("sink", input));
-    gst_object_unref(input);
-    if (!linked) {
-        for (GstElement* element : {playbin, filter, output}) gst_object_unref(gst_object_ref_sink(element));
-        dropDefaultSink();
-        return false;
-    }
-
-    m_level = gst_bin_get_by_name(GST_BIN(output), "level");
-    m_panorama = gst_bin_get_by_name(GST_BIN(output), "balance");
+    PlaybinParts parts = buildPlaybin(m_options.makeAudioSink);
+    if (!parts.playbin) return false;
+    m_pipeline = parts.playbin;
+    m_stretch = parts.stretch;
+    m_level = parts.level;
+    m_panorama = parts.panorama;
+    m_defaultSink = parts.defaultSink;
+    g_object_set(m_stretch, "speed", m_rate, nullptr);
     g_object_set(m_level, "volume", m_linearVolume, nullptr);
     g_object_set(m_panorama, "panorama", m_panoramaValue, nullptr);
-    // Audio only: video streams in a file are ignored rather than opening a window.
-    gst_util_set_object_arg(G_OBJECT(playbin), "flags", "audio");
-    g_object_set(playbin, "audio-filter", filter, "audio-sink", output, nullptr);
-
     m_bus = std::make_shared<BusRecord>();
-    GstBus* bus = gst_element_get_bus(playbin);
-    gst_bus_set_sync_handler(bus, &BusRecord::onMessage, new std::shared_ptr<BusRecord>(m_bus),
-                             &BusRecord::release);
-    gst_object_unref(bus);
-    m_pipeline = playbin;
+    attachBusRecord(m_pipeline, m_bus);
     return true;
 }
 
@@ -325,31 +85,13 @@ void GstMediaGraph::dropDefaultSink() {
     m_defaultSink = nullptr;
 }
 
-// autoaudiosink picks its output when the stream reaches it. When no real output opens (no sound server,
-// no card) it falls back to a fake sink that swallows the music in silence and reports only a warning;
-// a load that "succeeds" that way would leave the user wondering why nothing is heard.
-bool GstMediaGraph::defaultOutputIsSilent() const {
-    if (!m_defaultSink || !GST_IS_BIN(m_defaultSink)) return false;
-    bool silent = false;
-    GstIterator* children = gst_bin_iterate_elements(GST_BIN(m_defaultSink));
-    GValue item = G_VALUE_INIT;
-    while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-        GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
-        const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-        if (name && (std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0))
-            silent = true;
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(children);
-    return silent;
-}
-
 void GstMediaGraph::forgetPipeline() {
     dropDefaultSink();
     gst_object_unref(m_level);
     gst_object_unref(m_panorama);
+    gst_object_unref(m_stretch);
     gst_object_unref(m_pipeline);
+    m_stretch = nullptr;
     m_level = nullptr;
     m_panorama = nullptr;
     m_pipeline = nullptr;
@@ -360,8 +102,8 @@ void GstMediaGraph::forgetPipeline() {
 void GstMediaGraph::unload() {
     m_loaded = false;
     m_rate = 1.0;
-    m_lastSeekTarget = 0;
     if (m_pipeline) gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (m_stretch) g_object_set(m_stretch, "speed", m_rate, nullptr);
 }
 
 HResult GstMediaGraph::fail(HResult status, std::string text) {
@@ -461,7 +203,7 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, "the file is not a music file GStreamer can play");
     }
-    if (defaultOutputIsSilent()) {
+    if (isSilentFallback(m_defaultSink)) {
         gst_element_set_state(m_pipeline, GST_STATE_NULL);
         return fail(kFail, kNoSoundOutputText);
     }
@@ -515,16 +257,16 @@ HResult GstMediaGraph::put_Balance(std::int32_t balance) {
     return succeed();
 }
 
+// The pipeline always plays at rate 1.0 and the stretch element applies the speed from its next buffer:
+// no flush, so no gap, and the new tempo is heard as soon as the sink has played what it holds. The
+// element reports song time downstream, so positions, seeks and the end of the song need no conversion
+// here. Following the segment's rate instead would take an instant-rate seek for every slider step, which
+// playbin refused with a tempo filter inside, and would put every element at rates other than 1.0.
 HResult GstMediaGraph::put_Rate(double rate) {
     if (!std::isfinite(rate) || rate <= 0.0) return fail(kInvalidArg, "the speed must be a positive number");
     if (HResult status = requireStream(); failed(status)) return status;
-    if (rate == m_rate) return succeed();
-    // Right after a seek the sinks may not know the new position yet; the target is the best answer then.
-    gint64 position = 0;
-    if (!gst_element_query_position(m_pipeline, GST_FORMAT_TIME, &position) || position < 0)
-        position = m_lastSeekTarget;
-    if (HResult status = seek(rate, position); failed(status)) return status;
     m_rate = rate;
+    g_object_set(m_stretch, "speed", rate, nullptr);
     return succeed();
 }
 
@@ -532,17 +274,11 @@ HResult GstMediaGraph::put_CurrentPosition(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0.0)
         return fail(kInvalidArg, "the position must be zero or more seconds");
     if (HResult status = requireStream(); failed(status)) return status;
-    return seek(m_rate, static_cast<gint64>(std::llround(seconds * GST_SECOND)));
-}
-
-HResult GstMediaGraph::seek(double rate, gint64 position) {
-    // Instant rate changes would avoid the flush, but playbin refuses them with a tempo filter inside.
-    if (!gst_element_seek(m_pipeline, rate, GST_FORMAT_TIME,
+    if (!gst_element_seek(m_pipeline, 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                          GST_SEEK_TYPE_SET, position, GST_SEEK_TYPE_NONE,
-                          static_cast<gint64>(GST_CLOCK_TIME_NONE)))
+                          GST_SEEK_TYPE_SET, static_cast<gint64>(std::llround(seconds * GST_SECOND)),
+                          GST_SEEK_TYPE_NONE, static_cast<gint64>(GST_CLOCK_TIME_NONE)))
         return fail(kFail, "GStreamer could not move to that point in the file");
-    m_lastSeekTarget = position;
     return succeed();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The media graph on GStreamer: one playbin per loaded file, with a tempo filter so speed changes keep
-// the pitch and a panorama element for the balance. Everything is driven from one (GUI) thread; the
-// only code GStreamer's own threads run is the bus hook, which just records what went wrong.
+// The media graph on GStreamer: one playbin per loaded file, with our stretch element so speed changes keep
+// the pitch and the drum attacks, and a panorama element for the balance. Everything is driven from one (GUI)
+// thread; the only code GStreamer's own threads run is the bus hook, which just records what went wrong.
 
 #include <gst/gst.h>
 
@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "ErrorText.h"
 #include "MediaGraph.h"
 
 namespace zorvik::platform {
@@ -23,10 +24,6 @@ struct GstGraphOptions {
 };
 
 class BusRecord;
-
-// What RenderFile reports when the system's default sound output cannot be used.
-inline constexpr const char* kNoSoundOutputText =
-    "No sound output is available: is the sound server running?";
 
 class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMediaPosition {
   public:
@@ -54,24 +51,22 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     void abandonPipeline();
     void forgetPipeline();
     void dropDefaultSink();
-    bool defaultOutputIsSilent() const;
     void unload();
     HResult fail(HResult status, std::string text);
     HResult succeed();
     HResult requireStream();
-    HResult seek(double rate, gint64 position);
 
     GstGraphOptions m_options;
     GstElement* m_pipeline = nullptr;
     GstElement* m_level = nullptr;
     GstElement* m_panorama = nullptr;
+    GstElement* m_stretch = nullptr;
     GstElement* m_defaultSink = nullptr;  // the autoaudiosink, when the graph plays to the default output
     std::shared_ptr<BusRecord> m_bus;
     bool m_loaded = false;
     double m_linearVolume = 1.0;
     float m_panoramaValue = 0.0f;
     double m_rate = 1.0;
-    gint64 m_lastSeekTarget = 0;
     std::string m_errorText;
 };
 

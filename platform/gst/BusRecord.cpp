@@ -1,0 +1,86 @@
+#include "BusRecord.h"
+
+#include <gst/pbutils/pbutils.h>
+
+namespace zorvik::platform {
+
+void BusRecord::note(GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR: {
+            GError* error = nullptr;
+            gst_message_parse_error(message, &error, nullptr);
+            GstObject* source = GST_MESSAGE_SRC(message);
+            StreamError recorded{
+                error->domain, error->code,
+                GST_IS_ELEMENT(source) && GST_OBJECT_FLAG_IS_SET(source, GST_ELEMENT_FLAG_SINK),
+                error->message ? error->message : ""};
+            g_error_free(error);
+            std::lock_guard lock(m_mutex);
+            // The first error is the cause; the ones after it are elements giving up in its wake.
+            if (!m_error) m_error = std::move(recorded);
+            ++m_news;
+            break;
+        }
+        case GST_MESSAGE_ELEMENT:
+            if (gst_is_missing_plugin_message(message)) {
+                // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
+                // "lacks a decoder"; the user should hear that it is no music file instead.
+                const std::string type = mediaType(message);
+                const bool text = type.starts_with("text/");
+                gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
+                std::lock_guard lock(m_mutex);
+                if (text) m_textFile = true;
+                if (m_missingDecoder.empty() && description) {
+                    m_missingDecoder = description;
+                    m_missingType = type;
+                }
+                g_free(description);
+            }
+            return;
+        case GST_MESSAGE_ASYNC_DONE:
+        case GST_MESSAGE_STATE_CHANGED:
+            if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;
+            {
+                std::lock_guard lock(m_mutex);
+                ++m_news;
+            }
+            break;
+        default:
+            return;
+    }
+    m_changed.notify_all();
+}
+
+GstBusSyncReply BusRecord::onMessage(GstBus*, GstMessage* message, gpointer data) {
+    (*static_cast<std::shared_ptr<BusRecord>*>(data))->note(message);
+    // A sync handler that drops a message owns it.
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void BusRecord::release(gpointer data) {
+    delete static_cast<std::shared_ptr<BusRecord>*>(data);
+}
+
+std::string BusRecord::mediaType(GstMessage* message) {
+    const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
+    if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return {};
+    const GstCaps* caps = gst_value_get_caps(detail);
+    if (!caps || gst_caps_get_size(caps) == 0) return {};
+    return gst_structure_get_name(gst_caps_get_structure(caps, 0));
+}
+
+void attachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, &BusRecord::onMessage, new std::shared_ptr<BusRecord>(record),
+                             &BusRecord::release);
+    gst_object_unref(bus);
+}
+
+void detachBus(GstElement* pipeline) {
+    GstBus* bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+}
+
+}  // namespace zorvik::platform

@@ -1,0 +1,91 @@
+#pragma once
+// What a pipeline's bus reported: the first error, a missing decoder, a file recognised as text, and a
+// count of news that wakes the loader. Recorded by a sync handler, so no main loop is needed.
+
+#include <gst/gst.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace zorvik::platform {
+
+struct StreamError {
+    GQuark domain = 0;
+    int code = 0;
+    bool fromSink = false;
+    std::string message;
+};
+
+// What the bus reported, written from GStreamer's threads and read on the caller's. Every message is
+// dropped after a look, so nothing queues up on the bus however long a session runs.
+class BusRecord {
+  public:
+    void beginLoad() {
+        std::lock_guard lock(m_mutex);
+        m_error.reset();
+        m_missingDecoder.clear();
+        m_missingType.clear();
+        m_textFile = false;
+    }
+
+    // Runs on whichever thread posted the message: keep it short and never call back into the graph.
+    void note(GstMessage* message);
+
+    std::uint64_t news() const {
+        std::lock_guard lock(m_mutex);
+        return m_news;
+    }
+
+    void waitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_until(lock, until, [&] { return m_news != seen; });
+    }
+
+    std::optional<StreamError> error() const {
+        std::lock_guard lock(m_mutex);
+        return m_error;
+    }
+
+    std::string missingDecoder() const {
+        std::lock_guard lock(m_mutex);
+        return m_missingDecoder;
+    }
+
+    // The media type the missing decoder was wanted for ("audio/x-gbs"), or empty.
+    std::string missingType() const {
+        std::lock_guard lock(m_mutex);
+        return m_missingType;
+    }
+
+    bool textFile() const {
+        std::lock_guard lock(m_mutex);
+        return m_textFile;
+    }
+
+    // The bus's sync handler; `data` is a heap-held std::shared_ptr<BusRecord>, freed by release().
+    static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data);
+    static void release(gpointer data);
+
+  private:
+    // The media type a missing-plug-in message is about, or empty.
+    static std::string mediaType(GstMessage* message);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_news = 0;
+    std::optional<StreamError> m_error;
+    std::string m_missingDecoder;
+    std::string m_missingType;
+    bool m_textFile = false;
+};
+
+// Hooks a fresh record up to the pipeline's bus, and unhooks it again (before the pipeline is dropped).
+void attachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record);
+void detachBus(GstElement* pipeline);
+
+}  // namespace zorvik::platform

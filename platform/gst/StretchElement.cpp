@@ -1,0 +1,515 @@
+#include "StretchElement.h"
+
+#include <gst/audio/audio.h>
+#include <rubberband/RubberBandStretcher.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace zorvik::platform {
+namespace {
+
+using RubberBand::RubberBandStretcher;
+
+// Frames handed to the stretcher per call, and the most taken from it per output buffer.
+constexpr std::size_t kBlockFrames = 1024;
+constexpr std::size_t kOutFrames = 2048;
+// Seconds of input kept for the pass-through at 1.0. The stretcher holds back about 0.1 s at 44.1 kHz
+// whatever the rate, so two seconds leave room for the slowest and the fastest speed.
+constexpr double kHistorySeconds = 2.0;
+// The cross-fade between passing through and stretching: long enough to hide the seam, short enough
+// that the two signals (which start at the same point of the song) have not drifted apart.
+constexpr double kFadeSeconds = 0.010;
+constexpr double kMinSpeed = 0.05;
+constexpr double kMaxSpeed = 20.0;
+
+constexpr const char* kCaps =
+    "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved, "
+    "rate=(int)[ 8000, 384000 ], channels=(int)[ 1, 16 ]";
+
+// Everything the streaming thread owns. The GUI thread only ever touches the two atomics.
+struct Core {
+    std::atomic<double> speed{1.0};
+    std::atomic<gint64> position{-1};  // stream time of the last frame sent, -1 before the first
+
+    std::unique_ptr<RubberBandStretcher> stretcher;
+    int rate = 0;
+    int channels = 0;
+    GstCaps* caps = nullptr;
+    GstBufferPool* pool = nullptr;
+
+    // The input, interleaved, in a ring indexed by frame count since the stream (re)started.
+    std::vector<float> history;
+    std::int64_t historyMask = 0;
+    std::vector<std::vector<float>> inPlanes, outPlanes;
+    std::vector<const float*> inPointers;
+    std::vector<float*> outPointers;
+
+    std::int64_t framesIn = 0;   // input frames taken since the stream (re)started
+    double songFrame = 0.0;      // the input frame the next output frame belongs to
+    std::int64_t framesOut = 0;  // output frames sent since the stream (re)started
+    std::size_t dropLeft = 0;    // the stretcher's start delay still to be thrown away
+    double appliedSpeed = 1.0;   // the speed the output is being made at
+    std::int64_t fadeLeft = 0;   // frames of cross-fade still to go
+    std::int64_t fadeLength = 1;
+    bool fadeToPassThrough = false;
+    std::int64_t fadeHistoryFrame = 0;  // while fading into stretching: where the pass-through had got to
+
+    GstSegment inSegment{};
+    bool haveOrigin = false;
+    GstClockTime originPts = 0;      // timestamp of the first input frame after a (re)start
+    GstClockTime originRunning = 0;  // its running time
+    GstClockTime originStream = 0;   // its stream time: the song position of songFrame 0
+    bool segmentPending = true;
+    bool discont = true;
+    bool ended = false;
+
+    ~Core() { release(); }
+
+    void release() {
+        if (pool) {
+            gst_buffer_pool_set_active(pool, FALSE);
+            gst_object_unref(pool);
+            pool = nullptr;
+        }
+        if (caps) gst_caps_unref(caps);
+        caps = nullptr;
+        stretcher.reset();
+    }
+
+    GstClockTime framesToTime(std::int64_t frames) const {
+        return gst_util_uint64_scale_int_round(static_cast<guint64>(frames), GST_SECOND, rate);
+    }
+
+    bool configure(GstCaps* newCaps) {
+        GstAudioInfo info;
+        if (!gst_audio_info_from_caps(&info, newCaps)) return false;
+        release();
+        rate = GST_AUDIO_INFO_RATE(&info);
+        channels = GST_AUDIO_INFO_CHANNELS(&info);
+        caps = gst_caps_ref(newCaps);
+        // Threads of its own would only add to the count a long session is watched for; in real-time mode
+        // the work is per block anyway.
+        stretcher = std::make_unique<RubberBandStretcher>(
+            static_cast<std::size_t>(rate), static_cast<std::size_t>(channels),
+            RubberBandStretcher::OptionProcessRealTime | RubberBandStretcher::OptionEngineFiner |
+                RubberBandStretcher::OptionThreadingNever,
+            1.0 / speed.load());
+        stretcher->setMaxProcessSize(kBlockFrames);
+        std::int64_t frames = 1;
+        while (frames < static_cast<std::int64_t>(kHistorySeconds * rate)) frames <<= 1;
+        history.assign(static_cast<std::size_t>(frames * channels), 0.0f);
+        historyMask = frames - 1;
+        inPlanes.assign(static_cast<std::size_t>(channels), std::vector<float>(kBlockFrames, 0.0f));
+        outPlanes.assign(static_cast<std::size_t>(channels), std::vector<float>(kOutFrames, 0.0f));
+        inPointers.clear();
+        outPointers.clear();
+        for (auto& plane : inPlanes) inPointers.push_back(plane.data());
+        for (auto& plane : outPlanes) outPointers.push_back(plane.data());
+        fadeLength = std::max<std::int64_t>(1, std::llround(kFadeSeconds * rate));
+
+        pool = gst_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(pool);
+        gst_buffer_pool_config_set_params(config, caps,
+                                          static_cast<guint>(kOutFrames * channels * sizeof(float)), 4, 0);
+        if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+            release();
+            return false;
+        }
+        restart();
+        return true;
+    }
+
+    // After a flush or a new segment: the stretcher starts afresh at the current speed, primed with the
+    // silence it asks for so that its first output frame is the first input frame, and nothing is late.
+    void restart() {
+        framesIn = 0;
+        framesOut = 0;
+        songFrame = 0.0;
+        fadeLeft = 0;
+        haveOrigin = false;
+        segmentPending = true;
+        discont = true;
+        ended = false;
+        position = -1;
+        if (!stretcher) return;
+        appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
+        stretcher->reset();
+        stretcher->setTimeRatio(1.0 / appliedSpeed);
+        for (auto& plane : inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
+        std::size_t pad = stretcher->getPreferredStartPad();
+        while (pad > 0) {
+            const std::size_t count = std::min(pad, kBlockFrames);
+            stretcher->process(inPointers.data(), count, false);
+            pad -= count;
+        }
+        dropLeft = stretcher->getStartDelay();
+    }
+
+    // Takes up a speed set since the last buffer. Going to or from exactly 1.0 cross-fades between the
+    // pass-through and the stretcher, which both start from the same point in the song.
+    void takeSpeed() {
+        const double wanted = std::clamp(speed.load(std::memory_order_relaxed), kMinSpeed, kMaxSpeed);
+        if (wanted == appliedSpeed) return;
+        const bool wasPassThrough = appliedSpeed == 1.0;
+        const bool passThrough = wanted == 1.0;
+        stretcher->setTimeRatio(1.0 / wanted);
+        if (wasPassThrough != passThrough) {
+            fadeToPassThrough = passThrough;
+            fadeLeft = fadeLength;
+            if (passThrough) {
+                songFrame = std::round(songFrame);
+            } else {
+                fadeHistoryFrame = static_cast<std::int64_t>(songFrame);
+            }
+        }
+        appliedSpeed = wanted;
+        segmentPending = true;
+    }
+
+    float historyAt(std::int64_t frame, int channel) const {
+        frame =
+            std::clamp<std::int64_t>(frame, std::max<std::int64_t>(0, framesIn - historyMask), framesIn - 1);
+        return history[static_cast<std::size_t>((frame & historyMask) * channels + channel)];
+    }
+
+    void remember(const float* frames, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            float* slot = &history[static_cast<std::size_t>(
+                ((framesIn + static_cast<std::int64_t>(i)) & historyMask) * channels)];
+            std::copy_n(frames + i * channels, channels, slot);
+        }
+    }
+};
+
+struct StretchElement {
+    GstElement parent;
+    GstPad* sinkPad;
+    GstPad* srcPad;
+    Core* core;
+};
+
+struct StretchElementClass {
+    GstElementClass parentClass;
+};
+
+enum { kPropSpeed = 1 };
+
+GType stretch_element_get_type();
+#define ZORVIK_STRETCH(object) (reinterpret_cast<StretchElement*>(object))
+
+G_DEFINE_TYPE(StretchElement, stretch_element, GST_TYPE_ELEMENT)
+
+GstStaticPadTemplate sinkTemplate =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(kCaps));
+GstStaticPadTemplate srcTemplate =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(kCaps));
+
+// A segment that maps our output timeline onto the song: running time goes on without a break from
+// the first frame after a (re)start, stream time is where in the song the next frame comes from, and the
+// applied rate is the speed, so the stream time advances at the song's pace.
+bool pushSegment(StretchElement* self) {
+    Core& core = *self->core;
+    core.segmentPending = false;
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    const GstClockTime sinceOrigin = core.framesToTime(core.framesOut);
+    segment.start = core.originPts + sinceOrigin;
+    segment.position = segment.start;
+    segment.base = core.originRunning + sinceOrigin;
+    segment.time = core.originStream + core.framesToTime(static_cast<std::int64_t>(core.songFrame));
+    segment.applied_rate = core.appliedSpeed;
+    return gst_pad_push_event(self->srcPad, gst_event_new_segment(&segment));
+}
+
+// Sends what the stretcher has ready; once the input has ended, only up to the last song frame.
+GstFlowReturn drain(StretchElement* self) {
+    Core& core = *self->core;
+    while (true) {
+        const int ready = core.stretcher->available();
+        if (ready <= 0) return GST_FLOW_OK;
+        const std::size_t got =
+            core.stretcher->retrieve(core.outPointers.data(), std::min<std::size_t>(ready, kOutFrames));
+        std::size_t first = 0;
+        if (core.dropLeft > 0) {
+            first = std::min(core.dropLeft, got);
+            core.dropLeft -= first;
+        }
+        if (first == got) continue;
+        if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) return GST_FLOW_OK;
+        if (core.segmentPending && !pushSegment(self)) return GST_FLOW_FLUSHING;
+
+        GstBuffer* buffer = nullptr;
+        if (gst_buffer_pool_acquire_buffer(core.pool, &buffer, nullptr) != GST_FLOW_OK)
+            return GST_FLOW_FLUSHING;
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+        auto* out = reinterpret_cast<float*>(map.data);
+        const int channels = core.channels;
+        std::size_t written = 0;
+        const double streamStart = core.songFrame;
+        for (std::size_t i = first; i < got; ++i) {
+            if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) break;
+            const bool passThrough = core.appliedSpeed == 1.0;
+            const auto passFrame = static_cast<std::int64_t>(core.songFrame);
+            float* frame = out + written * channels;
+            if (core.fadeLeft > 0) {
+                const float in =
+                    1.0f - static_cast<float>(core.fadeLeft) / static_cast<float>(core.fadeLength);
+                for (int c = 0; c < channels; ++c) {
+                    const float stretched = core.outPlanes[c][i];
+                    if (core.fadeToPassThrough) {
+                        frame[c] = stretched * (1.0f - in) + core.historyAt(passFrame, c) * in;
+                    } else {
+                        frame[c] = core.historyAt(core.fadeHistoryFrame, c) * (1.0f - in) + stretched * in;
+                    }
+                }
+                ++core.fadeHistoryFrame;
+                --core.fadeLeft;
+            } else if (passThrough) {
+                for (int c = 0; c < channels; ++c) frame[c] = core.historyAt(passFrame, c);
+            } else {
+                for (int c = 0; c < channels; ++c) frame[c] = core.outPlanes[c][i];
+            }
+            core.songFrame += core.appliedSpeed;
+            ++written;
+        }
+        gst_buffer_unmap(buffer, &map);
+        if (written == 0) {
+            gst_buffer_unref(buffer);
+            return GST_FLOW_OK;
+        }
+        gst_buffer_resize(buffer, 0, static_cast<gssize>(written * channels * sizeof(float)));
+        const GstClockTime pts = core.originPts + core.framesToTime(core.framesOut);
+        core.framesOut += static_cast<std::int64_t>(written);
+        GST_BUFFER_PTS(buffer) = pts;
+        GST_BUFFER_DURATION(buffer) = core.originPts + core.framesToTime(core.framesOut) - pts;
+        GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(core.framesOut) - written;
+        GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
+        if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+        core.discont = false;
+        core.position.store(static_cast<gint64>(core.originStream +
+                                                core.framesToTime(static_cast<std::int64_t>(streamStart))),
+                            std::memory_order_relaxed);
+        const GstFlowReturn flow = gst_pad_push(self->srcPad, buffer);
+        if (flow != GST_FLOW_OK) return flow;
+    }
+}
+
+GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
+    StretchElement* self = ZORVIK_STRETCH(parent);
+    Core& core = *self->core;
+    if (!core.stretcher) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_NOT_NEGOTIATED;
+    }
+    if (!core.haveOrigin) {
+        // The first frame's time places both timelines: output running time starts where the input's did,
+        // and song time is the input's stream time.
+        GstClockTime pts = GST_BUFFER_PTS(buffer);
+        if (!GST_CLOCK_TIME_IS_VALID(pts)) pts = core.inSegment.start;
+        core.originPts = pts;
+        const guint64 running = gst_segment_to_running_time(&core.inSegment, GST_FORMAT_TIME, pts);
+        const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
+        core.originRunning = GST_CLOCK_TIME_IS_VALID(running) ? running : 0;
+        core.originStream = GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0;
+        core.haveOrigin = true;
+    }
+    core.takeSpeed();
+
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_ERROR;
+    }
+    const auto* samples = reinterpret_cast<const float*>(map.data);
+    const std::size_t frames = map.size / (sizeof(float) * static_cast<std::size_t>(core.channels));
+    GstFlowReturn flow = GST_FLOW_OK;
+    for (std::size_t done = 0; done < frames && flow == GST_FLOW_OK;) {
+        const std::size_t count = std::min(kBlockFrames, frames - done);
+        const float* block = samples + done * core.channels;
+        core.remember(block, count);
+        for (int c = 0; c < core.channels; ++c) {
+            float* plane = core.inPlanes[c].data();
+            for (std::size_t i = 0; i < count; ++i) plane[i] = block[i * core.channels + c];
+        }
+        core.stretcher->process(core.inPointers.data(), count, false);
+        core.framesIn += static_cast<std::int64_t>(count);
+        done += count;
+        flow = drain(self);
+    }
+    gst_buffer_unmap(buffer, &map);
+    gst_buffer_unref(buffer);
+    return flow;
+}
+
+// The end of the song: the stretcher gives up what it still holds, then the end goes downstream.
+void finish(StretchElement* self) {
+    Core& core = *self->core;
+    if (!core.stretcher || !core.haveOrigin || core.ended) return;
+    core.ended = true;
+    for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
+    core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
+    drain(self);
+}
+
+gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+    StretchElement* self = ZORVIK_STRETCH(parent);
+    Core& core = *self->core;
+    switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_CAPS: {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            if (!core.configure(caps)) {
+                gst_event_unref(event);
+                return FALSE;
+            }
+            return gst_pad_event_default(pad, parent, event);
+        }
+        case GST_EVENT_SEGMENT: {
+            const GstSegment* segment = nullptr;
+            gst_event_parse_segment(event, &segment);
+            if (segment->format != GST_FORMAT_TIME) {
+                gst_event_unref(event);
+                return FALSE;
+            }
+            gst_segment_copy_into(segment, &core.inSegment);
+            core.restart();
+            // Ours goes out with the first frame, once its place in time is known.
+            gst_event_unref(event);
+            return TRUE;
+        }
+        case GST_EVENT_FLUSH_STOP:
+            core.restart();
+            return gst_pad_event_default(pad, parent, event);
+        case GST_EVENT_EOS:
+            finish(self);
+            return gst_pad_event_default(pad, parent, event);
+        case GST_EVENT_GAP:
+            // A gap in the song would need one in our own timeline; the decoders we play from send none
+            // that matters, and the stretcher's own output covers the time.
+            gst_event_unref(event);
+            return TRUE;
+        default:
+            return gst_pad_event_default(pad, parent, event);
+    }
+}
+
+// A seek asking for a speed is taken as one: the speed goes to the element and the seek goes upstream at
+// normal rate, since everything upstream plays at 1.0.
+gboolean srcEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+    StretchElement* self = ZORVIK_STRETCH(parent);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+        gdouble rate = 1.0;
+        GstFormat format;
+        GstSeekFlags flags;
+        GstSeekType startType, stopType;
+        gint64 start, stop;
+        gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
+        if (rate > 0.0 && rate != 1.0) {
+            self->core->speed = std::clamp(rate, kMinSpeed, kMaxSpeed);
+            GstEvent* normal = gst_event_new_seek(1.0, format, flags, startType, start, stopType, stop);
+            gst_event_set_seqnum(normal, gst_event_get_seqnum(event));
+            gst_event_unref(event);
+            event = normal;
+        }
+    }
+    return gst_pad_event_default(pad, parent, event);
+}
+
+gboolean srcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+    StretchElement* self = ZORVIK_STRETCH(parent);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
+        GstFormat format;
+        gst_query_parse_position(query, &format, nullptr);
+        const gint64 position = self->core->position.load(std::memory_order_relaxed);
+        if (format == GST_FORMAT_TIME && position >= 0) {
+            gst_query_set_position(query, GST_FORMAT_TIME, position);
+            return TRUE;
+        }
+    }
+    return gst_pad_query_default(pad, parent, query);
+}
+
+GstStateChangeReturn changeState(GstElement* element, GstStateChange transition) {
+    const GstStateChangeReturn result =
+        GST_ELEMENT_CLASS(stretch_element_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
+        // The pads are inactive by now, so no streaming thread is inside the element.
+        ZORVIK_STRETCH(element)->core->release();
+    }
+    return result;
+}
+
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    if (id == kPropSpeed) {
+        ZORVIK_STRETCH(object)->core->speed.store(g_value_get_double(value), std::memory_order_relaxed);
+    } else {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    }
+}
+
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    if (id == kPropSpeed) {
+        g_value_set_double(value, ZORVIK_STRETCH(object)->core->speed.load(std::memory_order_relaxed));
+    } else {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    }
+}
+
+void finalize(GObject* object) {
+    delete ZORVIK_STRETCH(object)->core;
+    G_OBJECT_CLASS(stretch_element_parent_class)->finalize(object);
+}
+
+void stretch_element_class_init(StretchElementClass* klass) {
+    GObjectClass* objectClass = G_OBJECT_CLASS(klass);
+    objectClass->set_property = setProperty;
+    objectClass->get_property = getProperty;
+    objectClass->finalize = finalize;
+    g_object_class_install_property(
+        objectClass, kPropSpeed,
+        g_param_spec_double("speed", "Speed", "Playing speed, keeping the pitch (1.0 is normal)", kMinSpeed,
+                            kMaxSpeed, 1.0,
+                            static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
+    elementClass->change_state = changeState;
+    gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
+    gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
+    gst_element_class_set_static_metadata(elementClass, "Zorvik time stretch", "Filter/Effect/Audio",
+                                          "Changes the speed of music, keeping its pitch and its attacks",
+                                          "The Zorvik developers");
+}
+
+void stretch_element_init(StretchElement* self) {
+    self->core = new Core();
+    self->sinkPad = gst_pad_new_from_static_template(&sinkTemplate, "sink");
+    gst_pad_set_chain_function(self->sinkPad, chain);
+    gst_pad_set_event_function(self->sinkPad, sinkEvent);
+    GST_PAD_SET_PROXY_CAPS(self->sinkPad);
+    GST_PAD_SET_PROXY_ALLOCATION(self->sinkPad);
+    gst_element_add_pad(GST_ELEMENT(self), self->sinkPad);
+    self->srcPad = gst_pad_new_from_static_template(&srcTemplate, "src");
+    gst_pad_set_event_function(self->srcPad, srcEvent);
+    gst_pad_set_query_function(self->srcPad, srcQuery);
+    GST_PAD_SET_PROXY_CAPS(self->srcPad);
+    gst_element_add_pad(GST_ELEMENT(self), self->srcPad);
+}
+
+}  // namespace
+
+bool RegisterStretchElement() {
+    static std::once_flag once;
+    static bool registered = false;
+    std::call_once(once, [] {
+        registered =
+            gst_element_register(nullptr, kStretchElementName, GST_RANK_NONE, stretch_element_get_type());
+    });
+    return registered;
+}
+
+}  // namespace zorvik::platform
