@@ -12,12 +12,12 @@ zorvik_add_test(test_reliability_speed
 # No sound server and no card: a socket that does not exist, and an ALSA configuration that defines nothing.
 zorvik_add_test(test_reliability_noserver
     SOURCES test_reliability_noserver.cpp
-    LIBS zorvik_modules zorvik_gst zorvik_sdl GTest::gtest_main
+    LIBS zorvik_modules zorvik_gst zorvik_samples GTest::gtest_main
     LABELS "unit;reliability"
     ENV "PULSE_SERVER=unix:/nonexistent/zorvik/native;ALSA_CONFIG_PATH=/dev/null;JACK_NO_START_SERVER=1;SDL_AUDIODRIVER=")
 zorvik_add_test(test_reliability_samples
     SOURCES test_reliability_samples.cpp
-    LIBS zorvik_modules zorvik_sdl PkgConfig::SNDFILE GTest::gtest_main
+    LIBS zorvik_modules zorvik_samples PkgConfig::SNDFILE GTest::gtest_main
     LABELS "unit;reliability")
 
 # End-to-end faults: the sound server killed and restarted under the running program, the kit removed.

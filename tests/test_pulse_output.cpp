@@ -16,7 +16,7 @@
 
 namespace {
 
-using zorvik::platform::sdl::PulseOutput;
+using zorvik::platform::audio::PulseOutput;
 using Clock = std::chrono::steady_clock;
 
 class PulseOutputTest : public testing::Test {

@@ -25,11 +25,11 @@
 
 #include "ClipCache.h"
 #include "DefaultSound.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 #include "VoiceMixer.h"
 #include "WavDecoder.h"
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 namespace {
 
 namespace fs = std::filesystem;
@@ -769,7 +769,7 @@ class DiskPlayerTest : public testing::Test {
 
 TEST_F(DiskPlayerTest, OpeningTheDeviceLeavesTerminationSignalsAlone) {
     const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate / 10);
-    auto player = MakeSdlSamplePlayer();
+    auto player = MakeDrumPlayer();
     ASSERT_TRUE(player->Play(a.string(), kSndAsync));
     for (int signal : {SIGTERM, SIGINT}) {
         struct sigaction action {};
@@ -781,7 +781,7 @@ TEST_F(DiskPlayerTest, OpeningTheDeviceLeavesTerminationSignalsAlone) {
 TEST_F(DiskPlayerTest, NextHitCutsThePreviousOneWithAFade) {
     const fs::path a = ConstantWav("Барабаны/бочка ü.wav", 0.5f, kMixRate * 2);
     const fs::path b = ConstantWav("b.wav", 0.1f, kMixRate * 2);
-    SdlSamplePlayer player;
+    DrumPlayer player;
     ASSERT_TRUE(player.Play(a.string(), kSndAsync));
     const auto aStart = WaitForValue(0.5f, 0, 1000);
     ASSERT_TRUE(aStart);
@@ -817,7 +817,7 @@ TEST_F(DiskPlayerTest, UnplayableFilesPlayTheDefaultSoundUnlessTold) {
     const fs::path marker = ConstantWav("marker.wav", 0.25f, 2000);
     const std::vector<fs::path> unplayable{dir_ / "missing.wav", text, dir_ / "folder.wav"};
 
-    SdlSamplePlayer player;
+    DrumPlayer player;
     std::size_t searchFrom = 0;
     for (const fs::path& path : unplayable) {
         SCOPED_TRACE(path.string());
@@ -851,7 +851,7 @@ TEST_F(DiskPlayerTest, ConvertsMonoAndOtherRatesToTheDevice) {
     const fs::path path = dir_ / "mono44k.wav";
     ASSERT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 44100,
                            [](int, std::size_t) { return 0.5; }));
-    SdlSamplePlayer player;
+    DrumPlayer player;
     ASSERT_TRUE(player.Play(path.string(), 0));
     const auto start = WaitForValue(0.5f, 0, kMixRate, 0.01f);
     ASSERT_TRUE(start);
@@ -867,7 +867,7 @@ TEST_F(DiskPlayerTest, ConvertsMonoAndOtherRatesToTheDevice) {
 TEST_F(DiskPlayerTest, NoDeviceFailsQuietlyAndRecoversWhenOneAppears) {
     const fs::path a = ConstantWav("a.wav", 0.5f, 4800);
     ::setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
-    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    DrumPlayer player({.retryInterval = std::chrono::milliseconds(20)});
     EXPECT_FALSE(player.Play(a.string(), 0));
     EXPECT_FALSE(player.Play((dir_ / "missing.wav").string(), 0));
     EXPECT_FALSE(player.Play(a.string(), 0));
@@ -889,7 +889,7 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
     // Writes to /dev/full fail, and the disk driver reports that as the device going away.
     const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate);
     ::setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
-    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    DrumPlayer player({.retryInterval = std::chrono::milliseconds(20)});
     ASSERT_TRUE(player.Play(a.string(), 0));
 
     ::setenv("SDL_DISKAUDIOFILE", raw_.c_str(), 1);
@@ -902,4 +902,4 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
 }
 
 }  // namespace
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

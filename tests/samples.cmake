@@ -2,9 +2,9 @@
 # PulseAudio stream is tested against a missing and a silent server.
 zorvik_add_test(test_sample_player
     SOURCES test_sample_player.cpp
-    LIBS zorvik_sdl GTest::gtest_main
+    LIBS zorvik_samples GTest::gtest_main
     LABELS unit)
 zorvik_add_test(test_pulse_output
     SOURCES test_pulse_output.cpp
-    LIBS zorvik_sdl GTest::gtest_main
+    LIBS zorvik_samples GTest::gtest_main
     LABELS unit)
