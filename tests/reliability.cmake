@@ -23,7 +23,8 @@ zorvik_add_test(test_reliability_samples
 # End-to-end faults: the sound server killed and restarted under the running program, the kit removed.
 if(COMMAND zorvik_add_e2e AND TARGET Zorvik)
     zorvik_add_e2e(faults)
-    set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
+    zorvik_add_e2e(faults SERVER pipewire)
+    set_tests_properties(e2e_faults e2e_faults_pipewire PROPERTIES LABELS "e2e;reliability")
 endif()
 # The long session's short form; its driver is bench/soak_driver.cpp (built with the benchmarks).
 if(COMMAND zorvik_add_e2e)

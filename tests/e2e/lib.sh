@@ -73,7 +73,7 @@ start_sound() {
 
 start_pulseaudio() {
     export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
-    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse.log" \
+    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse-$(date +%s%N).log" \
         --load=module-native-protocol-unix \
         --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not start"
     E2E_PULSE=1
@@ -94,19 +94,55 @@ start_pipewire() {
     dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >"$E2E_TMP/dbus.log" 2>&1 &
     track $!
     wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || fail "the D-Bus session did not start"
-    pipewire >"$E2E_TMP/pipewire.log" 2>&1 &
+    start_pipewire_daemons
+}
+
+# The three PipeWire daemons and the null sink, in the session start_pipewire made; E2E_PW_PIDS holds them.
+start_pipewire_daemons() {
+    E2E_PW_PIDS=""
+    pipewire >>"$E2E_TMP/pipewire.log" 2>&1 &
     track $!
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
     wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "pipewire did not start"
-    wireplumber >"$E2E_TMP/wireplumber.log" 2>&1 &
+    wireplumber >>"$E2E_TMP/wireplumber.log" 2>&1 &
     track $!
-    pipewire-pulse >"$E2E_TMP/pipewire-pulse.log" 2>&1 &
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
+    pipewire-pulse >>"$E2E_TMP/pipewire-pulse.log" 2>&1 &
     track $!
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
     wait_for 10 pactl info || fail "pipewire-pulse does not answer"
     pactl load-module module-null-sink sink_name=testsink rate=48000 channels=2 >/dev/null ||
         fail "no null sink"
     # WirePlumber may still be choosing its own default when the sink appears.
     wait_for 10 sh -c 'pactl set-default-sink testsink && pactl info | grep -q "^Default Sink: testsink$"' ||
         fail "the null sink does not become the default"
+}
+
+# kill_sound: the sound server dies at once, as in a crash.
+kill_sound() {
+    case "$E2E_SERVER" in
+        pulse) kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill" ;;
+        pipewire)
+            # shellcheck disable=SC2086 # a list of process ids
+            kill -9 $E2E_PW_PIDS 2>/dev/null || fail "no sound server to kill"
+            for pid in $E2E_PW_PIDS; do wait "$pid" 2>/dev/null || true; done
+            ;;
+    esac
+    wait_for 5 sh -c "! pactl info" || fail "the sound server did not die"
+}
+
+# restart_sound: the server starts again in the same place, as a user restarting it would, with its
+# null sink the default and a reader on the monitor.
+restart_sound() {
+    case "$E2E_SERVER" in
+        pulse) start_pulseaudio ;;
+        pipewire) start_pipewire_daemons ;;
+    esac
+    # The null sink stalls a fresh server's first streams until it runs; it runs once something records it.
+    parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
+    track $!
+    wait_for 10 sh -c "pactl list short sources | grep testsink.monitor | grep -q RUNNING" ||
+        fail "the restarted sink does not run"
 }
 
 # record_start FILE: records the sink's monitor until record_stop.
