@@ -22,7 +22,7 @@
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
 #include "ProcessStats.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 #include "SoundControl.h"
 
 namespace fs = std::filesystem;
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     }
 
     zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
-    zorvik::SoundControl sound([] { return zorvik::platform::MakeSdlSamplePlayer(); });
+    zorvik::SoundControl sound([] { return zorvik::platform::MakeDrumPlayer(); });
 
     const auto hitPeriod =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hitsPerSecond));
