@@ -22,22 +22,28 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/org.zorvik.Zorvik.metainfo.xml.in
                ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml @ONLY)
 install(FILES ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml DESTINATION share/metainfo)
 
-add_executable(zorvik_make_icons ${CMAKE_CURRENT_LIST_DIR}/make_icons.cpp)
-target_link_libraries(zorvik_make_icons PRIVATE zorvik_skin)
-# A build tool, not part of the installed program: keep it out of the top of the build folder.
-set_target_properties(zorvik_make_icons PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZORVIK_PACKAGING_OUT})
-set(ZORVIK_ICON_SIZES 16 32 48 64 128 256)
-set(ZORVIK_ICONS "")
+# The icon sizes live with the skin (kIconSizes in skin/Skin.h); the skin's own drawing program draws
+# them, from the same art as the window's icon.
+file(READ ${CMAKE_SOURCE_DIR}/skin/Skin.h ZORVIK_SKIN_HEADER)
+string(REGEX MATCH "kIconSizes\\{([0-9, ]+)\\}" ZORVIK_ICON_SIZES "${ZORVIK_SKIN_HEADER}")
+string(REGEX MATCHALL "[0-9]+" ZORVIK_ICON_SIZES "${CMAKE_MATCH_1}")
+if(NOT ZORVIK_ICON_SIZES)
+    message(FATAL_ERROR "no kIconSizes list found in skin/Skin.h")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skin/Skin.h)
+set(ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/scalable/apps/zorvik.svg)
 foreach(size IN LISTS ZORVIK_ICON_SIZES)
     list(APPEND ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/${size}x${size}/apps/zorvik.png)
 endforeach()
 add_custom_command(
     OUTPUT ${ZORVIK_ICONS}
-    COMMAND zorvik_make_icons -platform offscreen ${ZORVIK_PACKAGING_OUT}/icons
-    DEPENDS zorvik_make_icons
+    COMMAND zorvik_draw_skin -platform offscreen --icons ${ZORVIK_PACKAGING_OUT}/icons
+    DEPENDS zorvik_draw_skin
     COMMENT "Drawing the desktop icons"
     VERBATIM)
 add_custom_target(zorvik_icons ALL DEPENDS ${ZORVIK_ICONS})
+# Where the icons are drawn, for the test that checks them.
+set_target_properties(zorvik_icons PROPERTIES ZORVIK_ICON_DIR ${ZORVIK_PACKAGING_OUT}/icons)
 install(DIRECTORY ${ZORVIK_PACKAGING_OUT}/icons/ DESTINATION share/icons/hicolor)
 
 # The licence of the program as shipped: GPL-2.0-or-later, because it links Rubber Band.

@@ -25,6 +25,10 @@ inline constexpr std::array<PictureSize, 9> kPictures{{
     {"BackgroundPicture", 500, 400},
 }};
 
+// The desktop icon is drawn afresh at each of these sizes (hicolor <n>x<n>), the largest also as the
+// scalable SVG. packaging/Packaging.cmake reads this list for the build's outputs.
+inline constexpr std::array<int, 8> kIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
+
 // The main window is shaped by punching out every pixel of exactly RGB(0,255,255). Anything this
 // close to it could be mistaken for the key after scaling or dithering, so no picture may contain it.
 constexpr bool NearTransparencyKey(int r, int g, int b) {

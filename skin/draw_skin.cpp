@@ -3,6 +3,8 @@
 //
 // usage: zorvik_draw_skin -platform offscreen <output folder>
 // Writes <Name>.png for every picture in kPictures plus skin.qrc listing them under :/skin/.
+// usage: zorvik_draw_skin -platform offscreen --icons <output folder>
+// Writes the desktop icons, hicolor style, from the same drawing as the window's AppIcon.
 
 #include <QDir>
 #include <QFile>
@@ -72,6 +74,9 @@ QColor Mix(const QColor& a, const QColor& b, double t) {
                             static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * t));
 }
 
+// How strongly the light copy under engraved lettering shows.
+constexpr int kEngravingAlpha = 90;
+
 QColor WithAlpha(QColor c, int alpha) {
     c.setAlpha(alpha);
     return c;
@@ -98,16 +103,21 @@ void Gloss(QPainter& p, const QRectF& r, const QColor& bottomEdge) {
     p.fillRect(QRectF(r.left(), r.top(), r.width(), 1), kEdgeLight);
 }
 
+// Lettering looks pressed into the gloss: a faint light copy `depth` pixels below the dark glyphs.
+void Engrave(QPainter& p, const QPainterPath& text, double depth) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(WithAlpha(kEdgeLight, kEngravingAlpha));
+    p.drawPath(text.translated(0, depth));
+    p.setBrush(kInk);
+    p.drawPath(text);
+}
+
 // Text is filled as outlines so the result depends on the font file only, not on the rasteriser's
-// hinting settings. A faint light copy one pixel below makes it look pressed into the gloss.
+// hinting settings.
 void EngravedText(QPainter& p, const QFont& font, const QPointF& baseline, const QString& text) {
     QPainterPath path;
     path.addText(baseline, font, text);
-    p.setPen(Qt::NoPen);
-    p.setBrush(WithAlpha(kEdgeLight, 90));
-    p.drawPath(path.translated(0, 1));
-    p.setBrush(kInk);
-    p.drawPath(path);
+    Engrave(p, path, 1);
 }
 
 // Largest bold serif size at which `text` fits `width`.
@@ -179,23 +189,113 @@ QImage Splash() {
     return image;
 }
 
-QImage AppIcon() {
-    QImage image = Canvas(32, 32, kBlueDark);
+// The application icon, drawn for one size at that size: a larger icon is a finer drawing, not a blown-up
+// small one. Both the PNGs and the SVG are made from this description, so they cannot drift apart.
+struct IconArt {
+    QRectF dome;
+    QRadialGradient domeFill;
+    QRectF edge;  // the light line along the top of the dome
+    QPainterPath text;
+    double depth;  // of the engraving
+};
+
+IconArt AppIconArt(int size) {
+    const double unit = size / 32.0;
+    // Rims and offsets are whole pixels: a fractional width would be a blur at every edge.
+    const double pixel = std::max(1.0, std::round(unit));
+    IconArt art{.dome = QRectF(pixel, pixel, size - 2 * pixel, size - 2 * pixel),
+                .domeFill = QRadialGradient(QPointF(11, 7) * unit, 30 * unit),
+                .edge = QRectF(pixel, pixel, size - 2 * pixel, pixel),
+                .text = {},
+                .depth = pixel};
+    // A soft dome rather than the hard gloss break, which would cut straight through the lettering.
+    art.domeFill.setColorAt(0, QColor(175, 228, 248));
+    art.domeFill.setColorAt(0.45, QColor(40, 170, 222));
+    art.domeFill.setColorAt(1, kBlueDeep);
+
+    // Four letters below 24 pixels would be a grey smudge; the initial alone still reads.
+    const QString text = size < 24 ? QStringLiteral("Z") : QStringLiteral("Zorv");
+    const QFont font = BoldFont(kSerif, FitSerif(text, 27 * unit, size / 2.0));
+    const QFontMetricsF fm(font);
+    art.text.addText(QPointF((size - fm.horizontalAdvance(text)) / 2, size / 2.0 + fm.capHeight() / 2), font,
+                     text);
+    return art;
+}
+
+QImage AppIcon(int size) {
+    const IconArt art = AppIconArt(size);
+    QImage image = Canvas(size, size, kBlueDark);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    // A soft dome rather than the hard gloss break, which would cut straight through the lettering.
-    QRadialGradient dome(QPointF(11, 7), 30);
-    dome.setColorAt(0, QColor(175, 228, 248));
-    dome.setColorAt(0.45, QColor(40, 170, 222));
-    dome.setColorAt(1, kBlueDeep);
-    p.fillRect(QRectF(1, 1, 30, 30), dome);
-    p.fillRect(QRectF(1, 1, 30, 1), kEdgeLight);
-
-    const QString text = QStringLiteral("Zorv");
-    const QFont font = BoldFont(kSerif, FitSerif(text, 27, 16));
-    const QFontMetricsF fm(font);
-    EngravedText(p, font, QPointF((32 - fm.horizontalAdvance(text)) / 2, 16 + fm.capHeight() / 2), text);
+    p.fillRect(art.dome, art.domeFill);
+    p.fillRect(art.edge, kEdgeLight);
+    Engrave(p, art.text, art.depth);
     return image;
+}
+
+QString SvgColour(const QColor& c) {
+    return c.name(QColor::HexRgb);
+}
+
+QString SvgPathData(const QPainterPath& path) {
+    QString d;
+    QTextStream out(&d);
+    out.setRealNumberPrecision(6);
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        switch (e.type) {
+            case QPainterPath::MoveToElement:
+                out << 'M' << e.x << ' ' << e.y;
+                break;
+            case QPainterPath::LineToElement:
+                out << 'L' << e.x << ' ' << e.y;
+                break;
+            case QPainterPath::CurveToElement: {
+                const QPainterPath::Element c2 = path.elementAt(i + 1);
+                const QPainterPath::Element to = path.elementAt(i + 2);
+                out << 'C' << e.x << ' ' << e.y << ' ' << c2.x << ' ' << c2.y << ' ' << to.x << ' ' << to.y;
+                i += 2;
+                break;
+            }
+            case QPainterPath::CurveToDataElement:
+                break;  // consumed with its curve
+        }
+    }
+    return d;
+}
+
+// The scalable icon, written as plain SVG text; the lettering goes in as outlines, so a viewer needs none
+// of our fonts.
+QString AppIconSvg(int size) {
+    const IconArt art = AppIconArt(size);
+    const QString fillRule =
+        art.text.fillRule() == Qt::WindingFill ? QStringLiteral("nonzero") : QStringLiteral("evenodd");
+    QString svg;
+    QTextStream out(&svg);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << size << "\" height=\"" << size
+        << "\" viewBox=\"0 0 " << size << ' ' << size << "\">\n"
+        << "  <defs>\n    <radialGradient id=\"dome\" gradientUnits=\"userSpaceOnUse\" cx=\""
+        << art.domeFill.center().x() << "\" cy=\"" << art.domeFill.center().y() << "\" r=\""
+        << art.domeFill.radius() << "\">\n";
+    for (const auto& [offset, colour] : art.domeFill.stops())
+        out << "      <stop offset=\"" << offset << "\" stop-color=\"" << SvgColour(colour) << "\"/>\n";
+    out << "    </radialGradient>\n  </defs>\n"
+        << "  <rect width=\"" << size << "\" height=\"" << size << "\" fill=\"" << SvgColour(kBlueDark)
+        << "\"/>\n";
+    const auto rect = [&out](const QRectF& r, const QString& fill) {
+        out << "  <rect x=\"" << r.x() << "\" y=\"" << r.y() << "\" width=\"" << r.width() << "\" height=\""
+            << r.height() << "\" fill=\"" << fill << "\"/>\n";
+    };
+    rect(art.dome, QStringLiteral("url(#dome)"));
+    rect(art.edge, SvgColour(kEdgeLight));
+    out << "  <path transform=\"translate(0 " << art.depth << ")\" fill=\"" << SvgColour(kEdgeLight)
+        << "\" fill-opacity=\"" << kEngravingAlpha / 255.0 << "\" fill-rule=\"" << fillRule << "\" d=\""
+        << SvgPathData(art.text) << "\"/>\n"
+        << "  <path fill=\"" << SvgColour(kInk) << "\" fill-rule=\"" << fillRule << "\" d=\""
+        << SvgPathData(art.text) << "\"/>\n"
+        << "</svg>\n";
+    return svg;
 }
 
 void PadBar(QPainter& p) {
@@ -395,35 +495,26 @@ bool WriteQrc(const QDir& dir) {
     return out.status() == QTextStream::Ok;
 }
 
-}  // namespace
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+           file.flush();
+}
 
-int main(int argc, char** argv) {
-    QGuiApplication app(argc, argv);
-    const QStringList args = QGuiApplication::arguments();
-    if (args.size() != 2) {
-        std::fprintf(stderr, "usage: zorvik_draw_skin -platform offscreen <output folder>\n");
-        return 2;
-    }
-    if (!FontsAvailable()) return 1;
-    const QDir dir(args.at(1));
-    if (!QDir().mkpath(dir.path())) {
-        std::fprintf(stderr, "zorvik_draw_skin: cannot create %s\n", qPrintable(dir.path()));
-        return 1;
-    }
-
-    const std::map<std::string, std::function<QImage()>> painters{
-        {"SplashPicture", Splash},
+int DrawSkin(const QDir& dir) {
+    const std::map<std::string, std::function<QImage(int width)>> painters{
+        {"SplashPicture", [](int) { return Splash(); }},
         {"AppIcon", AppIcon},
-        {"PadPicture", Pad},
-        {"PadPressedPicture", PadPressed},
-        {"ClosePicture", [] { return Close(false); }},
-        {"CloseOverPicture", [] { return Close(true); }},
-        {"TitleStripPicture", TitleStrip},
-        {"TransportPanelPicture", TransportPanel},
-        {"BackgroundPicture", Background},
+        {"PadPicture", [](int) { return Pad(); }},
+        {"PadPressedPicture", [](int) { return PadPressed(); }},
+        {"ClosePicture", [](int) { return Close(false); }},
+        {"CloseOverPicture", [](int) { return Close(true); }},
+        {"TitleStripPicture", [](int) { return TitleStrip(); }},
+        {"TransportPanelPicture", [](int) { return TransportPanel(); }},
+        {"BackgroundPicture", [](int) { return Background(); }},
     };
     for (const auto& picture : kPictures) {
-        const QImage image = painters.at(picture.name)().convertToFormat(QImage::Format_RGB888);
+        const QImage image = painters.at(picture.name)(picture.width).convertToFormat(QImage::Format_RGB888);
         if (image.width() != picture.width || image.height() != picture.height) {
             std::fprintf(stderr, "zorvik_draw_skin: %s drawn at %dx%d\n", picture.name, image.width(),
                          image.height());
@@ -445,4 +536,43 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+// The desktop icons in the hicolor theme's layout: <n>x<n>/apps/zorvik.png and scalable/apps/zorvik.svg.
+int DrawIcons(const QDir& root) {
+    for (const int size : zorvik::skin::kIconSizes) {
+        const QString folder = QStringLiteral("%1x%1/apps").arg(size);
+        const QString path = root.filePath(folder + QStringLiteral("/zorvik.png"));
+        if (!root.mkpath(folder) || !AppIcon(size).convertToFormat(QImage::Format_RGB888).save(path, "PNG")) {
+            std::fprintf(stderr, "zorvik_draw_skin: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    const QString svg = root.filePath(QStringLiteral("scalable/apps/zorvik.svg"));
+    if (!root.mkpath(QStringLiteral("scalable/apps")) ||
+        !WriteFile(svg, AppIconSvg(zorvik::skin::kIconSizes.back()).toUtf8())) {
+        std::fprintf(stderr, "zorvik_draw_skin: cannot write %s\n", qPrintable(svg));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    QStringList args = QGuiApplication::arguments();
+    const bool icons = args.size() == 3 && args.at(1) == QStringLiteral("--icons");
+    if (icons) args.removeAt(1);
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: zorvik_draw_skin -platform offscreen [--icons] <output folder>\n");
+        return 2;
+    }
+    if (!FontsAvailable()) return 1;
+    const QDir dir(args.at(1));
+    if (!QDir().mkpath(dir.path())) {
+        std::fprintf(stderr, "zorvik_draw_skin: cannot create %s\n", qPrintable(dir.path()));
+        return 1;
+    }
+    return icons ? DrawIcons(dir) : DrawSkin(dir);
 }

@@ -5,6 +5,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QStringList>
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "Skin.h"
@@ -66,6 +69,65 @@ TEST(Skin, ResourcesHoldExactlyTheListedPictures) {
         expected << QStringLiteral("%1.png").arg(QLatin1String(picture.name));
     expected.sort();
     EXPECT_EQ(QDir(QStringLiteral(":/skin")).entryList(QDir::Files, QDir::Name), expected);
+}
+
+// ----- Desktop icons ------------------------------------------------------------------------------------
+
+QString IconFile(const QString& folder, const char* name) {
+    return QStringLiteral(ZORVIK_ICON_DIR "/%1/apps/%2").arg(folder, QLatin1String(name));
+}
+
+// The strongest change any pixel goes through when the image is halved and scaled back. A drawing made at
+// its own size keeps edges one pixel wide, which halving smears; a smaller drawing scaled up has no such
+// edges left to lose.
+int PeakChangeWhenHalved(const QImage& image) {
+    const QImage soft = image.scaled(image.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int peak = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb a = image.pixel(x, y), b = soft.pixel(x, y);
+            peak = std::max({peak, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                             std::abs(qBlue(a) - qBlue(b))});
+        }
+    }
+    return peak;
+}
+
+class DesktopIcon : public testing::TestWithParam<int> {};
+
+TEST_P(DesktopIcon, MatchesItsFolderAndHasSharpEdges) {
+    const int size = GetParam();
+    const QImage icon(IconFile(QStringLiteral("%1x%1").arg(size), "zorvik.png"));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.size(), QSize(size, size));
+    // Measured: each size drawn at its own size changes by 108 or more; the 32-pixel drawing scaled up
+    // changes by 76 at 48 pixels and by 38 or less from 64 up.
+    EXPECT_GE(PeakChangeWhenHalved(icon), 96);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hicolor, DesktopIcon, testing::ValuesIn(zorvik::skin::kIconSizes),
+                         [](const testing::TestParamInfo<int>& size) { return std::to_string(size.param); });
+
+// No SVG renderer is installed to draw it, so check what a desktop needs to read it at all: well-formed
+// XML whose root is a square SVG, and lettering present as outlines.
+TEST(DesktopIcon, ScalableIsASquareSvgWithOutlinedLettering) {
+    QFile file(IconFile(QStringLiteral("scalable"), "zorvik.svg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    ASSERT_TRUE(xml.readNextStartElement());
+    EXPECT_EQ(xml.name(), QStringLiteral("svg"));
+    const QStringList box =
+        xml.attributes().value(QStringLiteral("viewBox")).toString().split(QLatin1Char(' '));
+    ASSERT_EQ(box.size(), 4);
+    EXPECT_EQ(box[2], box[3]);
+    int outlines = 0;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QStringLiteral("path"))
+            outlines += xml.attributes().value(QStringLiteral("d")).startsWith(QLatin1Char('M'));
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_GE(outlines, 1);
 }
 
 TEST(Skin, UnknownPictureIsNull) {
