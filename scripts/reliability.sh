@@ -117,7 +117,7 @@ libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (`fuzz/`), starti
 own code writes (every WAV coding through libsndfile; WAV, Ogg Vorbis, MP3, FLAC and Opus through
 GStreamer's encoders) and from every input they ever crashed on (`fuzz/regressions/`), each run from a
 fresh random seed. CI replays the regressions and fuzzes 30 s from a fixed seed instead. Coverage counts
-only our code: the libraries are not instrumented.
+our own platform libraries, which the fuzz build compiles with coverage; system libraries are not.
 
 | target | inputs run | time | coverage at end | result |
 |---|---|---|---|---|
