@@ -19,11 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "DrumPlayer.h"
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
 #include "ProcessStats.h"
-#include "DrumPlayer.h"
 #include "SoundControl.h"
+#include "TestMedia.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -34,42 +35,13 @@ namespace {
 
 // A hit that ends long before the next one: 10 ms of 1 kHz, so each hit is one onset in the recording.
 bool WriteBlip(const fs::path& path) {
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    info.channels = 1;
-    info.samplerate = 48000;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
-    std::vector<float> samples(480);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] =
-            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(i) / 48000));
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    return true;
+    return zorvik::testmedia::WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000,
+                                         zorvik::testmedia::Sine(480, 1, 48000, 1000, 0.5));
 }
 
 // A quiet steady tone: no onsets of its own, so every onset in the recording is a hit.
 bool WriteSong(const fs::path& path, const std::string& encoder) {
-    const std::string description =
-        "audiotestsrc wave=sine freq=440 volume=0.1 num-buffers=200 samplesperbuffer=4410 ! "
-        "audio/x-raw,rate=44100,channels=1 ! audioconvert ! " +
-        encoder + " ! filesink name=out";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    if (!pipeline) return false;
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    g_object_set(out, "location", path.c_str(), nullptr);
-    gst_object_unref(out);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* done = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
-    if (done) gst_message_unref(done);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
+    return zorvik::testmedia::EncodeTone(path, "audioconvert ! " + encoder, {.seconds = 20, .volume = 0.1});
 }
 
 void PrintStats(const char* when, double at, const ProcessStats& s) {

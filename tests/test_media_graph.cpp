@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "GstMediaGraph.h"
+#include "TestMedia.h"
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
@@ -197,26 +198,9 @@ class MediaGraphTest : public ::testing::Test {
 
     static void makeTone(const fs::path& path, const std::string& encoder, int rate = kSampleRate,
                          int channels = 1) {
-        const std::string description =
-            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=" + std::to_string(rate / 10) +
-            " num-buffers=" + std::to_string(int(kToneSeconds * 10)) +
-            " ! audio/x-raw,rate=" + std::to_string(rate) + ",channels=" + std::to_string(channels) + " ! " +
-            encoder + " ! filesink name=out";
-        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-        ASSERT_NE(pipeline, nullptr);
-        GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-        g_object_set(out, "location", path.c_str(), nullptr);
-        gst_object_unref(out);
-        gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        GstBus* bus = gst_element_get_bus(pipeline);
-        GstMessage* done = gst_bus_timed_pop_filtered(
-            bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-        ASSERT_NE(done, nullptr);
-        EXPECT_EQ(GST_MESSAGE_TYPE(done), GST_MESSAGE_EOS) << "could not make " << path;
-        gst_message_unref(done);
-        gst_object_unref(bus);
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
+        ASSERT_TRUE(zorvik::testmedia::EncodeTone(
+            path, encoder, {.seconds = kToneSeconds, .rate = rate, .channels = channels}))
+            << "could not make " << path;
     }
 
     // Loads a file into a new graph, playing into `sink`, and fails the test when that fails.
