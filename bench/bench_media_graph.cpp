@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "GstMediaGraph.h"
+#include "TestMedia.h"
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
@@ -39,22 +40,8 @@ class Song {
         char pattern[] = "/tmp/zorvik-bench-media-XXXXXX";
         m_folder = mkdtemp(pattern);
         m_path = m_folder / "five minutes.mp3";
-        const std::string description =
-            "audiotestsrc wave=sine freq=440 volume=0.5 samplesperbuffer=44100 num-buffers=" +
-            std::to_string(kSongSeconds) +
-            " ! audio/x-raw,rate=44100,channels=2 ! lamemp3enc target=bitrate bitrate=192 ! filesink "
-            "name=out";
-        GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-        GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-        g_object_set(out, "location", m_path.c_str(), nullptr);
-        gst_object_unref(out);
-        gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        GstBus* bus = gst_element_get_bus(pipeline);
-        gst_message_unref(gst_bus_timed_pop_filtered(
-            bus, GST_CLOCK_TIME_NONE, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-        gst_object_unref(bus);
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
+        zorvik::testmedia::EncodeTone(m_path, "lamemp3enc target=bitrate bitrate=192",
+                                      {.seconds = kSongSeconds, .channels = 2, .samplesPerBuffer = 44100});
     }
     ~Song() { fs::remove_all(m_folder); }
 
