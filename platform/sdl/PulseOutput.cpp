@@ -1,0 +1,268 @@
+#include "PulseOutput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zorvik::platform::sdl {
+namespace {
+
+constexpr std::size_t kFrameBytes = 2 * sizeof(float);
+constexpr std::uint32_t kServerDefault = static_cast<std::uint32_t>(-1);
+
+// Holds the loop's lock for a scope; the loop's own callbacks already run with it held.
+class LoopLock {
+  public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+  private:
+    pa_threaded_mainloop* loop_;
+};
+
+// A target of `tlength` bytes, the whole latency with the server's part included; the server picks
+// how often it asks for more, a fraction of it, so the stream is kept nearly full.
+pa_buffer_attr BufferOf(std::uint32_t tlength) {
+    pa_buffer_attr attr{};
+    attr.maxlength = kServerDefault;
+    attr.tlength = tlength;
+    attr.prebuf = kServerDefault;
+    attr.minreq = kServerDefault;
+    attr.fragsize = kServerDefault;
+    return attr;
+}
+
+}  // namespace
+
+PulseOutput::PulseOutput(int rate, Render render, const Options& options)
+    : rate_(rate), render_(std::move(render)), options_(options), targetUs_(options.target.count()) {}
+
+std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* streamName, int rate,
+                                               Render render, const Options& options) {
+    std::unique_ptr<PulseOutput> output(new PulseOutput(rate, std::move(render), options));
+    if (!output->Connect(appName, streamName)) {
+        return nullptr;
+    }
+    return output;
+}
+
+std::uint32_t PulseOutput::BytesFor(long long us) const {
+    const long long frames = us * rate_ / 1'000'000;
+    return static_cast<std::uint32_t>(std::max(1LL, frames) * static_cast<long long>(kFrameBytes));
+}
+
+bool PulseOutput::Connect(const char* appName, const char* streamName) {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) {
+        return false;
+    }
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, appName);
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), appName, props);
+    pa_proplist_free(props);
+    if (context_ == nullptr) {
+        return false;
+    }
+    pa_context_set_state_callback(context_, &OnContextState, this);
+    // No autospawn: with no server running, a hit must fail at once rather than start one.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        return false;
+    }
+
+    LoopLock lock(loop_);
+    pa_time_event* deadline = pa_context_rttime_new(
+        context_, pa_rtclock_now() + static_cast<pa_usec_t>(options_.connectTimeout.count()) * 1000,
+        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+            auto* output = static_cast<PulseOutput*>(self);
+            output->timedOut_ = true;
+            pa_threaded_mainloop_signal(output->loop_, 0);
+        },
+        this);
+    bool ready = WaitUntilReady();
+    if (ready) {
+        rewritable_ = TakesRewrites();
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
+        stream_ = pa_stream_new(context_, streamName, &spec, nullptr);
+        ready = stream_ != nullptr;
+    }
+    if (ready) {
+        pa_stream_set_state_callback(stream_, &OnStreamState, this);
+        pa_stream_set_write_callback(stream_, &OnWrite, this);
+        pa_stream_set_underflow_callback(stream_, &OnUnderflow, this);
+        const pa_buffer_attr attr = BufferOf(BytesFor(targetUs_));
+        // Timing from the server, interpolated between updates, tells Rewrite() where the sink is.
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        ready = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
+                WaitUntilReady();
+    }
+    if (deadline != nullptr) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(deadline);
+    }
+    alive_ = ready;
+    return ready;
+}
+
+// Waits, with the loop locked, until the context and the stream (once there is one) are ready, or one
+// of them failed, or the connection deadline passed.
+bool PulseOutput::WaitUntilReady() {
+    for (;;) {
+        const pa_context_state_t context = pa_context_get_state(context_);
+        if (!PA_CONTEXT_IS_GOOD(context) || timedOut_) {
+            return false;
+        }
+        if (context == PA_CONTEXT_READY) {
+            if (stream_ == nullptr) {
+                return true;
+            }
+            const pa_stream_state_t stream = pa_stream_get_state(stream_);
+            if (!PA_STREAM_IS_GOOD(stream)) {
+                return false;
+            }
+            if (stream == PA_STREAM_READY) {
+                return true;
+            }
+        }
+        pa_threaded_mainloop_wait(loop_);
+    }
+}
+
+// Whether the server is PulseAudio itself, which takes audio written back over what it has queued and
+// makes its sink render again what the rewrite replaced. Other servers speaking its protocol may not;
+// there a hit waits behind the buffer instead.
+bool PulseOutput::TakesRewrites() {
+    struct Query {
+        PulseOutput* output;
+        bool done = false;
+        bool pulseAudio = false;
+    } query{this};
+    pa_operation* op = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* q = static_cast<Query*>(data);
+            q->pulseAudio = info != nullptr && info->server_name != nullptr &&
+                            std::strcmp(info->server_name, "pulseaudio") == 0;
+            q->done = true;
+            pa_threaded_mainloop_signal(q->output->loop_, 0);
+        },
+        &query);
+    if (op == nullptr) {
+        return false;
+    }
+    while (!query.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING && !timedOut_ &&
+           PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
+        pa_threaded_mainloop_wait(loop_);
+    }
+    if (!query.done) {
+        pa_operation_cancel(op);
+    }
+    pa_operation_unref(op);
+    return query.pulseAudio;
+}
+
+// The written frames that the sink cannot have reached yet; 0 while the server has not said.
+std::size_t PulseOutput::FramesNotTaken() const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt ||
+        pa_stream_get_latency(stream_, &latency, &negative) != 0 || negative != 0) {
+        return 0;
+    }
+    // The latency runs from the last frame written to the one being heard. The sink takes the queue in
+    // blocks of up to its configured latency, so that much past the frame heard may be taken already.
+    const long long sinkUs =
+        static_cast<long long>(std::max(timing->sink_usec, timing->configured_sink_usec));
+    const long long queuedUs = static_cast<long long>(latency) - sinkUs - options_.rewriteMargin.count();
+    return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * rate_ / 1'000'000) : 0;
+}
+
+void PulseOutput::Rewrite(const Change& change) {
+    LoopLock lock(loop_);
+    const std::size_t back = change(rewritable_ && Alive() ? FramesNotTaken() : 0);
+    if (back == 0) {
+        return;
+    }
+    std::vector<float> frames(back * 2);
+    render_(frames.data(), back);
+    const auto bytes = static_cast<std::int64_t>(back * kFrameBytes);
+    pa_stream_write(stream_, frames.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
+                    PA_SEEK_RELATIVE);
+}
+
+PulseOutput::~PulseOutput() {
+    if (loop_ == nullptr) {
+        return;
+    }
+    {
+        LoopLock lock(loop_);
+        if (stream_ != nullptr) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+}
+
+void PulseOutput::OnContextState(pa_context* context, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        output->alive_ = false;
+    }
+    pa_threaded_mainloop_signal(output->loop_, 0);
+}
+
+void PulseOutput::OnStreamState(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        output->alive_ = false;
+    }
+    pa_threaded_mainloop_signal(output->loop_, 0);
+}
+
+void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    void* data = nullptr;
+    std::size_t size = bytes;
+    if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) {
+        return;
+    }
+    const std::size_t frames = size / kFrameBytes;
+    if (frames == 0) {
+        pa_stream_cancel_write(stream);
+        return;
+    }
+    output->render_(static_cast<float*>(data), frames);
+    pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+}
+
+void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    const long long now = output->targetUs_;
+    const long long grown = std::min<long long>(now * 3 / 2, output->options_.maxTarget.count());
+    if (grown <= now) {
+        return;
+    }
+    output->targetUs_ = grown;
+    const pa_buffer_attr attr = BufferOf(output->BytesFor(grown));
+    if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
+        pa_operation_unref(op);
+    }
+}
+
+}  // namespace zorvik::platform::sdl
