@@ -52,7 +52,7 @@ what_was_seen() {
 start_display() {
     _n=90
     while [ -e "/tmp/.X11-unix/X$_n" ] || [ -e "/tmp/.X$_n-lock" ]; do _n=$((_n + 1)); done
-    Xvfb ":$_n" -screen 0 1024x768x24 -nolisten tcp >"$E2E_TMP/xvfb.log" 2>&1 &
+    Xvfb ":$_n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$E2E_TMP/xvfb.log" 2>&1 &
     track $!
     export DISPLAY=":$_n"
     wait_for $E2E_SERVER_BOUND xdpyinfo || fail "the X server does not answer on $DISPLAY"
