@@ -48,19 +48,26 @@ what_was_seen() {
     echo "$1 $_state; its log ends: $(tail -n 5 "$3" 2>/dev/null | tr '\n' ' ')"
 }
 
-# start_display [wm|nowm]
+# start_display [wm|nowm]. Xvfb picks a free display itself and names it once it accepts clients, so two
+# servers starting at once cannot race for one number. -noreset: by default the server resets when its
+# last client leaves, and a client connecting during that reset (openbox, right after the probe below)
+# is refused.
 start_display() {
-    _n=90
-    while [ -e "/tmp/.X11-unix/X$_n" ] || [ -e "/tmp/.X$_n-lock" ]; do _n=$((_n + 1)); done
-    Xvfb ":$_n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$E2E_TMP/xvfb.log" 2>&1 &
-    track $!
-    export DISPLAY=":$_n"
+    Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_TMP/display" >"$E2E_TMP/xvfb.log" 2>&1 &
+    _xvfb=$!
+    track $_xvfb
+    wait_for $E2E_SERVER_BOUND sh -c "grep -q '[0-9]' '$E2E_TMP/display'" ||
+        fail "the X server did not start: $(what_was_seen Xvfb $_xvfb "$E2E_TMP/xvfb.log")"
+    export DISPLAY=":$(tr -dc 0-9 <"$E2E_TMP/display")"
     wait_for $E2E_SERVER_BOUND xdpyinfo || fail "the X server does not answer on $DISPLAY"
     if [ "${1:-wm}" = wm ]; then
         openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
         _wm=$!
         track $_wm
-        wait_for $E2E_SERVER_BOUND sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+        # Waits until openbox manages the screen, or has exited, which no longer wait will mend.
+        wait_for $E2E_SERVER_BOUND sh -c "! kill -0 $_wm 2>/dev/null ||
+            xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" &&
+            kill -0 $_wm 2>/dev/null ||
             fail "openbox did not start: $(what_was_seen openbox $_wm "$E2E_TMP/openbox.log")"
     fi
 }
