@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "StretchElement.h"
+#include "TestMedia.h"
 
 namespace fs = std::filesystem;
 
@@ -245,23 +246,12 @@ double crestDb(const std::vector<float>& samples) {
     return 20.0 * std::log10(peak / std::sqrt(sum / samples.size()));
 }
 
-double goertzel(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency) {
-    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / kRate);
-    double previous = 0.0, beforePrevious = 0.0;
-    for (std::size_t i = from; i < from + count; ++i) {
-        const double current = samples[i] + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-}
-
 double tonePitch(const std::vector<float>& samples) {
     const std::size_t count = std::min<std::size_t>(samples.size() / 2, 4 * kRate);
     const std::size_t from = samples.size() / 2 - count / 2;
     double best = 0.0, bestEnergy = -1.0;
     for (double f = 420.0; f <= 460.0; f += 0.05) {
-        if (const double e = goertzel(samples, from, count, f); e > bestEnergy) {
+        if (const double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kRate); e > bestEnergy) {
             best = f;
             bestEnergy = e;
         }

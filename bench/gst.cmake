@@ -4,7 +4,7 @@ add_executable(bench_media_graph bench_media_graph.cpp)
 target_link_libraries(bench_media_graph PRIVATE zorvik_gst zorvik_test_media PkgConfig::GST_APP benchmark::benchmark)
 # Drum attacks through our stretch element and through scaletempo (docs/STRETCH.md).
 add_executable(bench_stretch bench_stretch.cpp)
-target_link_libraries(bench_stretch PRIVATE zorvik_gst PkgConfig::GST_APP)
+target_link_libraries(bench_stretch PRIVATE zorvik_gst zorvik_test_media PkgConfig::GST_APP)
 # Resident memory over many loads of damaged songs.
 add_executable(load_memory load_memory.cpp)
 target_include_directories(load_memory PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -12,7 +12,7 @@ inline constexpr std::uint32_t kSndAsync = 1;
 inline constexpr std::uint32_t kSndNoDefault = 2;
 
 class SamplePlayer {
-public:
+  public:
     virtual ~SamplePlayer() = default;
     // Starts the WAV file at `path` (UTF-8) and returns without waiting for it to end. A new call cuts
     // the sound that is playing and starts the new one from its beginning. A file that cannot be read

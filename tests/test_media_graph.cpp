@@ -129,31 +129,19 @@ double decibels(double ratio) {
     return 20.0 * std::log10(ratio);
 }
 
-double toneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency) {
-    // Goertzel: the power of one frequency, without a whole transform.
-    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / kSampleRate);
-    double previous = 0.0, beforePrevious = 0.0;
-    for (std::size_t i = from; i < from + count; ++i) {
-        const double current = samples[i] + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
-    }
-    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
-}
-
 double dominantFrequency(const std::vector<float>& samples) {
     const std::size_t count = kSampleRate / 2;
     const std::size_t from = samples.size() / 2 - count / 2;
     double best = 0.0, bestEnergy = -1.0;
     for (double f = 100.0; f <= 1000.0; f += 1.0) {
-        if (double e = toneEnergy(samples, from, count, f); e > bestEnergy) {
+        if (double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kSampleRate); e > bestEnergy) {
             best = f;
             bestEnergy = e;
         }
     }
     const double coarse = best;
     for (double f = coarse - 1.0; f <= coarse + 1.0; f += 0.02) {
-        if (double e = toneEnergy(samples, from, count, f); e > bestEnergy) {
+        if (double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kSampleRate); e > bestEnergy) {
             best = f;
             bestEnergy = e;
         }

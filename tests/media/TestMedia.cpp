@@ -65,6 +65,18 @@ bool WriteSound(const fs::path& path, int format, int channels, int rate,
     return sf_close(file) == 0 && ok;
 }
 
+double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency,
+                  int rate) {
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
+    double previous = 0.0, beforePrevious = 0.0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+}
+
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

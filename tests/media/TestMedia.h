@@ -39,6 +39,11 @@ std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequ
 bool WriteSound(const std::filesystem::path& path, int format, int channels, int rate,
                 const std::vector<float>& interleaved);
 
+// The power of one frequency in samples[from, from + count) of a mono signal at `rate` (Goertzel: one
+// bin, without a whole transform).
+double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency,
+                  int rate);
+
 std::string ReadBytes(const std::filesystem::path& path);
 bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 
