@@ -249,14 +249,7 @@ double crestDb(const std::vector<float>& samples) {
 double tonePitch(const std::vector<float>& samples) {
     const std::size_t count = std::min<std::size_t>(samples.size() / 2, 4 * kRate);
     const std::size_t from = samples.size() / 2 - count / 2;
-    double best = 0.0, bestEnergy = -1.0;
-    for (double f = 420.0; f <= 460.0; f += 0.05) {
-        if (const double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kRate); e > bestEnergy) {
-            best = f;
-            bestEnergy = e;
-        }
-    }
-    return best;
+    return zorvik::testmedia::StrongestTone(samples, from, count, 420.0, 460.0, 0.05, kRate);
 }
 
 struct Measured {

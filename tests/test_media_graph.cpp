@@ -132,21 +132,11 @@ double decibels(double ratio) {
 double dominantFrequency(const std::vector<float>& samples) {
     const std::size_t count = kSampleRate / 2;
     const std::size_t from = samples.size() / 2 - count / 2;
-    double best = 0.0, bestEnergy = -1.0;
-    for (double f = 100.0; f <= 1000.0; f += 1.0) {
-        if (double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kSampleRate); e > bestEnergy) {
-            best = f;
-            bestEnergy = e;
-        }
-    }
-    const double coarse = best;
-    for (double f = coarse - 1.0; f <= coarse + 1.0; f += 0.02) {
-        if (double e = zorvik::testmedia::ToneEnergy(samples, from, count, f, kSampleRate); e > bestEnergy) {
-            best = f;
-            bestEnergy = e;
-        }
-    }
-    return best;
+    // A coarse search, then a fine one about its best.
+    const double coarse =
+        zorvik::testmedia::StrongestTone(samples, from, count, 100.0, 1000.0, 1.0, kSampleRate);
+    return zorvik::testmedia::StrongestTone(samples, from, count, coarse - 1.0, coarse + 1.0, 0.02,
+                                            kSampleRate);
 }
 
 std::size_t toneFrames(double seconds) {

@@ -77,6 +77,18 @@ double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size
     return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
 }
 
+double StrongestTone(const std::vector<float>& samples, std::size_t from, std::size_t count, double low,
+                     double high, double step, int rate) {
+    double best = low, bestEnergy = -1.0;
+    for (double f = low; f <= high; f += step) {
+        if (const double e = ToneEnergy(samples, from, count, f, rate); e > bestEnergy) {
+            best = f;
+            bestEnergy = e;
+        }
+    }
+    return best;
+}
+
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

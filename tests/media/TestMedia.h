@@ -43,6 +43,9 @@ bool WriteSound(const std::filesystem::path& path, int format, int channels, int
 // bin, without a whole transform).
 double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency,
                   int rate);
+// The frequency from `low` to `high`, in steps of `step`, with the most power in that stretch of samples.
+double StrongestTone(const std::vector<float>& samples, std::size_t from, std::size_t count, double low,
+                     double high, double step, int rate);
 
 std::string ReadBytes(const std::filesystem::path& path);
 bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
