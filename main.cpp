@@ -6,7 +6,7 @@
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 #include "Skin.h"
 #include "SoundControl.h"
 #include "ZorvSplash.h"
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     zorvik::skin::InitResources();
 
     zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
-    zorvik::SoundControl sound([] { return zorvik::platform::MakeSdlSamplePlayer(); });
+    zorvik::SoundControl sound([] { return zorvik::platform::MakeDrumPlayer(); });
     zorvik::forms::Program program(music, sound);
 
     program.zorvSplash().Show();

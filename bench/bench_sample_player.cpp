@@ -20,12 +20,12 @@
 #include <thread>
 #include <vector>
 
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using zorvik::platform::sdl::SdlSamplePlayer;
+using zorvik::platform::samples::DrumPlayer;
 
 // A kick-like thump: a falling sine under a fast decay, with a little noise on the attack.
 double Kick(int, std::size_t frame, int rate, std::mt19937& noise) {
@@ -82,7 +82,7 @@ const fs::path& CrashWav() {
 }
 
 // Times every hit so the report carries the tail, not only the mean.
-void TimeHits(benchmark::State& state, SdlSamplePlayer& player, const std::string& path, bool expectPlayed) {
+void TimeHits(benchmark::State& state, DrumPlayer& player, const std::string& path, bool expectPlayed) {
     std::vector<double> micros;
     micros.reserve(static_cast<std::size_t>(state.max_iterations));
     for (auto _ : state) {
@@ -113,7 +113,7 @@ void TimeHits(benchmark::State& state, SdlSamplePlayer& player, const std::strin
 // Cold: every hit reads, decodes and converts the file (the first hit of a sound, or a sound just
 // rewritten on disk). Warm: the usual case of a pad hit again, served from the clip cache.
 void BM_Hit(benchmark::State& state, const fs::path& (*wav)(), bool cached) {
-    SdlSamplePlayer player({.cacheBytes = cached ? std::size_t{64} << 20 : 0});
+    DrumPlayer player({.cacheBytes = cached ? std::size_t{64} << 20 : 0});
     const std::string path = wav().string();
     if (!player.Play(path, 0)) {  // opens the device outside the timed loop
         state.SkipWithError("no audio device");
@@ -144,7 +144,7 @@ void BM_HitWithoutDevice(benchmark::State& state) {
     const std::string saved = driver ? driver : "";
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     {
-        SdlSamplePlayer player;
+        DrumPlayer player;
         TimeHits(state, player, DrumWav().string(), false);
     }
     ::setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
@@ -160,7 +160,7 @@ double CpuSeconds() {
 
 // The whole process's CPU while the device is open and has nothing to play.
 void BM_IdleCpu(benchmark::State& state) {
-    SdlSamplePlayer player;
+    DrumPlayer player;
     if (!player.Play(DrumWav().string(), 0)) {
         state.SkipWithError("no audio device");
         return;

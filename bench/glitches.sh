@@ -1,15 +1,16 @@
 #!/bin/bash
 # Dropouts in the drums' sound: a copy of Zorvik whose Crash and Open Hi Hat are steady tones is
-# played with the two keys alternating every tenth of a second, as a drummer would, while the sound
-# server's output is recorded; every run of digital silence inside the tones is a dropout the user
-# hears as a click. Each round runs once with the player's own PulseAudio stream and once through
-# SDL's PulseAudio back end (SDL_AUDIODRIVER=pulseaudio), the way the drums were played before.
+# played with the two keys alternating, 8 hits a second, as a drummer would, while the sound server's
+# output is recorded; every run of digital silence inside the tones is a dropout the user hears as a
+# click. Each round runs once per output the server can take (OUTPUTS): on PulseAudio our own stream
+# and SDL's PulseAudio back end, on PipeWire (E2E_SERVER=pipewire) the native node and our PulseAudio
+# stream through pipewire-pulse.
 #
-# Usage: bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
+# Usage: [E2E_SERVER=pipewire] bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
 . "$(dirname "$0")/../tests/e2e/lib.sh"
 BUILD=${1:?usage: bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]}
-ROUNDS=${2:-5}
-SECONDS_PER_ROUND=${3:-8}
+ROUNDS=${2:-1}
+SECONDS_PER_ROUND=${3:-60}
 WAVCHECK="$BUILD/tests/wavcheck"
 for f in "$BUILD/Zorvik" "$WAVCHECK"; do [ -e "$f" ] || fail "missing $f"; done
 
@@ -24,10 +25,11 @@ sox -n -r 48000 -c 2 -b 16 "$APP/Sounds/Open Hi Hat.wav" synth 2.4 sine 1100 vol
 start_display wm
 start_sound
 
-# play_round ENV: prints the dropouts of one round with Zorvik started under ENV (NAME=VALUE or empty).
-# Runs in a subshell of its own, so ENV goes no further.
+# play_round OUTPUT: prints the dropouts of one round with Zorvik playing through OUTPUT ("sdl" is
+# SDL's PulseAudio back end). Runs in a subshell of its own, so the environment goes no further.
 play_round() {
-    if [ -n "$1" ]; then export "$1"; fi
+    export ZORVIK_AUDIO=$1
+    if [ "$1" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; fi
     open_main "$APP/Zorvik"
     record_start "$E2E_TMP/round.wav"
     local start end
@@ -35,9 +37,9 @@ play_round() {
     end=$((start + SECONDS_PER_ROUND * 1000000000))
     while [ "$(date +%s%N)" -lt "$end" ]; do
         xdotool key plus
-        sleep 0.1
+        sleep 0.125
         xdotool key period
-        sleep 0.1
+        sleep 0.125
     done
     record_stop
     xdotool key --clearmodifiers alt+F4
@@ -51,16 +53,20 @@ play_round() {
         "$(echo "$first + $SECONDS_PER_ROUND - 0.3" | bc)" | cut -d' ' -f1
 }
 
-OWN=0
-SDL=0
-note "$ROUNDS rounds of ${SECONDS_PER_ROUND}s, a key every 0.1 s; dropouts per round (own stream / SDL)"
+if [ "$E2E_SERVER" = pipewire ]; then OUTPUTS=${OUTPUTS:-pipewire pulse}; else OUTPUTS=${OUTPUTS:-pulse sdl}; fi
+declare -A TOTAL
+for output in $OUTPUTS; do TOTAL[$output]=0; done
+note "$E2E_SERVER server: $ROUNDS rounds of ${SECONDS_PER_ROUND}s, 8 hits/s; dropouts per round ($OUTPUTS)"
 for _ in $(seq "$ROUNDS"); do
-    own=$(play_round "")
-    sdl=$(play_round "SDL_AUDIODRIVER=pulseaudio")
-    echo "  $own / $sdl"
-    OWN=$((OWN + own))
-    SDL=$((SDL + sdl))
+    line=""
+    for output in $OUTPUTS; do
+        n=$(play_round "$output")
+        line="$line $output=$n"
+        TOTAL[$output]=$((TOTAL[$output] + n))
+    done
+    echo " $line"
 done
 minutes=$(echo "scale=3; $ROUNDS * $SECONDS_PER_ROUND / 60" | bc)
-echo "dropouts per minute of playing: own stream $(echo "scale=1; $OWN / $minutes" | bc)," \
-    "SDL's back end $(echo "scale=1; $SDL / $minutes" | bc)"
+for output in $OUTPUTS; do
+    echo "dropouts per minute of playing, $E2E_SERVER server, $output: $(echo "scale=1; ${TOTAL[$output]} / $minutes" | bc)"
+done

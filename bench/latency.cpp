@@ -1,8 +1,8 @@
 // Key-to-sound latency of the drum pads, measured where a listener would hear it: at the sound server.
 // A real key press goes to the focused Zorvik window through XTest, and the sink's monitor is captured
 // in small fragments; a hit's latency is the time from just before the key press to the moment the
-// sink plays the first sample of the hit over a threshold. The same capture then times `paplay`
-// spawned per hit, as the baseline, and `paplay` of a copy of the file behind known leading silence,
+// sink plays the first sample of the hit over a threshold. The same capture then times `paplay` (or on
+// PipeWire `pw-play`) spawned per hit, as the baseline, and the same player with a copy of the file behind known leading silence,
 // which must come out later by exactly that silence: a check of the onset detection and of the time
 // conversion.
 //
@@ -69,6 +69,8 @@ struct Options {
     std::string delayedFile;
     double threshold = 0.01;
     double fragment = 0.002;
+    // The per-hit reference player: paplay on PulseAudio, pw-play on PipeWire.
+    std::string player = "paplay";
 };
 
 // A fragment of the captured monitor, put on the clock.
@@ -471,12 +473,13 @@ class KeyPresser {
     std::string error_;
 };
 
-// Plays a file through `paplay` and waits for it to end; returns the time just before the fork.
-double Paplay(const std::string& file) {
+// Plays a file through `player` (paplay, pw-play) and waits for it to end; returns the time just before
+// the fork.
+double SpawnPlayer(const std::string& player, const std::string& file) {
     const double t0 = Now();
     const pid_t child = fork();
     if (child == 0) {
-        execlp("paplay", "paplay", file.c_str(), static_cast<char*>(nullptr));
+        execlp(player.c_str(), player.c_str(), file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     if (child > 0) waitpid(child, nullptr, 0);
@@ -503,6 +506,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.delayedFile = value;
         else if (name == "--threshold")
             o.threshold = std::atof(value);
+        else if (name == "--player")
+            o.player = value;
         else if (name == "--fragment-ms")
             o.fragment = std::atof(value) / 1000;
         else
@@ -541,7 +546,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: bench_latency [--key 3] [--hits 200] [--gap-ms 300] [--baseline FILE] "
                      "[--baseline-hits 50] [--delayed FILE] [--threshold 0.01] [--fragment-ms 2] "
-                     "[--source testsink.monitor]\n");
+                     "[--source testsink.monitor] [--player paplay|pw-play]\n");
         return 2;
     }
     KeyPresser keys;
@@ -573,16 +578,16 @@ int main(int argc, char** argv) {
         next = pacer.Next(zorvik.t0s.back());
     }
 
-    Series baseline("spawn -> sound, paplay", 1.0);
-    Series delayed("spawn -> sound, paplay, delayed file", 1.0);
+    Series baseline("spawn -> sound, " + options.player, 1.0);
+    Series delayed("spawn -> sound, " + options.player + ", delayed file", 1.0);
     for (int i = 0; i < options.baselineHits && !options.baselineFile.empty(); ++i) {
         // Alternating the two files spreads any drift of the server over both alike.
         for (auto* series : {&baseline, &delayed}) {
             const std::string& file = series == &baseline ? options.baselineFile : options.delayedFile;
             if (file.empty()) continue;
             SleepUntil(next);
-            series->t0s.push_back(Paplay(file));
-            // paplay returns once its stream has drained, so the sound is over; the gap still applies
+            series->t0s.push_back(SpawnPlayer(options.player, file));
+            // The player returns once its stream has drained, so the sound is over; the gap still applies
             // from the start, and a short pause lets the sink's tail clear.
             next = std::max(pacer.Next(series->t0s.back()), Now() + 0.05);
         }
@@ -599,7 +604,7 @@ int main(int argc, char** argv) {
     const Stats z = PlayedStats(zorvik);
     if (!baseline.onsets.empty()) {
         const Stats b = PlayedStats(baseline);
-        std::printf("paplay / Zorvik, medians: %.1f x\n", b.median / z.median);
+        std::printf("%s / Zorvik, medians: %.1f x\n", options.player.c_str(), b.median / z.median);
         if (!delayed.onsets.empty()) {
             const Stats d = PlayedStats(delayed);
             std::printf(

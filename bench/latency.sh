@@ -1,10 +1,13 @@
 #!/bin/bash
-# Key-to-sound latency of the drum pads, against paplay spawned per hit, on a private display (with a
-# window manager, so that the main window can take the keyboard focus) and a private sound server.
-# Then the same measure of a copy of Zorvik whose Hi Hat starts with 50 ms of silence: it must come
-# out 50 ms later, which checks the whole method with the player's own small jitter.
+# Key-to-sound latency of the drum pads, against a player spawned per hit (paplay, or pw-play on
+# PipeWire), on a private display (with a window manager, so that the main window can take the keyboard
+# focus) and a private sound server: E2E_SERVER=pulse (the default) or pipewire. Each output the server
+# can take is measured in turn (OUTPUTS, by default "pipewire pulse" on PipeWire, "pulse" on PulseAudio),
+# in the same session. Then the same measure of a copy of Zorvik whose Hi Hat starts with 50 ms of
+# silence: it must come out 50 ms later, which checks the whole method with the player's own small jitter.
 #
-# Usage: bench/latency.sh BUILD_FOLDER [bench_latency options, e.g. --hits 400]
+# Usage: [E2E_SERVER=pipewire] [OUTPUTS="pipewire"] bench/latency.sh BUILD_FOLDER [bench_latency options,
+# e.g. --hits 400]; bench/latency-all.sh runs it on both servers.
 # ZORVIK_ENV, if set, is put in Zorvik's environment only, to try the player's settings without
 # touching the capture or paplay: e.g. ZORVIK_ENV="PULSE_LATENCY_MSEC=3" bench/latency.sh build
 . "$(dirname "$0")/../tests/e2e/lib.sh"
@@ -42,7 +45,19 @@ median_of() { sed -n 's/^key -> sound, Zorvik .* median *\([0-9.]*\) ms.*/\1/p' 
 start_display wm
 start_sound
 sox "$HIHAT" "$E2E_TMP/delayed.wav" pad $PAD
+if [ "$E2E_SERVER" = pipewire ]; then
+    PLAYER=pw-play
+    OUTPUTS=${OUTPUTS:-pipewire pulse}
+    # The graph's period when the run starts: it bounds how soon anything can be heard.
+    note "PipeWire graph: $(pw-metadata -n settings 0 2>/dev/null | grep -Eo "clock\.(quantum|min-quantum|force-quantum)'? value:'[0-9]+'" | tr '\n' ' ')"
+else
+    PLAYER=paplay
+    OUTPUTS=${OUTPUTS:-pulse}
+fi
 
+for OUTPUT in $OUTPUTS; do
+ZORVIK_ENV_BASE=${ZORVIK_ENV:-}
+ZORVIK_ENV="ZORVIK_AUDIO=$OUTPUT $ZORVIK_ENV_BASE"
 start_zorvik "$BUILD/Zorvik"
 # The server's view of the player's stream while the bench runs: how much it keeps queued, and the
 # sink's own latency, which the small capture fragments hold down as they would a real sink's.
@@ -52,12 +67,15 @@ start_zorvik "$BUILD/Zorvik"
     pactl list sinks | grep -E '^\s*Latency'
 ) >"$E2E_TMP/streams.txt" 2>&1 &
 track $!
-note "Zorvik ${ZORVIK_ENV:+with $ZORVIK_ENV }key \"3\" (Hi Hat) against paplay of the same file, and of it behind ${PAD}s of silence"
-PLAIN=$("$BENCH" --key 3 --baseline "$HIHAT" --delayed "$E2E_TMP/delayed.wav" "$@") || fail "the bench failed: $PLAIN"
+note "$E2E_SERVER server, Zorvik with $ZORVIK_ENV: key \"3\" (Hi Hat) against $PLAYER of the same file, and of it behind ${PAD}s of silence"
+PLAIN=$("$BENCH" --key 3 --player "$PLAYER" --baseline "$HIHAT" --delayed "$E2E_TMP/delayed.wav" "$@") || fail "the bench failed: $PLAIN"
 echo "$PLAIN"
+note "output chosen: $(grep 'drums play through' "$E2E_TMP/zorvik.log" | tail -1)"
 note "sound server streams during the run:"
 cat "$E2E_TMP/streams.txt"
 stop_zorvik
+ZORVIK_ENV=$ZORVIK_ENV_BASE
+done
 
 # The copy finds its kit beside itself.
 KIT="$E2E_TMP/kit"

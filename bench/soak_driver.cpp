@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "DrumPlayer.h"
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
 #include "ProcessStats.h"
-#include "SdlSamplePlayer.h"
 #include "SoundControl.h"
 #include "TestMedia.h"
 
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
 
     zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
-    zorvik::SoundControl sound([] { return zorvik::platform::MakeSdlSamplePlayer(); });
+    zorvik::SoundControl sound([] { return zorvik::platform::MakeDrumPlayer(); });
 
     const auto hitPeriod =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hitsPerSecond));

@@ -179,6 +179,8 @@ void Zorv::Form_Load() {
     SetColourKey(kKeyColour);
     if (QWidget* w = window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
     SetKeyPreview(true);
+    // The drums' output opens while the window comes up, so the first hit finds it ready.
+    sound_.Prepare();
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {

@@ -9,7 +9,7 @@
 
 #include "WavDecoder.h"
 
-using namespace zorvik::platform::sdl;
+using namespace zorvik::platform::samples;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const WavResult result = DecodeWav(std::as_bytes(std::span(data, size)));

@@ -6,6 +6,11 @@ SoundControl::SoundControl(platform::SamplePlayerFactory makePlayer) : makePlaye
 
 SoundControl::~SoundControl() = default;
 
+void SoundControl::Prepare() {
+    if (!player_ && makePlayer_) player_ = makePlayer_();
+    if (player_) player_->Prepare();
+}
+
 bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flags) {
     if (!player_ && makePlayer_) player_ = makePlayer_();
     if (!player_) return false;

@@ -1,6 +1,6 @@
 #pragma once
-// The one sample-playback call of the drum pads, bound to the platform's sample player at its first use
-// (so the audio device opens at the first hit, not at start-up).
+// The one sample-playback call of the drum pads, bound to the platform's sample player when the window
+// that plays them opens (Prepare) or at the first hit, so the program starts without waiting for audio.
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +22,9 @@ class SoundControl {
 
     // Starts the named sound (a UTF-8 path) and returns at once; true when a sound was started.
     bool sndPlaySound(const std::string& soundName, std::uint32_t flags);
+
+    // Gets the audio output opening in the background; returns at once.
+    void Prepare();
 
   private:
     platform::SamplePlayerFactory makePlayer_;

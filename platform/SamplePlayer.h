@@ -19,6 +19,9 @@ class SamplePlayer {
     // or decoded plays the built-in default sound, unless kSndNoDefault is set. Returns true when a
     // sound was started; false (quietly) when nothing could be played, e.g. with no audio device.
     virtual bool Play(const std::string& path, std::uint32_t flags) = 0;
+    // Gets the audio output ready without waiting for it, so the first hit need not; the window that
+    // plays sounds calls it when it opens.
+    virtual void Prepare() {}
 };
 
 using SamplePlayerFactory = std::function<std::unique_ptr<SamplePlayer>()>;

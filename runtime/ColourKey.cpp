@@ -3,7 +3,9 @@
 #include <QChildEvent>
 #include <QEvent>
 #include <QImage>
+#include <QMoveEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,19 +29,27 @@ QRegion OpaqueRegion(const QImage& source, QRgb key) {
 }
 
 QImage RenderWindow(QWidget& window, const QPixmap& picture) {
+    return RenderWindowArea(window, picture, window.rect());
+}
+
+QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& area) {
     // The window itself is rendered clipped to its current shape, which would keep a once see-through
     // pixel see-through for ever; its controls are not, so the picture is put together from them.
-    QImage image(window.size(), QImage::Format_RGB32);
+    QImage image(area.size(), QImage::Format_RGB32);
     image.fill(window.palette().color(window.backgroundRole()));
     QPainter painter(&image);
-    if (!picture.isNull()) painter.drawPixmap(0, 0, picture);
+    if (!picture.isNull()) painter.drawPixmap(-area.topLeft(), picture);
     for (QObject* child : window.children()) {  // bottom to top
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr || control->isWindow() || !control->isVisibleTo(&window)) continue;
+        // The part of the control inside `area`, in its own pixels; render() puts that part's top-left
+        // corner at the target offset.
+        const QRect part = control->rect().intersected(area.translated(-control->pos()));
+        if (part.isEmpty()) continue;
         // Rendered on its own, a control would fill its background even where it draws none on screen.
         QWidget::RenderFlags flags = QWidget::DrawChildren;
         if (control->autoFillBackground()) flags |= QWidget::DrawWindowBackground;
-        control->render(&painter, control->pos(), QRegion(), flags);
+        control->render(&painter, control->pos() + part.topLeft() - area.topLeft(), QRegion(part), flags);
     }
     return image;
 }
@@ -60,7 +70,27 @@ void ColourKey::watch(QObject* object) {
 
 void ColourKey::Update() {
     pending_ = false;
-    region_ = OpaqueRegion(RenderWindow(window_, picture_), key_);
+    pendingAll_ = false;
+    changed_ = QRegion();
+    Apply(OpaqueRegion(RenderWindow(window_, picture_), key_));
+}
+
+void ColourKey::UpdateChanged() {
+    pending_ = false;
+    const QRegion changed = changed_.intersected(window_.rect());
+    changed_ = QRegion();
+    QRegion region = region_.subtracted(changed);
+    for (const QRect& rect : changed) {
+        region += OpaqueRegion(RenderWindowArea(window_, picture_, rect), key_).translated(rect.topLeft());
+    }
+    Apply(region);
+}
+
+void ColourKey::Apply(const QRegion& region) {
+    // Setting the same shape again would still cost a round trip to the X server.
+    if (applied_ && (region ^ region_).isEmpty()) return;
+    applied_ = true;
+    region_ = region;
     if (region_.isEmpty()) {
         window_.clearMask();
     } else {
@@ -68,11 +98,21 @@ void ColourKey::Update() {
     }
 }
 
-void ColourKey::scheduleUpdate() {
+void ColourKey::scheduleUpdate(const QRect& changed) {
+    if (changed.isNull()) {
+        pendingAll_ = true;
+    } else {
+        changed_ += changed;
+    }
     if (pending_) return;
     pending_ = true;
     QTimer::singleShot(0, this, [this] {
-        if (pending_) Update();
+        if (!pending_) return;
+        if (pendingAll_) {
+            Update();
+        } else {
+            UpdateChanged();
+        }
     });
 }
 
@@ -87,10 +127,28 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Show:
         case QEvent::Hide:
         case QEvent::Move:
-        case QEvent::Resize:
-            // The window's own moves do not change its shape.
-            if (watched != &window_ || event->type() != QEvent::Move) scheduleUpdate();
+        case QEvent::Resize: {
+            if (watched == &window_) {
+                // The window's own moves do not change its shape.
+                if (event->type() != QEvent::Move) scheduleUpdate();
+                break;
+            }
+            auto* control = static_cast<QWidget*>(watched);
+            if (control->parentWidget() != &window_) {
+                scheduleUpdate();  // deeper down, the old place is not in the window's pixels
+                break;
+            }
+            // The control's rectangle before and after the change; the rest of the window is as it was.
+            QRect before = control->geometry();
+            if (event->type() == QEvent::Move) {
+                before.moveTopLeft(static_cast<QMoveEvent*>(event)->oldPos());
+            } else if (event->type() == QEvent::Resize) {
+                before.setSize(static_cast<QResizeEvent*>(event)->oldSize());
+            }
+            scheduleUpdate(before);
+            scheduleUpdate(control->geometry());
             break;
+        }
         default:
             break;
     }

@@ -1,7 +1,9 @@
 #pragma once
 // Colour-keyed windows: pixels of exactly the key colour are neither drawn nor hit by the pointer. The
 // window's shape is the set of its pixels that are not the key colour, applied as a window mask (on X11
-// the SHAPE extension), and recomputed whenever one of its controls is shown, hidden, moved or resized.
+// the SHAPE extension), and recomputed whenever one of its controls is shown, hidden, moved or resized:
+// for a control of the window moving or changing size, only in the rectangles it left and entered, so a
+// marker that follows every drum hit costs a render of two small rectangles, not of the whole window.
 
 #include <QObject>
 #include <QPixmap>
@@ -19,6 +21,8 @@ QRegion OpaqueRegion(const QImage& image, QRgb key);
 // Renders the window as it is now, without its current shape, in device-independent pixels: its
 // background, its own picture, then its visible controls in stacking order.
 QImage RenderWindow(QWidget& window, const QPixmap& picture);
+// The same for the part `area` of the window only: pixel (0, 0) of the image is area.topLeft().
+QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& area);
 
 class ColourKey : public QObject {
     Q_OBJECT
@@ -26,7 +30,7 @@ class ColourKey : public QObject {
     ColourKey(QWidget& window, QRgb key, QPixmap picture);
     ~ColourKey() override;
 
-    // Recomputes the shape now.
+    // Recomputes the whole shape now.
     void Update();
     // The shape computed last.
     const QRegion& region() const { return region_; }
@@ -36,13 +40,19 @@ class ColourKey : public QObject {
 
   private:
     void watch(QObject* object);
-    void scheduleUpdate();
+    // Recomputes the shape soon: only inside `changed` (window pixels), or everywhere when it is null.
+    void scheduleUpdate(const QRect& changed = QRect());
+    void UpdateChanged();
+    void Apply(const QRegion& region);
 
     QWidget& window_;
     QRgb key_;
     QPixmap picture_;
     QRegion region_;
     bool pending_ = false;
+    bool pendingAll_ = false;
+    bool applied_ = false;
+    QRegion changed_;  // what the pending update must render again, unless pendingAll_
 };
 
 }  // namespace zorvik::runtime

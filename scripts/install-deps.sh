@@ -17,4 +17,5 @@ apt-get install -y -qq --no-install-recommends \
     xvfb openbox xdotool xclip x11-utils imagemagick bc \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
     libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file \
+    libpipewire-0.3-dev libasound2-dev pipewire pipewire-pulse wireplumber pipewire-bin dbus-daemon \
     ${ZORVIK_EXTRA_PACKAGES:-}

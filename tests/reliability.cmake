@@ -12,17 +12,18 @@ zorvik_add_test(test_reliability_speed
 # No sound server and no card: a socket that does not exist, and an ALSA configuration that defines nothing.
 zorvik_add_test(test_reliability_noserver
     SOURCES test_reliability_noserver.cpp
-    LIBS zorvik_modules zorvik_gst zorvik_sdl GTest::gtest_main
+    LIBS zorvik_modules zorvik_gst zorvik_samples GTest::gtest_main
     LABELS "unit;reliability"
     ENV "PULSE_SERVER=unix:/nonexistent/zorvik/native;ALSA_CONFIG_PATH=/dev/null;JACK_NO_START_SERVER=1;SDL_AUDIODRIVER=")
 zorvik_add_test(test_reliability_samples
     SOURCES test_reliability_samples.cpp
-    LIBS zorvik_modules zorvik_sdl PkgConfig::SNDFILE GTest::gtest_main
+    LIBS zorvik_modules zorvik_samples PkgConfig::SNDFILE GTest::gtest_main
     LABELS "unit;reliability")
 
 # End-to-end faults: the sound server killed and restarted under the running program, the kit removed.
 zorvik_add_e2e(faults)
-set_tests_properties(e2e_faults PROPERTIES LABELS "e2e;reliability")
+zorvik_add_e2e(faults SERVER pipewire)
+set_tests_properties(e2e_faults e2e_faults_pipewire PROPERTIES LABELS "e2e;reliability")
 # The long session's short form; its driver is bench/soak_driver.cpp (built with the benchmarks).
 zorvik_add_e2e(soak_short)
 set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")

@@ -11,6 +11,7 @@
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QListView>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,7 +37,8 @@ struct PlayedSound {
 
 class RecordingPlayer : public platform::SamplePlayer {
   public:
-    explicit RecordingPlayer(std::vector<PlayedSound>& played) : played_(played) {}
+    RecordingPlayer(std::vector<PlayedSound>& played, int& prepared) : played_(played), prepared_(prepared) {}
+    void Prepare() override { ++prepared_; }
     bool Play(const std::string& path, std::uint32_t flags) override {
         played_.push_back({path, flags});
         return true;
@@ -44,6 +46,7 @@ class RecordingPlayer : public platform::SamplePlayer {
 
   private:
     std::vector<PlayedSound>& played_;
+    int& prepared_;
 };
 
 // Waits for a condition while the event loop runs, up to a deadline.
@@ -61,10 +64,11 @@ class FormsTest : public ::testing::Test {
     test::GraphWorld graphs;
     std::vector<PlayedSound> played;
     int factoryCalls = 0;
+    int prepared = 0;
     MusicControl music{graphs.factory()};
     SoundControl sound{[this] {
         ++factoryCalls;
-        return std::make_unique<RecordingPlayer>(played);
+        return std::make_unique<RecordingPlayer>(played, prepared);
     }};
     std::unique_ptr<Program> program = std::make_unique<Program>(music, sound);
     int noFormLoaded = 0;
@@ -354,6 +358,75 @@ TEST(ColourKeyTest, OnlyTheExactKeyColourIsSeeThrough) {
     EXPECT_EQ(runtime::OpaqueRegion(image, qRgb(0, 255, 255)), QRegion(1, 0, 3, 1));
 }
 
+// A control moved, resized, hidden or shown leaves the shape exactly as a whole-window recompute
+// would, though only the rectangles it left and entered are rendered again.
+struct ShapeStep {
+    const char* what;
+    std::function<void(QWidget& marker, QWidget& plate)> change;
+};
+
+void PrintTo(const ShapeStep& step, std::ostream* os) {
+    *os << step.what;
+}
+
+class ColourKeyStepTest : public testing::TestWithParam<std::vector<ShapeStep>> {};
+
+TEST_P(ColourKeyStepTest, ChangingOneControlGivesTheShapeOfAWholeRender) {
+    constexpr QRgb kKey = qRgb(0, 255, 255);
+    QWidget window;
+    window.resize(120, 80);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(kKey));
+    window.setPalette(palette);
+    // A picture with a see-through band across the middle and an opaque top.
+    QPixmap picture(120, 80);
+    picture.fill(QColor(kKey));
+    {
+        QPainter painter(&picture);
+        painter.fillRect(0, 0, 120, 30, Qt::darkGreen);
+    }
+    auto opaque = [](QWidget& w, const QRect& at, Qt::GlobalColor colour) {
+        w.setGeometry(at);
+        w.setAutoFillBackground(true);
+        QPalette p = w.palette();
+        p.setColor(QPalette::Window, colour);
+        w.setPalette(p);
+    };
+    QWidget plate(&window);
+    opaque(plate, QRect(70, 40, 40, 30), Qt::gray);
+    QWidget marker(&window);
+    opaque(marker, QRect(5, 5, 30, 8), Qt::red);
+    window.show();
+    runtime::ColourKey key(window, kKey, picture);
+    key.Update();
+    for (const ShapeStep& step : GetParam()) {
+        SCOPED_TRACE(step.what);
+        step.change(marker, plate);
+        const QRegion whole = runtime::OpaqueRegion(runtime::RenderWindow(window, picture), kKey);
+        // The same pixels; a region built in other steps may cut them into other rectangles.
+        ASSERT_TRUE(WaitFor([&] { return (key.region() ^ whole).isEmpty(); }));
+        ASSERT_TRUE((window.mask() ^ whole).isEmpty());
+    }
+}
+
+const ShapeStep kIntoTheBand{"marker into the see-through band", [](QWidget& m, QWidget&) { m.move(5, 35); }};
+const ShapeStep kAlongTheBand{"marker along the band", [](QWidget& m, QWidget&) { m.move(40, 33); }};
+const ShapeStep kBackUp{"marker back into the opaque top", [](QWidget& m, QWidget&) { m.move(5, 10); }};
+const ShapeStep kOntoThePlate{"marker half onto the plate", [](QWidget& m, QWidget&) { m.move(90, 45); }};
+const ShapeStep kGrow{"plate grows", [](QWidget&, QWidget& p) { p.resize(50, 38); }};
+const ShapeStep kShrink{"plate shrinks", [](QWidget&, QWidget& p) { p.resize(10, 10); }};
+const ShapeStep kHide{"plate hidden", [](QWidget&, QWidget& p) { p.hide(); }};
+const ShapeStep kShow{"plate shown", [](QWidget&, QWidget& p) { p.show(); }};
+const ShapeStep kTwice{"marker moved twice before the update", [](QWidget& m, QWidget&) {
+                           m.move(60, 50);
+                           m.move(0, 70);
+                       }};
+
+INSTANTIATE_TEST_SUITE_P(Steps, ColourKeyStepTest,
+                         testing::Values(std::vector<ShapeStep>{kIntoTheBand, kAlongTheBand, kBackUp},
+                                         std::vector<ShapeStep>{kOntoThePlate, kGrow, kShrink, kIntoTheBand},
+                                         std::vector<ShapeStep>{kHide, kOntoThePlate, kShow, kTwice}));
+
 TEST_F(FormsTest, TheCloseButtonSwapsToItsHoverPictureAndBackOnlyOverTheBackground) {
     Zorv& zorv = open();
     struct Step {
@@ -477,9 +550,12 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyRow{'/', nullptr, 0}, KeyRow{'a', nullptr, 0}, KeyRow{',', nullptr, 0},
                       KeyRow{'\r', nullptr, 0}));
 
-TEST_F(FormsTest, TheSamplePlayerIsBoundAtTheFirstHitAndEachHitAndRepeatPlaysAgain) {
+TEST_F(FormsTest, TheSamplePlayerIsPreparedWhenTheWindowOpensAndEachHitAndRepeatPlaysAgain) {
+    program->zorvSplash().Show();
+    EXPECT_EQ(factoryCalls, 0) << "the splash plays no sound";
     Zorv& zorv = open();
-    EXPECT_EQ(factoryCalls, 0);
+    EXPECT_EQ(factoryCalls, 1);
+    EXPECT_EQ(prepared, 1) << "the output opens with the window, before the first hit";
     QTest::keyClick(zorv.window(), '1');
     QTest::keyClick(zorv.window(), '2');
     QTest::keyPress(zorv.window(), '2');

@@ -13,7 +13,7 @@
 #include "MusicControl.h"
 #include "ReliabilityMedia.h"
 #include "ReliabilityRow.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 #include "SoundControl.h"
 
 namespace zorvik::reliability {
@@ -40,7 +40,7 @@ class NoServer : public testing::Test {
 
 TEST_F(NoServer, DrumHitsAreSilentAndQuick) {
     ReliabilityRow report("fault: no sound server, drum hits", "Play false within 2 s, no crash");
-    SoundControl sound([] { return platform::MakeSdlSamplePlayer(); });
+    SoundControl sound([] { return platform::MakeDrumPlayer(); });
     Clock::duration worst{};
     // Hits spread over more than one retry interval, so failed reopenings are exercised too.
     for (const auto end = Clock::now() + std::chrono::milliseconds(1200); Clock::now() < end;) {

@@ -24,7 +24,7 @@
 
 #include "DefaultSound.h"
 #include "ReliabilityRow.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
 #include "SoundControl.h"
 #include "VoiceMixer.h"
 
@@ -33,8 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using platform::sdl::kMixChannels;
-using platform::sdl::kMixRate;
+using platform::samples::kMixChannels;
+using platform::samples::kMixRate;
 
 constexpr auto kHeardDeadline = std::chrono::seconds(10);
 // Far above what a hit costs (microseconds from the cache, a millisecond or two to decode): a hang guard.
@@ -171,7 +171,7 @@ class SampleReliability : public testing::Test {
         ::setenv("SDL_DISKAUDIOFILE", (s_folder / "device.raw").c_str(), 1);
         ::setenv("SDL_DISKAUDIODELAY", "1", 1);
         // Both suites here share these; each sets them up afresh.
-        const platform::sdl::StereoClip ding = platform::sdl::MakeDefaultSound();
+        const platform::samples::StereoClip ding = platform::samples::MakeDefaultSound();
         s_ding.clear();
         s_dingLead = 0;
         for (std::size_t f = 0; f < ding.Frames(); ++f) s_ding.push_back(ding.samples[f * kMixChannels]);
@@ -231,7 +231,7 @@ class SampleReliability : public testing::Test {
     static inline std::vector<float> s_ding;
     static inline std::size_t s_dingLead = 0;
     fs::path sounds_;
-    SoundControl sound_{[] { return platform::MakeSdlSamplePlayer(); }};
+    SoundControl sound_{[] { return platform::MakeDrumPlayer(); }};
     DiskOutput output_{s_folder / "device.raw"};
 };
 
@@ -386,8 +386,8 @@ TEST(SampleDeviceFaults, AHangingReopeningNeverHoldsUpAHit) {
 
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     auto sound = std::make_unique<SoundControl>([] {
-        return std::make_unique<platform::sdl::SdlSamplePlayer>(
-            platform::sdl::SdlSamplePlayerOptions{.retryInterval = std::chrono::milliseconds(20)});
+        return std::make_unique<platform::samples::DrumPlayer>(
+            platform::samples::DrumPlayerOptions{.retryInterval = std::chrono::milliseconds(20)});
     });
     EXPECT_FALSE(sound->sndPlaySound(sample.string(), SoundControl::SND_ASYNC));
 

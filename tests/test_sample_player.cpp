@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <numbers>
 #include <optional>
 #include <ostream>
@@ -25,11 +27,13 @@
 
 #include "ClipCache.h"
 #include "DefaultSound.h"
-#include "SdlSamplePlayer.h"
+#include "DrumPlayer.h"
+#include "NullOutput.h"
+#include "Resampler.h"
 #include "VoiceMixer.h"
 #include "WavDecoder.h"
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 namespace {
 
 namespace fs = std::filesystem;
@@ -715,6 +719,14 @@ bool Near(float a, float b) {
     return std::abs(a - b) < 1e-6f;
 }
 
+// A dual-mono float WAV of constant `value`: exactly what the device should then output.
+fs::path WriteConstantWav(const fs::path& path, float value, std::size_t frames) {
+    fs::create_directories(path.parent_path());
+    EXPECT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kMixRate, frames,
+                           [value](int, std::size_t) { return value; }));
+    return path;
+}
+
 class DiskPlayerTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -729,13 +741,8 @@ class DiskPlayerTest : public testing::Test {
         ::unsetenv("SDL_DISKAUDIODELAY");
     }
 
-    // A dual-mono float WAV of constant `value`: exactly what the device should then output.
     fs::path ConstantWav(const std::string& name, float value, std::size_t frames) {
-        const fs::path path = dir_ / name;
-        fs::create_directories(path.parent_path());
-        EXPECT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, kMixRate, frames,
-                               [value](int, std::size_t) { return value; }));
-        return path;
+        return WriteConstantWav(dir_ / name, value, frames);
     }
 
     // Polls the output until `ready` holds for it.
@@ -769,7 +776,7 @@ class DiskPlayerTest : public testing::Test {
 
 TEST_F(DiskPlayerTest, OpeningTheDeviceLeavesTerminationSignalsAlone) {
     const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate / 10);
-    auto player = MakeSdlSamplePlayer();
+    auto player = MakeDrumPlayer();
     ASSERT_TRUE(player->Play(a.string(), kSndAsync));
     for (int signal : {SIGTERM, SIGINT}) {
         struct sigaction action {};
@@ -781,7 +788,7 @@ TEST_F(DiskPlayerTest, OpeningTheDeviceLeavesTerminationSignalsAlone) {
 TEST_F(DiskPlayerTest, NextHitCutsThePreviousOneWithAFade) {
     const fs::path a = ConstantWav("Барабаны/бочка ü.wav", 0.5f, kMixRate * 2);
     const fs::path b = ConstantWav("b.wav", 0.1f, kMixRate * 2);
-    SdlSamplePlayer player;
+    DrumPlayer player;
     ASSERT_TRUE(player.Play(a.string(), kSndAsync));
     const auto aStart = WaitForValue(0.5f, 0, 1000);
     ASSERT_TRUE(aStart);
@@ -817,7 +824,7 @@ TEST_F(DiskPlayerTest, UnplayableFilesPlayTheDefaultSoundUnlessTold) {
     const fs::path marker = ConstantWav("marker.wav", 0.25f, 2000);
     const std::vector<fs::path> unplayable{dir_ / "missing.wav", text, dir_ / "folder.wav"};
 
-    SdlSamplePlayer player;
+    DrumPlayer player;
     std::size_t searchFrom = 0;
     for (const fs::path& path : unplayable) {
         SCOPED_TRACE(path.string());
@@ -851,7 +858,7 @@ TEST_F(DiskPlayerTest, ConvertsMonoAndOtherRatesToTheDevice) {
     const fs::path path = dir_ / "mono44k.wav";
     ASSERT_TRUE(WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 44100,
                            [](int, std::size_t) { return 0.5; }));
-    SdlSamplePlayer player;
+    DrumPlayer player;
     ASSERT_TRUE(player.Play(path.string(), 0));
     const auto start = WaitForValue(0.5f, 0, kMixRate, 0.01f);
     ASSERT_TRUE(start);
@@ -867,7 +874,7 @@ TEST_F(DiskPlayerTest, ConvertsMonoAndOtherRatesToTheDevice) {
 TEST_F(DiskPlayerTest, NoDeviceFailsQuietlyAndRecoversWhenOneAppears) {
     const fs::path a = ConstantWav("a.wav", 0.5f, 4800);
     ::setenv("SDL_AUDIODRIVER", "nonexistent-driver", 1);
-    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    DrumPlayer player({.retryInterval = std::chrono::milliseconds(20)});
     EXPECT_FALSE(player.Play(a.string(), 0));
     EXPECT_FALSE(player.Play((dir_ / "missing.wav").string(), 0));
     EXPECT_FALSE(player.Play(a.string(), 0));
@@ -889,7 +896,7 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
     // Writes to /dev/full fail, and the disk driver reports that as the device going away.
     const fs::path a = ConstantWav("a.wav", 0.5f, kMixRate);
     ::setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
-    SdlSamplePlayer player({.retryInterval = std::chrono::milliseconds(20)});
+    DrumPlayer player({.retryInterval = std::chrono::milliseconds(20)});
     ASSERT_TRUE(player.Play(a.string(), 0));
 
     ::setenv("SDL_DISKAUDIOFILE", raw_.c_str(), 1);
@@ -901,5 +908,182 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
     EXPECT_TRUE(WaitForValue(0.5f, 0, 1000));
 }
 
+// ---------------------------------------------------------------------------------------------------
+// The resampler: a tone keeps its pitch and level, and the clip its length, between the rates a kit's
+// files come in.
+
+struct ResampleRow {
+    int inRate;
+    int outRate;
+};
+
+void PrintTo(const ResampleRow& row, std::ostream* os) {
+    *os << row.inRate << " -> " << row.outRate;
+}
+
+class ResamplerTest : public testing::TestWithParam<ResampleRow> {};
+
+TEST_P(ResamplerTest, KeepsToneLevelAndLength) {
+    const auto [inRate, outRate] = GetParam();
+    constexpr double kTone = 1000.0;
+    const std::size_t frames = static_cast<std::size_t>(inRate) / 4;
+    std::vector<float> in(frames * 2);
+    for (std::size_t f = 0; f < frames; ++f) {
+        in[2 * f] = static_cast<float>(
+            0.5 * std::sin(2 * std::numbers::pi * kTone * static_cast<double>(f) / inRate));
+        in[2 * f + 1] = 0.25f;
+    }
+    const std::vector<float> out = Resample(in.data(), frames, 2, inRate, outRate);
+    const std::size_t outFrames = out.size() / 2;
+    EXPECT_EQ(outFrames, (frames * static_cast<std::size_t>(outRate) + static_cast<std::size_t>(inRate) - 1) /
+                             static_cast<std::size_t>(inRate));
+    // Away from the edges, where the kernel runs off the clip, each frame is the tone at its own time.
+    double worst = 0;
+    for (std::size_t f = outFrames / 10; f < outFrames * 9 / 10; ++f) {
+        const double want = 0.5 * std::sin(2 * std::numbers::pi * kTone * static_cast<double>(f) / outRate);
+        worst = std::max({worst, std::abs(out[2 * f] - want), std::abs(out[2 * f + 1] - 0.25)});
+    }
+    EXPECT_LT(worst, 2e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ResamplerTest,
+                         testing::Values(ResampleRow{44100, 48000}, ResampleRow{22050, 48000},
+                                         ResampleRow{96000, 48000}, ResampleRow{8000, 48000},
+                                         ResampleRow{192000, 48000}));
+
+TEST(Resampler, FoldsAwayWhatTheLowerRateCannotCarry) {
+    // 30 kHz at 96 kHz has no place at 48 kHz; it must not come back as a 18 kHz alias.
+    constexpr int kIn = 96000;
+    std::vector<float> in(kIn / 4);
+    for (std::size_t f = 0; f < in.size(); ++f) {
+        in[f] =
+            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 30000.0 * static_cast<double>(f) / kIn));
+    }
+    const std::vector<float> out = Resample(in.data(), in.size(), 1, kIn, kMixRate);
+    double peak = 0;
+    for (std::size_t f = out.size() / 10; f < out.size() * 9 / 10; ++f) {
+        peak = std::max(peak, static_cast<double>(std::abs(out[f])));
+    }
+    EXPECT_LT(peak, 0.01);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The player rendering into outputs in memory, on their own threads: the lock-free handover under
+// load, and outputs that die.
+
+class NullPlayerTest : public testing::Test {
+  protected:
+    // Options whose outputs are NullOutputs, kept in opened_ for the test to read and kill.
+    DrumPlayerOptions Options(audio::NullOutput::Options output) {
+        DrumPlayerOptions options{.retryInterval = std::chrono::milliseconds(20)};
+        options.openOutput = [this,
+                              output](audio::RenderCallback render) -> std::unique_ptr<audio::AudioOutput> {
+            auto made = std::make_unique<audio::NullOutput>(audio::OutputFormat{}, std::move(render), output);
+            const std::lock_guard lock(mutex_);
+            opened_.push_back(made.get());
+            return made;
+        };
+        return options;
+    }
+    audio::NullOutput* Opened(std::size_t i) {
+        const std::lock_guard lock(mutex_);
+        return i < opened_.size() ? opened_[i] : nullptr;
+    }
+
+    // Polls `output` until its kept frames hold `value` on both channels for `frames` frames running.
+    static bool WaitForSteady(audio::NullOutput& output, float value, std::size_t frames) {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::vector<float> kept = output.Kept();
+            std::size_t run = 0;
+            for (std::size_t f = 0; f + 1 < kept.size() / 2 + 1 && run < frames; ++f) {
+                run = kept[2 * f] == value && kept[2 * f + 1] == value ? run + 1 : 0;
+            }
+            if (run >= frames) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    TempDir dir_;
+    std::mutex mutex_;
+    std::vector<audio::NullOutput*> opened_;  // owned by the player
+};
+
+TEST_F(NullPlayerTest, HitsHammeredWhileTheOutputRendersArriveWhole) {
+    // Rendering flat out in small blocks, so hits land in every phase of a block.
+    DrumPlayer player(Options({.blockFrames = 32, .keepFrames = kMixRate * 60, .period = {}}));
+    const std::vector<float> values{0.5f, -0.25f, 0.125f};
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        paths.push_back(WriteConstantWav(dir_ / ("v" + std::to_string(i) + ".wav"), values[i], 480).string());
+    }
+    const std::string last = WriteConstantWav(dir_ / "last.wav", 0.75f, kMixRate).string();
+    // Faster than any drummer: the queue fills, and a hit it refuses is taken once the render thread
+    // has caught up.
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    for (int hit = 0; hit < 20000; ++hit) {
+        while (!player.Play(paths[static_cast<std::size_t>(hit) % paths.size()], 0)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "hit " << hit << " never taken";
+            std::this_thread::yield();
+        }
+    }
+    ASSERT_TRUE(player.Play(last, 0));
+    audio::NullOutput* output = Opened(0);
+    ASSERT_NE(output, nullptr);
+    ASSERT_TRUE(WaitForSteady(*output, 0.75f, 1000));
+
+    // Every frame is silence, a clip's value, or a fade between them: within range, never torn
+    // between the two channels (both carry the same clips).
+    const std::vector<float> kept = output->Kept();
+    for (std::size_t f = 0; f < kept.size() / 2; ++f) {
+        ASSERT_TRUE(std::isfinite(kept[2 * f]) && std::abs(kept[2 * f]) <= 1.0f) << "frame " << f;
+        ASSERT_EQ(kept[2 * f], kept[2 * f + 1]) << "frame " << f;
+    }
+}
+
+TEST_F(NullPlayerTest, PreparedOutputOpensBeforeTheFirstHitAndADeadOneIsReplaced) {
+    DrumPlayer player(
+        Options({.blockFrames = 64, .keepFrames = kMixRate, .period = std::chrono::microseconds(500)}));
+    player.Prepare();
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (Opened(0) == nullptr && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(Opened(0), nullptr) << "Prepare() opens without a hit";
+    const std::string a = WriteConstantWav(dir_ / "a.wav", 0.5f, kMixRate / 10).string();
+    ASSERT_TRUE(player.Play(a, 0));
+    EXPECT_TRUE(WaitForSteady(*Opened(0), 0.5f, 1000));
+
+    Opened(0)->Kill();
+    bool played = false;
+    while (!played && std::chrono::steady_clock::now() < deadline) {
+        played = player.Play(a, 0);
+        if (!played) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ASSERT_TRUE(played);
+    ASSERT_NE(Opened(1), nullptr);
+    EXPECT_TRUE(WaitForSteady(*Opened(1), 0.5f, 1000)) << "the hit plays on the new output";
+}
+
+TEST_F(NullPlayerTest, NoOutputFailsQuietlyWithoutRetryingAtEveryHit) {
+    std::atomic<int> attempts = 0;
+    DrumPlayerOptions options{.retryInterval = std::chrono::seconds(60)};
+    options.openOutput = [&attempts](audio::RenderCallback) -> std::unique_ptr<audio::AudioOutput> {
+        ++attempts;
+        return nullptr;
+    };
+    DrumPlayer player(options);
+    const std::string a = WriteConstantWav(dir_ / "a.wav", 0.5f, 4800).string();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(player.Play(a, 0));
+    }
+    EXPECT_EQ(attempts, 1) << "a hammered pad waits for the retry interval";
+}
+
 }  // namespace
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

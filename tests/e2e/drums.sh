@@ -1,7 +1,8 @@
 #!/bin/bash
 # Drum keys typed on a real keyboard play the kit into the sound server and move the lit bar: "1" then
 # "2" must be heard as the kick followed by the snare, and the bar must end on the "Snare" row.
-# Then with the Sounds folder gone, a drum key plays the built-in default sound.
+# Then with the Sounds folder gone, a drum key plays the built-in default sound. E2E_SERVER=pipewire runs
+# it all on a private PipeWire instead of PulseAudio.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -31,6 +32,10 @@ note "kick at ${KICK_AT}s (match $KICK_MATCH), snare at ${SNARE_AT}s (match $SNA
 # Nothing sounded before the kick.
 FIRST=$("$WAVCHECK" first "$E2E_TMP/drums.wav" 0 -60)
 [ "$(echo "$KICK_AT - $FIRST < 0.003" | bc)" = 1 ] || fail "sound at ${FIRST}s before the kick at ${KICK_AT}s"
+
+# On PipeWire the drums play through a node of their own, not through its PulseAudio service.
+WANT=$([ "$E2E_SERVER" = pipewire ] && echo pipewire || echo pulse)
+grep -q "drums play through $WANT" "$E2E_TMP/zorvik.log" || fail "not played through $WANT: $(cat "$E2E_TMP/zorvik.log")"
 
 note "the lit bar stands on the Snare row"
 sleep 0.2

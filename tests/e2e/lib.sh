@@ -1,11 +1,13 @@
 # Shared set-up for the end-to-end tests: a private X display (with or without a window manager), a
-# private PulseAudio server with a null sink whose monitor can be recorded, and clean-up of exactly the
-# processes a test started. Source it from a test script: `. "$(dirname "$0")/lib.sh"`.
+# private sound server with a null sink whose monitor can be recorded (PulseAudio, or with
+# E2E_SERVER=pipewire a headless PipeWire session with its PulseAudio service), and clean-up of exactly
+# the processes a test started. Source it from a test script: `. "$(dirname "$0")/lib.sh"`.
 set -eu
 
 E2E_TMP=$(mktemp -d)
 E2E_PIDS=""
 E2E_PULSE=""
+E2E_SERVER=${E2E_SERVER:-pulse}
 
 e2e_cleanup() {
     for pid in $E2E_PIDS; do kill "$pid" 2>/dev/null || true; done
@@ -72,21 +74,95 @@ start_display() {
     fi
 }
 
+# start_sound: the server E2E_SERVER names (pulse or pipewire), with a null sink "testsink" as the default
+# and a reader on its monitor.
 start_sound() {
     export XDG_RUNTIME_DIR="$E2E_TMP/xdg"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
+    unset PULSE_SERVER PIPEWIRE_REMOTE PIPEWIRE_RUNTIME_DIR PULSE_RUNTIME_PATH DBUS_SESSION_BUS_ADDRESS || true
+    case "$E2E_SERVER" in
+        pulse) start_pulseaudio ;;
+        pipewire) start_pipewire ;;
+        *) fail "E2E_SERVER=$E2E_SERVER is neither pulse nor pipewire" ;;
+    esac
+    # An idle null sink stalls the first stream for up to two seconds; keep it running.
+    parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
+    track $!
+}
+
+start_pulseaudio() {
     export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
-    unset PULSE_SERVER || true
-    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse.log" \
+    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse-$(date +%s%N).log" \
         --load=module-native-protocol-unix \
         --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not start"
     E2E_PULSE=1
     wait_for $E2E_SERVER_BOUND pactl info ||
         fail "the sound server does not answer; its log ends: $(tail -n 5 "$E2E_TMP/pulse.log" | tr '\n' ' ')"
     pactl set-default-sink testsink
-    # An idle null sink stalls the first stream for up to two seconds; keep it running.
+}
+
+# A private headless PipeWire: its own runtime folder, home and D-Bus session, so nothing of the
+# user's desktop session is touched, and no VM quirk forcing a 1024-frame quantum.
+start_pipewire() {
+    export HOME="$E2E_TMP/home" XDG_CONFIG_HOME="$E2E_TMP/home/.config"
+    export XDG_STATE_HOME="$E2E_TMP/home/.local/state" XDG_DATA_HOME="$E2E_TMP/home/.local/share"
+    mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d" \
+        "$XDG_STATE_HOME" "$XDG_DATA_HOME"
+    echo 'context.properties = { vm.overrides = { } }' >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/no-vm.conf"
+    echo 'pulse.properties = { vm.overrides = { } }' >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/no-vm.conf"
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+    dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >"$E2E_TMP/dbus.log" 2>&1 &
+    track $!
+    wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || fail "the D-Bus session did not start"
+    start_pipewire_daemons
+}
+
+# The three PipeWire daemons and the null sink, in the session start_pipewire made; E2E_PW_PIDS holds them.
+start_pipewire_daemons() {
+    E2E_PW_PIDS=""
+    pipewire >>"$E2E_TMP/pipewire.log" 2>&1 &
+    track $!
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
+    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "pipewire did not start"
+    wireplumber >>"$E2E_TMP/wireplumber.log" 2>&1 &
+    track $!
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
+    pipewire-pulse >>"$E2E_TMP/pipewire-pulse.log" 2>&1 &
+    track $!
+    E2E_PW_PIDS="$E2E_PW_PIDS $!"
+    wait_for 10 pactl info || fail "pipewire-pulse does not answer"
+    pactl load-module module-null-sink sink_name=testsink rate=48000 channels=2 >/dev/null ||
+        fail "no null sink"
+    # WirePlumber may still be choosing its own default when the sink appears.
+    wait_for 10 sh -c 'pactl set-default-sink testsink && pactl info | grep -q "^Default Sink: testsink$"' ||
+        fail "the null sink does not become the default"
+}
+
+# kill_sound: the sound server dies at once, as in a crash.
+kill_sound() {
+    case "$E2E_SERVER" in
+        pulse) kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill" ;;
+        pipewire)
+            # shellcheck disable=SC2086 # a list of process ids
+            kill -9 $E2E_PW_PIDS 2>/dev/null || fail "no sound server to kill"
+            for pid in $E2E_PW_PIDS; do wait "$pid" 2>/dev/null || true; done
+            ;;
+    esac
+    wait_for 5 sh -c "! pactl info" || fail "the sound server did not die"
+}
+
+# restart_sound: the server starts again in the same place, as a user restarting it would, with its
+# null sink the default and a reader on the monitor.
+restart_sound() {
+    case "$E2E_SERVER" in
+        pulse) start_pulseaudio ;;
+        pipewire) start_pipewire_daemons ;;
+    esac
+    # The null sink stalls a fresh server's first streams until it runs; it runs once something records it.
     parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
     track $!
+    wait_for 10 sh -c "pactl list short sources | grep testsink.monitor | grep -q RUNNING" ||
+        fail "the restarted sink does not run"
 }
 
 # record_start FILE: records the sink's monitor until record_stop.

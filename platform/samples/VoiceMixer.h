@@ -7,9 +7,10 @@
 // handed to the sound server but not yet played: Rewind() steps back, Start() places the hit there,
 // and Render() produces the same frames again with the hit in them.
 //
-// Threading: Start(), Rewind() and Render() must not run concurrently (the player holds one lock
-// around each). Render() never allocates or frees:
-// clips the mixer has finished with are handed back from Start() so they are freed outside the lock.
+// Threading: Start(), Rewind() and Render() must not run concurrently; the player runs them all on the
+// render side (the output's thread, or the caller's while the output holds its render still).
+// Neither Render() nor Start() allocates or frees: clips the mixer has finished with are handed back
+// from Start() so they are freed on the caller's thread.
 
 #include <array>
 #include <cstddef>
@@ -17,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 inline constexpr int kMixRate = 48000;
 inline constexpr int kMixChannels = 2;
@@ -40,8 +41,8 @@ class VoiceMixer {
     using Released = std::array<ClipPtr, kMaxTails + 1>;
 
     // Makes `clip` the voice from the next frame to be rendered on, cutting the one before it. The clips
-    // the mixer lets go of are moved into `released`; the caller destroys them once it no longer holds
-    // the audio lock.
+    // the mixer lets go of are moved into `released`; the caller destroys them away from the real-time
+    // thread.
     void Start(ClipPtr clip, Released& released);
 
     // Writes the next `frames` interleaved stereo frames: the voice plus any fading tails, silence after.
@@ -67,4 +68,4 @@ class VoiceMixer {
     std::array<Voice, kMaxTails> tails_;
 };
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

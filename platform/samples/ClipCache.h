@@ -16,7 +16,7 @@
 
 #include "VoiceMixer.h"
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 class ClipCache {
   public:
@@ -59,4 +59,4 @@ class ClipCache {
     std::vector<Entry> entries_;  // a kit has tens of sounds; a linear search beats hashing here
 };
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

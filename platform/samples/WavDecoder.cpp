@@ -13,7 +13,7 @@
 #include <limits>
 #include <memory>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 namespace {
 
 // libsndfile reads through these callbacks, so a file is read from disk exactly once, under our size
@@ -234,4 +234,4 @@ WavResult LoadWavFile(const std::string& utf8Path) {
     return DecodeWav(data);
 }
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

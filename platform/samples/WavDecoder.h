@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 // A drum hit is seconds long; these bounds only keep a hostile or broken file from eating memory.
 inline constexpr std::size_t kMaxWavFileBytes = std::size_t{64} << 20;
@@ -51,4 +51,4 @@ WavResult DecodeWav(std::span<const std::byte> bytes);
 // Reads `utf8Path` (refusing non-regular and oversize files before reading anything) and decodes it.
 WavResult LoadWavFile(const std::string& utf8Path);
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

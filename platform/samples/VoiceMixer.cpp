@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 void VoiceMixer::Start(ClipPtr clip, Released& released) {
     std::size_t nextReleased = 0;
@@ -78,4 +78,4 @@ std::size_t VoiceMixer::Rewind(std::size_t frames) {
     return back;
 }
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 bool ClipCache::Stamp::operator==(const Stamp& o) const {
     return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
@@ -56,4 +56,4 @@ void ClipCache::MakeRoom(std::size_t bytes) {
     }
 }
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

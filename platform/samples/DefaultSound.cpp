@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 StereoClip MakeDefaultSound() {
     // A bell-like pair of partials under an exponential decay. The 1 ms attack and the 10 ms release
@@ -29,4 +29,4 @@ StereoClip MakeDefaultSound() {
     return clip;
 }
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

@@ -4,10 +4,10 @@
 
 #include "VoiceMixer.h"
 
-namespace zorvik::platform::sdl {
+namespace zorvik::platform::samples {
 
 inline constexpr std::size_t kDefaultSoundFrames = kMixRate * 150 / 1000;
 
 StereoClip MakeDefaultSound();
 
-}  // namespace zorvik::platform::sdl
+}  // namespace zorvik::platform::samples

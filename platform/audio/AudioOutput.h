@@ -1,0 +1,74 @@
+#pragma once
+// Where the drum pads' audio goes: one interface over the sound servers and devices a Linux desktop may
+// have. An output pulls frames from a render callback on its own real-time thread, reports how long a
+// frame takes from there to the speaker, and says when it has died (a server going away, a card being
+// unplugged), because none of them comes back by itself. No Qt in here.
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorvik::platform::audio {
+
+// Every output plays interleaved float frames.
+struct OutputFormat {
+    int rate = 48000;
+    int channels = 2;
+};
+
+// Writes the next `frames` interleaved frames. Called on the output's real-time thread: it must take no
+// lock, allocate nothing and touch no file, or the output drops out.
+using RenderCallback = std::function<void(float* out, std::size_t frames)>;
+
+class AudioOutput {
+  public:
+    // Given how many frames already handed over may still be taken back, steps the audio back over up
+    // to that many and returns how many it stepped back.
+    using Change = std::function<std::size_t(std::size_t maxBack)>;
+
+    virtual ~AudioOutput() = default;
+
+    // False once the device or server has gone; the caller opens a new output.
+    virtual bool Alive() const = 0;
+    // A short name for logs: "pipewire", "pulse", "alsa", "sdl", "null".
+    virtual const char* Name() const = 0;
+    // From a frame rendered to it being heard, as far as the output knows.
+    virtual std::chrono::microseconds Latency() const = 0;
+
+    // Runs `change` on the caller's thread with the render callback held still, then renders again the
+    // frames it stepped back over, so a change reaches the ear sooner than the queued audio would allow.
+    // Returns false without running `change` where the output cannot hold its render still (the default):
+    // it steps back 0 frames, and the caller hands its change to the render thread instead.
+    virtual bool Rewrite(const Change& change) {
+        (void)change;
+        return false;
+    }
+};
+
+enum class OutputKind { kPipeWire, kPulse, kAlsa, kSdl };
+
+struct OpenOptions {
+    // Which back ends to try, in order. Empty: the order of choice (see OpenOutput).
+    std::vector<OutputKind> kinds;
+    // The name the output shows in the server's mixer.
+    std::string appName = "Zorvik";
+    std::string streamName = "Drums";
+    // A server that neither answers nor refuses within this long counts as absent.
+    std::chrono::milliseconds connectTimeout{2'000};
+};
+
+// The back ends to try, from the environment: ZORVIK_AUDIO=pipewire|pulse|alsa|sdl forces one; a
+// driver named in SDL_AUDIODRIVER (and no ZORVIK_AUDIO) forces SDL, whose choice it is; otherwise
+// PipeWire, PulseAudio, ALSA, SDL.
+std::vector<OutputKind> OutputOrder();
+
+// Opens the first back end in `options.kinds` (or OutputOrder()) that accepts `format` and starts it
+// rendering from `render`; nullptr when none does. Blocks for as long as connecting takes, so callers
+// on a GUI thread run it in the background.
+std::unique_ptr<AudioOutput> OpenOutput(const OutputFormat& format, RenderCallback render,
+                                        const OpenOptions& options = {});
+
+}  // namespace zorvik::platform::audio

@@ -1,0 +1,216 @@
+#include "PipeWireOutput.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/utils/result.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace zorvik::platform::audio {
+
+// The listeners and their state, kept apart so the header needs no PipeWire types.
+struct PipeWireOutput::Hooks {
+    PipeWireOutput* owner = nullptr;
+    spa_hook coreListener{};
+    spa_hook streamListener{};
+    pw_core_events coreEvents{};
+    pw_stream_events streamEvents{};
+    int syncSeq = -1;
+    bool synced = false;   // guarded by the loop's lock
+    bool failed = false;   // guarded by the loop's lock
+    bool started = false;  // guarded by the loop's lock
+};
+
+namespace {
+
+// pw_init keeps a count, so every opening may call it; the library stays loaded for the process.
+void InitOnce() {
+    static const bool done = [] {
+        pw_init(nullptr, nullptr);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
+PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render)
+    : m_format(format), m_render(std::move(render)), m_hooks(std::make_unique<Hooks>()) {
+    m_hooks->owner = this;
+}
+
+std::unique_ptr<PipeWireOutput> PipeWireOutput::Open(const OutputFormat& format, RenderCallback render,
+                                                     const std::string& appName,
+                                                     const std::string& streamName,
+                                                     std::chrono::milliseconds timeout) {
+    std::unique_ptr<PipeWireOutput> output(new PipeWireOutput(format, std::move(render)));
+    if (!output->Connect(appName, streamName, timeout)) {
+        return nullptr;
+    }
+    return output;
+}
+
+bool PipeWireOutput::Connect(const std::string& appName, const std::string& streamName,
+                             std::chrono::milliseconds timeout) {
+    InitOnce();
+    m_loop = pw_thread_loop_new("zorvik-pw", nullptr);
+    if (m_loop == nullptr) {
+        return false;
+    }
+    // client-rt.conf loads the rt module, which gives the data thread real-time priority (through
+    // RTKit where the user may not raise it alone).
+    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop),
+                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    if (m_context == nullptr) {
+        m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+    }
+    if (m_context == nullptr || pw_thread_loop_start(m_loop) < 0) {
+        return false;
+    }
+
+    pw_thread_loop_lock(m_loop);
+    // Fails at once when there is no daemon's socket; a daemon that accepts it must still answer.
+    m_core = pw_context_connect(m_context, nullptr, 0);
+    bool ready = m_core != nullptr;
+    timespec deadline{};
+    pw_thread_loop_get_time(m_loop, &deadline, static_cast<int64_t>(timeout.count()) * SPA_NSEC_PER_MSEC);
+    auto wait = [&](const bool& done) {
+        while (!done && !m_hooks->failed) {
+            if (pw_thread_loop_timed_wait_full(m_loop, &deadline) != 0) {
+                return false;
+            }
+        }
+        return done && !m_hooks->failed;
+    };
+    if (ready) {
+        m_hooks->coreEvents.version = PW_VERSION_CORE_EVENTS;
+        m_hooks->coreEvents.done = [](void* data, uint32_t id, int seq) {
+            auto* hooks = static_cast<Hooks*>(data);
+            if (id == PW_ID_CORE && seq == hooks->syncSeq) {
+                hooks->synced = true;
+                pw_thread_loop_signal(hooks->owner->m_loop, false);
+            }
+        };
+        m_hooks->coreEvents.error = [](void* data, uint32_t id, int, int res, const char*) {
+            auto* hooks = static_cast<Hooks*>(data);
+            // An error on the core itself (the daemon went away: -EPIPE) ends the connection.
+            if (id == PW_ID_CORE || res == -EPIPE) {
+                hooks->failed = true;
+                hooks->owner->m_alive = false;
+                pw_thread_loop_signal(hooks->owner->m_loop, false);
+            }
+        };
+        pw_core_add_listener(m_core, &m_hooks->coreListener, &m_hooks->coreEvents, m_hooks.get());
+        m_hooks->syncSeq = pw_core_sync(m_core, PW_ID_CORE, 0);
+        ready = wait(m_hooks->synced);
+    }
+    if (ready) {
+        const std::string nodeName = appName + " " + streamName;
+        const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(m_format.rate);
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Production",
+            PW_KEY_APP_NAME, appName.c_str(), PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
+            nodeName.c_str(), PW_KEY_MEDIA_NAME, streamName.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
+            nullptr);
+        m_stream = pw_stream_new(m_core, streamName.c_str(), props);
+        ready = m_stream != nullptr;
+    }
+    if (ready) {
+        m_hooks->streamEvents.version = PW_VERSION_STREAM_EVENTS;
+        m_hooks->streamEvents.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
+                                                 const char*) {
+            auto* hooks = static_cast<Hooks*>(data);
+            if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+                hooks->failed = true;
+                hooks->owner->m_alive = false;
+            } else if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
+                hooks->started = true;
+            }
+            pw_thread_loop_signal(hooks->owner->m_loop, false);
+        };
+        m_hooks->streamEvents.process = [](void* data) { OnProcess(static_cast<Hooks*>(data)->owner); };
+        pw_stream_add_listener(m_stream, &m_hooks->streamListener, &m_hooks->streamEvents, m_hooks.get());
+
+        spa_audio_info_raw info{};
+        info.format = SPA_AUDIO_FORMAT_F32;
+        info.rate = static_cast<uint32_t>(m_format.rate);
+        info.channels = static_cast<uint32_t>(m_format.channels);
+        if (m_format.channels == 2) {
+            info.position[0] = SPA_AUDIO_CHANNEL_FL;
+            info.position[1] = SPA_AUDIO_CHANNEL_FR;
+        }
+        uint8_t buffer[1024];
+        spa_pod_builder builder{};
+        spa_pod_builder_init(&builder, buffer, sizeof(buffer));
+        const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+        const auto flags = static_cast<pw_stream_flags>(
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+        m_alive = true;
+        ready = pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) == 0 &&
+                wait(m_hooks->started);
+    }
+    m_latencyUs = 2LL * kQuantum * 1'000'000 / m_format.rate;
+    m_alive = ready;
+    pw_thread_loop_unlock(m_loop);
+    return ready;
+}
+
+void PipeWireOutput::OnProcess(void* self) {
+    auto* output = static_cast<PipeWireOutput*>(self);
+    pw_buffer* buffer = pw_stream_dequeue_buffer(output->m_stream);
+    if (buffer == nullptr) {
+        return;
+    }
+    spa_data& data = buffer->buffer->datas[0];
+    const auto stride =
+        static_cast<uint32_t>(sizeof(float) * static_cast<std::size_t>(output->m_format.channels));
+    if (data.data == nullptr) {
+        pw_stream_queue_buffer(output->m_stream, buffer);
+        return;
+    }
+    uint32_t frames = data.maxsize / stride;
+    if (buffer->requested != 0 && buffer->requested < frames) {
+        frames = static_cast<uint32_t>(buffer->requested);
+    }
+    output->m_render(static_cast<float*>(data.data), frames);
+    data.chunk->offset = 0;
+    data.chunk->stride = static_cast<int32_t>(stride);
+    data.chunk->size = frames * stride;
+    pw_stream_queue_buffer(output->m_stream, buffer);
+
+    // The frames just rendered reach the sink after the graph's delay; both are in the graph's time.
+    pw_time time{};
+    if (pw_stream_get_time_n(output->m_stream, &time, sizeof(time)) == 0 && time.rate.denom != 0) {
+        const long long delayUs = time.delay * 1'000'000LL * time.rate.num / time.rate.denom;
+        output->m_latencyUs.store(delayUs + frames * 1'000'000LL / output->m_format.rate,
+                                  std::memory_order_relaxed);
+    }
+}
+
+std::chrono::microseconds PipeWireOutput::Latency() const {
+    return std::chrono::microseconds(m_latencyUs.load(std::memory_order_relaxed));
+}
+
+PipeWireOutput::~PipeWireOutput() {
+    if (m_loop == nullptr) {
+        return;
+    }
+    pw_thread_loop_lock(m_loop);
+    if (m_stream != nullptr) {
+        spa_hook_remove(&m_hooks->streamListener);
+        pw_stream_destroy(m_stream);
+    }
+    if (m_core != nullptr) {
+        spa_hook_remove(&m_hooks->coreListener);
+        pw_core_disconnect(m_core);
+    }
+    pw_thread_loop_unlock(m_loop);
+    pw_thread_loop_stop(m_loop);
+    if (m_context != nullptr) {
+        pw_context_destroy(m_context);
+    }
+    pw_thread_loop_destroy(m_loop);
+}
+
+}  // namespace zorvik::platform::audio

@@ -1,0 +1,196 @@
+#include "PulseOutput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zorvik::platform::audio {
+namespace {
+
+constexpr std::size_t kFrameBytes = 2 * sizeof(float);
+constexpr std::uint32_t kServerDefault = static_cast<std::uint32_t>(-1);
+
+// A target of `tlength` bytes, the whole latency with the server's part included; the server picks
+// how often it asks for more, a fraction of it, so the stream is kept nearly full.
+pa_buffer_attr BufferOf(std::uint32_t tlength) {
+    pa_buffer_attr attr{};
+    attr.maxlength = kServerDefault;
+    attr.tlength = tlength;
+    attr.prebuf = kServerDefault;
+    attr.minreq = kServerDefault;
+    attr.fragsize = kServerDefault;
+    return attr;
+}
+
+}  // namespace
+
+PulseOutput::PulseOutput(int rate, RenderCallback render, const Options& options)
+    : m_rate(rate), m_render(std::move(render)), m_options(options), m_targetUs(options.target.count()) {}
+
+std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* streamName, int rate,
+                                               RenderCallback render, const Options& options) {
+    std::unique_ptr<PulseOutput> output(new PulseOutput(rate, std::move(render), options));
+    if (!output->Connect(appName, streamName)) {
+        return nullptr;
+    }
+    return output;
+}
+
+std::uint32_t PulseOutput::BytesFor(long long us) const {
+    const long long frames = us * m_rate / 1'000'000;
+    return static_cast<std::uint32_t>(std::max(1LL, frames) * static_cast<long long>(kFrameBytes));
+}
+
+bool PulseOutput::Connect(const char* appName, const char* streamName) {
+    m_context = PulseContext::Connect(appName, m_options.connectTimeout);
+    if (!m_context) {
+        return false;
+    }
+    PulseContext::Lock lock(*m_context);
+    m_rewritable = TakesRewrites();
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
+    m_stream = pa_stream_new(m_context->Context(), streamName, &spec, nullptr);
+    bool ready = m_stream != nullptr;
+    if (ready) {
+        pa_stream_set_state_callback(m_stream, &OnStreamState, this);
+        pa_stream_set_write_callback(m_stream, &OnWrite, this);
+        pa_stream_set_underflow_callback(m_stream, &OnUnderflow, this);
+        const pa_buffer_attr attr = BufferOf(BytesFor(m_targetUs));
+        // Timing from the server, interpolated between updates, tells Rewrite() where the sink is.
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        ready = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
+                m_context->WaitUntil([this] { return pa_stream_get_state(m_stream) == PA_STREAM_READY; },
+                                     [this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)); });
+    }
+    m_context->EndDeadline();
+    m_latencyUs = m_targetUs;
+    m_alive = ready;
+    return ready;
+}
+
+// Whether the server is PulseAudio itself, which takes audio written back over what it has queued and
+// makes its sink render again what the rewrite replaced. Other servers speaking its protocol may not;
+// there a hit waits behind the buffer instead.
+bool PulseOutput::TakesRewrites() {
+    struct Query {
+        pa_threaded_mainloop* loop;
+        bool done = false;
+        bool pulseAudio = false;
+    } query{m_context->Loop()};
+    pa_operation* op = pa_context_get_server_info(
+        m_context->Context(),
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* q = static_cast<Query*>(data);
+            q->pulseAudio = info != nullptr && info->server_name != nullptr &&
+                            std::strcmp(info->server_name, "pulseaudio") == 0;
+            q->done = true;
+            pa_threaded_mainloop_signal(q->loop, 0);
+        },
+        &query);
+    if (op == nullptr) {
+        return false;
+    }
+    m_context->WaitUntil([&] { return query.done; },
+                         [&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+    if (!query.done) {
+        pa_operation_cancel(op);
+    }
+    pa_operation_unref(op);
+    return query.pulseAudio;
+}
+
+// The written frames that the sink cannot have reached yet; 0 while the server has not said.
+std::size_t PulseOutput::FramesNotTaken() const {
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt ||
+        pa_stream_get_latency(m_stream, &latency, &negative) != 0 || negative != 0) {
+        return 0;
+    }
+    // The latency runs from the last frame written to the one being heard. The sink takes the queue in
+    // blocks of up to its configured latency, so that much past the frame heard may be taken already.
+    const long long sinkUs =
+        static_cast<long long>(std::max(timing->sink_usec, timing->configured_sink_usec));
+    const long long queuedUs = static_cast<long long>(latency) - sinkUs - m_options.rewriteMargin.count();
+    return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * m_rate / 1'000'000) : 0;
+}
+
+std::chrono::microseconds PulseOutput::Latency() const {
+    return std::chrono::microseconds(m_latencyUs.load(std::memory_order_relaxed));
+}
+
+bool PulseOutput::Rewrite(const Change& change) {
+    PulseContext::Lock lock(*m_context);
+    const std::size_t back = change(m_rewritable && Alive() ? FramesNotTaken() : 0);
+    if (back == 0) {
+        return true;
+    }
+    std::vector<float> frames(back * 2);
+    m_render(frames.data(), back);
+    const auto bytes = static_cast<std::int64_t>(back * kFrameBytes);
+    pa_stream_write(m_stream, frames.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
+                    PA_SEEK_RELATIVE);
+    return true;
+}
+
+PulseOutput::~PulseOutput() {
+    if (!m_context) {
+        return;
+    }
+    {
+        PulseContext::Lock lock(*m_context);
+        if (m_stream != nullptr) {
+            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
+            pa_stream_disconnect(m_stream);
+            pa_stream_unref(m_stream);
+        }
+    }
+    m_context.reset();
+}
+
+void PulseOutput::OnStreamState(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        output->m_alive = false;
+    }
+    pa_threaded_mainloop_signal(output->m_context->Loop(), 0);
+}
+
+void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    void* data = nullptr;
+    std::size_t size = bytes;
+    if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) {
+        return;
+    }
+    const std::size_t frames = size / kFrameBytes;
+    if (frames == 0) {
+        pa_stream_cancel_write(stream);
+        return;
+    }
+    output->m_render(static_cast<float*>(data), frames);
+    pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+}
+
+void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    const long long now = output->m_targetUs;
+    const long long grown = std::min<long long>(now * 3 / 2, output->m_options.maxTarget.count());
+    if (grown <= now) {
+        return;
+    }
+    output->m_targetUs = grown;
+    output->m_latencyUs = grown;
+    const pa_buffer_attr attr = BufferOf(output->BytesFor(grown));
+    if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
+        pa_operation_unref(op);
+    }
+}
+
+}  // namespace zorvik::platform::audio

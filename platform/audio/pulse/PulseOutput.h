@@ -1,0 +1,82 @@
+#pragma once
+// A playback stream straight to a PulseAudio server, for the drum pads. SDL's PulseAudio back end
+// refills its stream only once the server has drained it, so whatever buffer it is given, the margin
+// against a late audio thread is just the server's own few milliseconds: on a busy machine that
+// crackles. This stream is topped up at every request from the server, and when the server still runs
+// dry it asks for a longer buffer, so a machine that cannot keep up settles at the lowest latency it
+// can play cleanly. On a PulseAudio server a hit need not wait behind that buffer: the queued frames
+// the sink cannot have reached yet are written again, with the hit in them.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "AudioOutput.h"
+#include "PulseContext.h"
+
+struct pa_stream;
+
+namespace zorvik::platform::audio {
+
+class PulseOutput final : public AudioOutput {
+  public:
+    struct Options {
+        // The first buffer asked for, the server's share included. A hit waits all of it where the
+        // server does not take rewrites, and about the sink's share of it where it does.
+        std::chrono::microseconds target{15'000};
+        // What Rewrite() leaves of the queued audio beyond what the sink may have taken, for the time
+        // the rewrite takes to reach the server. Cut too fine, a hit loses its first fraction of a
+        // millisecond where the sink's monitor records it.
+        std::chrono::microseconds rewriteMargin{3'000};
+        // The buffer never grows past this, however often the server runs dry.
+        std::chrono::microseconds maxTarget{40'000};
+        // A server that neither answers nor refuses within this long counts as absent.
+        std::chrono::milliseconds connectTimeout{2'000};
+    };
+
+    // Connects to the default server and starts a stereo float stream at `rate` frames per second;
+    // nullptr when there is no server or it refuses. `render` runs on the stream's own thread, and in
+    // Rewrite() on the caller's.
+    static std::unique_ptr<PulseOutput> Open(const char* appName, const char* streamName, int rate,
+                                             RenderCallback render, const Options& options);
+    static std::unique_ptr<PulseOutput> Open(const char* appName, const char* streamName, int rate,
+                                             RenderCallback render) {
+        return Open(appName, streamName, rate, std::move(render), Options{});
+    }
+    ~PulseOutput() override;
+    PulseOutput(const PulseOutput&) = delete;
+    PulseOutput& operator=(const PulseOutput&) = delete;
+
+    // Holds the stream still (the loop's lock) while `change` runs, telling it 0 when the server does not
+    // say where it reads or may not take audio written back. Always true: the render is held.
+    bool Rewrite(const Change& change) override;
+
+    bool Alive() const override { return m_alive.load(std::memory_order_relaxed) && m_context->Alive(); }
+    const char* Name() const override { return "pulse"; }
+    std::chrono::microseconds Latency() const override;
+
+  private:
+    PulseOutput(int rate, RenderCallback render, const Options& options);
+    bool Connect(const char* appName, const char* streamName);
+    bool TakesRewrites();
+    std::size_t FramesNotTaken() const;
+    std::uint32_t BytesFor(long long us) const;
+
+    static void OnStreamState(pa_stream* stream, void* self);
+    static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
+
+    const int m_rate;
+    const RenderCallback m_render;
+    const Options m_options;
+    std::unique_ptr<PulseContext> m_context;
+    pa_stream* m_stream = nullptr;
+    bool m_rewritable = false;  // set before the stream starts
+    std::atomic<bool> m_alive{false};
+    long long m_targetUs;  // the buffer asked for now; guarded by the loop's lock
+    std::atomic<long long> m_latencyUs{0};
+};
+
+}  // namespace zorvik::platform::audio

@@ -1,0 +1,80 @@
+#include "SdlOutput.h"
+
+#include <SDL.h>
+
+namespace zorvik::platform::audio {
+namespace {
+
+// Latency follows the buffer: 256 frames is 5.3 ms at 48 kHz.
+constexpr Uint16 kDeviceBufferFrames = 256;
+
+}  // namespace
+
+std::unique_ptr<SdlOutput> SdlOutput::Open(const OutputFormat& format, RenderCallback render,
+                                           const char* appName, const char* streamName) {
+    std::unique_ptr<SdlOutput> output(new SdlOutput(std::move(render)));
+    const bool started = output->Start(format, appName, streamName);
+    // SDL keeps its error text in thread-local storage that it frees only for its own threads; an
+    // opening on a short-lived thread would leave some behind at every attempt.
+    SDL_TLSCleanup();
+    if (!started) {
+        return nullptr;
+    }
+    return output;
+}
+
+bool SdlOutput::Start(const OutputFormat& format, const char* appName, const char* streamName) {
+    // Default priority: the user's environment and the application's own settings win.
+    SDL_SetHintWithPriority(SDL_HINT_APP_NAME, appName, SDL_HINT_DEFAULT);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, streamName, SDL_HINT_DEFAULT);
+    // SDL would turn SIGINT and SIGTERM into quit events nobody reads, and the program would no longer
+    // end when the session asks it to.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        return false;
+    }
+    m_initialised = true;
+    m_channels = format.channels;
+
+    SDL_AudioSpec want{};
+    want.freq = format.rate;
+    want.format = AUDIO_F32SYS;
+    want.channels = static_cast<Uint8>(format.channels);
+    want.samples = kDeviceBufferFrames;
+    want.callback = [](void* user, Uint8* stream, int len) {
+        auto* self = static_cast<SdlOutput*>(user);
+        self->m_render(
+            reinterpret_cast<float*>(stream),
+            static_cast<std::size_t>(len) / (sizeof(float) * static_cast<std::size_t>(self->m_channels)));
+    };
+    want.userdata = this;
+    // No allowed changes: SDL converts if the hardware differs, so the render always has this format.
+    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (m_device == 0) {
+        return false;
+    }
+    m_latency = std::chrono::microseconds(2LL * kDeviceBufferFrames * 1'000'000 / format.rate);
+    // The device then runs, mostly rendering silence, until the output goes: SDL's audio thread keeps
+    // feeding the device silence while paused anyway, and closing it would make the next hit wait.
+    SDL_PauseAudioDevice(m_device, 0);
+    return true;
+}
+
+// Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in its status.
+bool SdlOutput::Alive() const {
+    return m_device != 0 && SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED;
+}
+
+SdlOutput::~SdlOutput() {
+    if (m_device != 0) {
+        SDL_CloseAudioDevice(m_device);
+    }
+    // Shutting the subsystem down too makes the next opening pick the driver afresh: the sound server
+    // may be back, and a back end whose connection died cannot open devices again.
+    if (m_initialised) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    SDL_TLSCleanup();
+}
+
+}  // namespace zorvik::platform::audio

@@ -1,0 +1,35 @@
+#pragma once
+// The last resort: an SDL audio device, through whatever driver SDL picks (or SDL_AUDIODRIVER names).
+// SDL's own back ends drop out under load where ours do not, so it only plays when nothing else can.
+
+#include <chrono>
+#include <memory>
+
+#include "AudioOutput.h"
+
+namespace zorvik::platform::audio {
+
+class SdlOutput final : public AudioOutput {
+  public:
+    static std::unique_ptr<SdlOutput> Open(const OutputFormat& format, RenderCallback render,
+                                           const char* appName, const char* streamName);
+    ~SdlOutput() override;
+    SdlOutput(const SdlOutput&) = delete;
+    SdlOutput& operator=(const SdlOutput&) = delete;
+
+    bool Alive() const override;
+    const char* Name() const override { return "sdl"; }
+    std::chrono::microseconds Latency() const override { return m_latency; }
+
+  private:
+    explicit SdlOutput(RenderCallback render) : m_render(std::move(render)) {}
+    bool Start(const OutputFormat& format, const char* appName, const char* streamName);
+
+    const RenderCallback m_render;
+    int m_channels = 2;
+    bool m_initialised = false;
+    unsigned m_device = 0;
+    std::chrono::microseconds m_latency{0};
+};
+
+}  // namespace zorvik::platform::audio

@@ -1,0 +1,99 @@
+#pragma once
+// The drum pads' sample player: WAV files decoded with libsndfile, converted once and cached, and
+// mixed by a VoiceMixer into whichever AudioOutput the machine has. It knows nothing of sound servers.
+//
+// Threads: Play() and Prepare() run on the caller's (GUI) thread; the mixer runs on the output's
+// real-time thread. A hit crosses over through a lock-free queue, and the clips the mixer lets go of
+// come back through another, so the real-time thread never frees, allocates or waits.
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <future>
+#include <memory>
+
+#include "AudioOutput.h"
+#include "ClipCache.h"
+#include "SamplePlayer.h"
+#include "SpscRing.h"
+#include "VoiceMixer.h"
+
+namespace zorvik::platform {
+
+std::unique_ptr<SamplePlayer> MakeDrumPlayer();
+
+namespace samples {
+
+// Opens an output rendering from the callback given; nullptr when none opens.
+using OutputOpener = std::function<std::unique_ptr<audio::AudioOutput>(audio::RenderCallback)>;
+
+struct DrumPlayerOptions {
+    // When opening an output fails, the next attempt waits this long: a pad hammered with no sound
+    // server must not pay for a failed connection on every hit.
+    std::chrono::milliseconds retryInterval{500};
+    // Openings after the first run in the background, because a failing one can block for over 100 ms.
+    // The hit that starts one waits this long for it and plays if it succeeded by then; otherwise the
+    // next hit finds the output open.
+    std::chrono::milliseconds retryWait{40};
+    // Converted audio kept for the next hits; 0 reads and decodes the file at every hit.
+    std::size_t cacheBytes = std::size_t{64} << 20;
+    // Empty: audio::OpenOutput, in the order of choice.
+    OutputOpener openOutput{};
+};
+
+class DrumPlayer final : public SamplePlayer {
+  public:
+    explicit DrumPlayer(DrumPlayerOptions options = {});
+    ~DrumPlayer() override;
+    DrumPlayer(const DrumPlayer&) = delete;
+    DrumPlayer& operator=(const DrumPlayer&) = delete;
+
+    // Starts opening the output in the background, so the first hit finds it open.
+    void Prepare() override;
+    // Every play is asynchronous, so kSndAsync changes nothing.
+    bool Play(const std::string& path, std::uint32_t flags) override;
+
+    // The output in use, null while there is none or one is being opened. For tests.
+    audio::AudioOutput* Output() const { return m_opening.valid() ? nullptr : m_output.get(); }
+
+  private:
+    // What the caller's thread and the render thread share. Hits go in through `hits`; the render
+    // side starts them in the mixer and sends what the mixer released back through `released`.
+    struct Stage {
+        static constexpr std::size_t kHits = 16;
+        SpscRing<ClipPtr, kHits> hits;
+        // Room for every hit in the queue to release a voice and all its tails, many times over.
+        SpscRing<ClipPtr, 1024> released;
+        VoiceMixer mixer;
+
+        // Render side: starts the hits handed over, while there is room to give back what they cut.
+        void TakeHits();
+        void Render(float* out, std::size_t frames);
+        // Caller side, with no output rendering: back to silence, every clip let go of.
+        void Reset();
+        // Caller side: frees the clips the render side is done with.
+        void FreeReleased();
+    };
+
+    bool EnsureOutput();
+    bool TakeOpening(std::chrono::milliseconds wait);
+    void StartOpening();
+    ClipPtr DefaultClip();
+
+    const std::chrono::milliseconds m_retryInterval;
+    const std::chrono::milliseconds m_retryWait;
+    OutputOpener m_open;
+    ClipCache m_cache;
+    std::chrono::steady_clock::time_point m_nextAttempt{};
+    bool m_attempted = false;
+    bool m_saidNone = false;
+    // The stage outlives every output that renders it.
+    std::unique_ptr<Stage> m_stage;
+    std::unique_ptr<audio::AudioOutput> m_output;
+    // An opening in the background. While it is valid, the output and the stage belong to it.
+    std::future<std::unique_ptr<audio::AudioOutput>> m_opening;
+    ClipPtr m_defaultClip;
+};
+
+}  // namespace samples
+}  // namespace zorvik::platform

@@ -1,0 +1,52 @@
+#pragma once
+// A bounded single-producer, single-consumer queue that never locks or allocates, for handing things
+// to and from a real-time audio thread. Values move in and out; a slot left behind is moved-from, so a
+// shared pointer passing through costs no reference count and frees nothing on either side.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <utility>
+
+namespace zorvik::platform::samples {
+
+template <typename T, std::size_t N>
+class SpscRing {
+    static_assert(N >= 2 && (N & (N - 1)) == 0, "a power of two, so the indices wrap cleanly");
+
+  public:
+    // Producer only. False, leaving `value` alone, when the queue is full.
+    bool Push(T&& value) {
+        const std::size_t head = m_head.load(std::memory_order_relaxed);
+        if (head - m_tail.load(std::memory_order_acquire) == N) {
+            return false;
+        }
+        m_slots[head % N] = std::move(value);
+        m_head.store(head + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Consumer only. Moves the oldest value into `out`, which should be empty; false when there is none.
+    bool Pop(T& out) {
+        const std::size_t tail = m_tail.load(std::memory_order_relaxed);
+        if (tail == m_head.load(std::memory_order_acquire)) {
+            return false;
+        }
+        out = std::move(m_slots[tail % N]);
+        m_tail.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Producer only: how many more Push() calls will succeed at least.
+    std::size_t Room() const {
+        return N - (m_head.load(std::memory_order_relaxed) - m_tail.load(std::memory_order_acquire));
+    }
+
+  private:
+    std::array<T, N> m_slots{};
+    // Apart, so the two threads do not bounce one cache line between them at every hit.
+    alignas(64) std::atomic<std::size_t> m_head{0};
+    alignas(64) std::atomic<std::size_t> m_tail{0};
+};
+
+}  // namespace zorvik::platform::samples

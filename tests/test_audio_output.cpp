@@ -1,0 +1,168 @@
+// The audio outputs where there is nothing to play to: a missing server is refused at once, and one
+// that takes the connection but never answers is given up after the deadline, so opening never hangs
+// the program. ALSA direct plays into ALSA's file plugin (no sound card needed), checked frame by
+// frame. Playing to real servers is checked end to end (tests/e2e/drums.sh).
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AlsaOutput.h"
+#include "PipeWireOutput.h"
+#include "PulseOutput.h"
+
+namespace {
+
+using namespace zorvik::platform::audio;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kDeadline = std::chrono::seconds(10);
+
+class TempDirTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zorvik-audio-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::filesystem::path dir_;
+};
+
+// A sound server's client library, pointed at a socket of the test's choosing through its variable.
+struct ServerRow {
+    const char* name;
+    const char* variable;
+    const char* prefix;  // put before the socket's path in the variable
+    std::function<bool(std::chrono::milliseconds timeout)> open;
+};
+
+void PrintTo(const ServerRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class ServerOutputTest : public TempDirTest, public testing::WithParamInterface<ServerRow> {
+  protected:
+    void TearDown() override {
+        ::unsetenv(GetParam().variable);
+        TempDirTest::TearDown();
+    }
+
+    void PointAt(const std::filesystem::path& socket) {
+        ::setenv(GetParam().variable, (GetParam().prefix + socket.string()).c_str(), 1);
+    }
+
+    // Opens with `timeout`; returns how long the opening took, and whether it gave an output.
+    std::pair<Clock::duration, bool> OpenWith(std::chrono::milliseconds timeout) {
+        const auto start = Clock::now();
+        const bool opened = GetParam().open(timeout);
+        return {Clock::now() - start, opened};
+    }
+};
+
+TEST_P(ServerOutputTest, NoServerIsRefusedWithoutWaitingForTheDeadline) {
+    PointAt(dir_ / "nobody-here");
+    const auto [took, opened] = OpenWith(std::chrono::seconds(30));
+    EXPECT_FALSE(opened);
+    EXPECT_LT(took, std::chrono::seconds(10)) << "a refused connection must not wait for the deadline";
+}
+
+TEST_P(ServerOutputTest, ASilentServerIsGivenUpAtTheDeadline) {
+    // A socket that accepts connections into its backlog and never says a word.
+    const std::filesystem::path path = dir_ / "silent";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.string().size(), sizeof(address.sun_path));
+    path.string().copy(address.sun_path, path.string().size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    PointAt(path);
+
+    const auto [took, opened] = OpenWith(std::chrono::milliseconds(300));
+    ::close(listener);
+    EXPECT_FALSE(opened);
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(10)) << "the deadline must end the wait";
+}
+
+std::string RowName(const testing::TestParamInfo<ServerRow>& row) {
+    return row.param.name;
+}
+
+const auto kSilence = [](float*, std::size_t) {};
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerOutputTest,
+                         testing::Values(ServerRow{"pulse", "PULSE_SERVER", "unix:",
+                                                   [](std::chrono::milliseconds timeout) {
+                                                       PulseOutput::Options options;
+                                                       options.connectTimeout = timeout;
+                                                       return PulseOutput::Open("Zorvik test", "Drums", 48000,
+                                                                                kSilence, options) != nullptr;
+                                                   }},
+                                         ServerRow{"pipewire", "PIPEWIRE_REMOTE", "",
+                                                   [](std::chrono::milliseconds timeout) {
+                                                       return PipeWireOutput::Open({}, kSilence,
+                                                                                   "Zorvik test", "Drums",
+                                                                                   timeout) != nullptr;
+                                                   }}),
+                         RowName);
+
+using AlsaOutputTest = TempDirTest;
+
+// The file plugin writes what the device would play; its slave, the null device, takes it at once, so
+// the thread renders far faster than real time and the test stops it as soon as enough is there.
+TEST_F(AlsaOutputTest, PlaysTheRenderedFramesInOrder) {
+    const std::filesystem::path raw = dir_ / "out.raw";
+    // Each sample tells its frame and channel apart, so a lost, doubled or swapped frame shows.
+    std::uint32_t next = 0;
+    auto output = AlsaOutput::Open(
+        {},
+        [&next](float* out, std::size_t frames) {
+            for (std::size_t f = 0; f < frames; ++f, ++next) {
+                out[2 * f] = static_cast<float>(next % 4096) / 4096.0f;
+                out[2 * f + 1] = -out[2 * f];
+            }
+        },
+        "file:FILE=" + raw.string() + ",FORMAT=raw");
+    ASSERT_NE(output, nullptr);
+    EXPECT_TRUE(output->Alive());
+    constexpr std::size_t kFrames = 10 * AlsaOutput::kPeriodFrames;
+    const auto deadline = Clock::now() + kDeadline;
+    while ((!std::filesystem::exists(raw) || std::filesystem::file_size(raw) < kFrames * 8) &&
+           Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    output.reset();
+
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), kFrames * 8);
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        float frame[2];
+        std::memcpy(frame, bytes.data() + f * sizeof(frame), sizeof(frame));
+        ASSERT_EQ(frame[0], static_cast<float>(f % 4096) / 4096.0f) << "frame " << f;
+        ASSERT_EQ(frame[1], -frame[0]) << "frame " << f;
+    }
+}
+
+TEST_F(AlsaOutputTest, AMissingDeviceIsRefused) {
+    EXPECT_EQ(AlsaOutput::Open({}, kSilence, "hw:CARD=ZorvikNoSuchCard"), nullptr);
+}
+
+}  // namespace
