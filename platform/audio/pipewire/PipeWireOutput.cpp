@@ -5,6 +5,7 @@
 #include <spa/utils/result.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace zorvik::platform::audio {
@@ -185,7 +186,37 @@ void PipeWireOutput::OnProcess(void* self) {
         const long long delayUs = time.delay * 1'000'000LL * time.rate.num / time.rate.denom;
         output->m_latencyUs.store(delayUs + frames * 1'000'000LL / output->m_format.rate,
                                   std::memory_order_relaxed);
+        // The graph's clock moving on by more than one cycle means a cycle went by without this
+        // node: the sink played silence there. Grow only once the last request has been granted, so
+        // one burst of misses doubles the quantum once.
+        const int quantum = output->m_quantum.load(std::memory_order_relaxed);
+        const bool missed =
+            output->m_lastFrames != 0 && time.ticks > output->m_lastTicks &&
+            time.ticks - output->m_lastTicks > output->m_lastFrames + output->m_lastFrames / 2;
+        if (missed && frames >= static_cast<uint32_t>(quantum) && quantum < kMaxQuantum) {
+            output->m_quantum.store(quantum * 2, std::memory_order_relaxed);
+            // Queues the call for the loop thread without a lock or an allocation.
+            pw_loop_invoke(pw_thread_loop_get_loop(output->m_loop), &AskForQuantum, 0, nullptr, 0, false,
+                           output);
+        }
+        output->m_lastTicks = time.ticks;
+        output->m_lastFrames = frames;
     }
+}
+
+int PipeWireOutput::AskForQuantum(spa_loop*, bool, uint32_t, const void*, std::size_t, void* self) {
+    auto* output = static_cast<PipeWireOutput*>(self);
+    if (output->m_stream == nullptr) {
+        return 0;
+    }
+    const int quantum = output->m_quantum.load(std::memory_order_relaxed);
+    const std::string latency = std::to_string(quantum) + "/" + std::to_string(output->m_format.rate);
+    const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
+    const spa_dict dict = SPA_DICT_INIT(&item, 1);
+    pw_stream_update_properties(output->m_stream, &dict);
+    std::fprintf(stderr, "Zorvik: the drums missed a PipeWire cycle; asking for %d frames (%.1f ms)\n",
+                 quantum, quantum * 1000.0 / output->m_format.rate);
+    return 0;
 }
 
 std::chrono::microseconds PipeWireOutput::Latency() const {
@@ -200,6 +231,8 @@ PipeWireOutput::~PipeWireOutput() {
     if (m_stream != nullptr) {
         spa_hook_remove(&m_hooks->streamListener);
         pw_stream_destroy(m_stream);
+        // A growth the data thread queued may still be run by the loop.
+        m_stream = nullptr;
     }
     if (m_core != nullptr) {
         spa_hook_remove(&m_hooks->coreListener);

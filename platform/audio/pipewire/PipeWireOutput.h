@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,13 +21,17 @@ struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct spa_loop;
 
 namespace zorvik::platform::audio {
 
 class PipeWireOutput final : public AudioOutput {
   public:
-    // The graph period the node asks for; the graph may grant more.
+    // The graph period the node asks for first; the graph may grant more. A data thread that misses a
+    // cycle (no real-time priority, a busy machine) makes the node ask for twice as much, up to
+    // kMaxQuantum, so a machine that cannot keep up settles where it plays cleanly.
     static constexpr int kQuantum = 64;
+    static constexpr int kMaxQuantum = 1024;
 
     // Connects to the PipeWire daemon and starts a node named "Zorvik <streamName>" linked to the
     // default sink; nullptr when no daemon answers within `timeout` or it refuses the node.
@@ -47,6 +53,9 @@ class PipeWireOutput final : public AudioOutput {
 
     struct Hooks;
     static void OnProcess(void* self);
+    // Runs in the loop thread: asks the graph for the quantum the data thread settled on.
+    static int AskForQuantum(struct spa_loop* loop, bool async, uint32_t seq, const void* data,
+                             std::size_t size, void* self);
 
     const OutputFormat m_format;
     const RenderCallback m_render;
@@ -58,6 +67,11 @@ class PipeWireOutput final : public AudioOutput {
     std::atomic<bool> m_alive{false};
     // Frames from the one rendered last to the sink, as the graph said at the last cycle.
     std::atomic<long long> m_latencyUs{0};
+    // Data thread only: the graph's clock at the last cycle and the frames it asked for then.
+    uint64_t m_lastTicks = 0;
+    uint32_t m_lastFrames = 0;
+    // Written by the data thread, read by the loop thread.
+    std::atomic<int> m_quantum{kQuantum};
 };
 
 }  // namespace zorvik::platform::audio
