@@ -214,7 +214,7 @@ int PipeWireOutput::AskForQuantum(spa_loop*, bool, uint32_t, const void*, std::s
     const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
     const spa_dict dict = SPA_DICT_INIT(&item, 1);
     pw_stream_update_properties(output->m_stream, &dict);
-    std::fprintf(stderr, "Zorvik: the drums missed a PipeWire cycle; asking for %d frames (%.1f ms)\n",
+    std::fprintf(stderr, "zorvik: the drums missed a PipeWire cycle; asking for %d frames (%.1f ms)\n",
                  quantum, quantum * 1000.0 / output->m_format.rate);
     return 0;
 }
