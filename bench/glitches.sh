@@ -7,6 +7,8 @@
 # stream through pipewire-pulse.
 #
 # Usage: [E2E_SERVER=pipewire] bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
+# The graph may run as fast as the drums ask, unlike in the tests (see start_pipewire).
+E2E_PW_MIN_QUANTUM=${E2E_PW_MIN_QUANTUM:-32}
 . "$(dirname "$0")/../tests/e2e/lib.sh"
 BUILD=${1:?usage: bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]}
 ROUNDS=${2:-1}

@@ -10,6 +10,8 @@
 # e.g. --hits 400]; bench/latency-all.sh runs it on both servers.
 # ZORVIK_ENV, if set, is put in Zorvik's environment only, to try the player's settings without
 # touching the capture or paplay: e.g. ZORVIK_ENV="PULSE_LATENCY_MSEC=3" bench/latency.sh build
+# The graph may run as fast as the drums ask, unlike in the tests (see start_pipewire).
+E2E_PW_MIN_QUANTUM=${E2E_PW_MIN_QUANTUM:-32}
 . "$(dirname "$0")/../tests/e2e/lib.sh"
 BUILD=${1:?usage: bench/latency.sh BUILD_FOLDER [options]}
 shift
