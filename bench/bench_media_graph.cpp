@@ -38,18 +38,18 @@ class Song {
     Song() {
         gst_init(nullptr, nullptr);
         char pattern[] = "/tmp/zorvik-bench-media-XXXXXX";
-        m_folder = mkdtemp(pattern);
-        m_path = m_folder / "five minutes.mp3";
-        zorvik::testmedia::EncodeTone(m_path, "lamemp3enc target=bitrate bitrate=192",
+        folder_ = mkdtemp(pattern);
+        path_ = folder_ / "five minutes.mp3";
+        zorvik::testmedia::EncodeTone(path_, "lamemp3enc target=bitrate bitrate=192",
                                       {.seconds = kSongSeconds, .channels = 2, .samplesPerBuffer = 44100});
     }
-    ~Song() { fs::remove_all(m_folder); }
+    ~Song() { fs::remove_all(folder_); }
 
-    const fs::path& path() const { return m_path; }
+    const fs::path& path() const { return path_; }
 
   private:
-    fs::path m_folder;
-    fs::path m_path;
+    fs::path folder_;
+    fs::path path_;
 };
 
 const Song& song() {

@@ -49,12 +49,12 @@ struct Played {
 // "capture" in it is an appsink the test pulls from.
 class TestSink {
   public:
-    explicit TestSink(std::string description) : m_descriptions{std::move(description)} {}
-    explicit TestSink(std::vector<std::string> descriptions) : m_descriptions(std::move(descriptions)) {}
+    explicit TestSink(std::string description) : descriptions_{std::move(description)} {}
+    explicit TestSink(std::vector<std::string> descriptions) : descriptions_(std::move(descriptions)) {}
     TestSink(const TestSink&) = delete;
     TestSink& operator=(const TestSink&) = delete;
     ~TestSink() {
-        if (m_capture) gst_object_unref(m_capture);
+        if (capture_) gst_object_unref(capture_);
     }
 
     GstGraphOptions options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
@@ -64,7 +64,7 @@ class TestSink {
     // Takes what the sink received until at least `frames` frames or the end of the stream arrived.
     void pull(Played& played, std::size_t frames = SIZE_MAX) {
         const auto deadline = Clock::now() + kHangGuard;
-        GstAppSink* sink = GST_APP_SINK(m_capture);
+        GstAppSink* sink = GST_APP_SINK(capture_);
         while (played.left.size() < frames && Clock::now() < deadline) {
             GstSample* sample = gst_app_sink_try_pull_sample(sink, 50 * GST_MSECOND);
             if (!sample) {
@@ -100,16 +100,16 @@ class TestSink {
 
   private:
     GstElement* make() {
-        const std::string& description = m_descriptions[std::min(m_made++, m_descriptions.size() - 1)];
+        const std::string& description = descriptions_[std::min(made_++, descriptions_.size() - 1)];
         GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
-        if (m_capture) gst_object_unref(m_capture);
-        m_capture = bin ? gst_bin_get_by_name(GST_BIN(bin), "capture") : nullptr;
+        if (capture_) gst_object_unref(capture_);
+        capture_ = bin ? gst_bin_get_by_name(GST_BIN(bin), "capture") : nullptr;
         return bin;
     }
 
-    std::vector<std::string> m_descriptions;
-    std::size_t m_made = 0;
-    GstElement* m_capture = nullptr;
+    std::vector<std::string> descriptions_;
+    std::size_t made_ = 0;
+    GstElement* capture_ = nullptr;
 };
 
 std::string captureSink(const std::string& before = "", int queuedBuffers = 4) {

@@ -5,38 +5,37 @@
 namespace zorvik::platform::audio {
 
 NullOutput::NullOutput(const OutputFormat& format, RenderCallback render, const Options& options)
-    : m_format(format),
-      m_render(std::move(render)),
-      m_options(options),
-      m_kept(options.keepFrames * static_cast<std::size_t>(format.channels)),
-      m_block(options.blockFrames * static_cast<std::size_t>(format.channels)) {
-    m_thread = std::thread(&NullOutput::Run, this);
+    : format_(format),
+      render_(std::move(render)),
+      options_(options),
+      kept_(options.keepFrames * static_cast<std::size_t>(format.channels)),
+      block_(options.blockFrames * static_cast<std::size_t>(format.channels)) {
+    thread_ = std::thread(&NullOutput::Run, this);
 }
 
 NullOutput::~NullOutput() {
-    m_stop = true;
-    m_thread.join();
+    stop_ = true;
+    thread_.join();
 }
 
 std::chrono::microseconds NullOutput::Latency() const {
-    return std::chrono::microseconds(static_cast<long long>(m_options.blockFrames) * 1'000'000 /
-                                     m_format.rate);
+    return std::chrono::microseconds(static_cast<long long>(options_.blockFrames) * 1'000'000 / format_.rate);
 }
 
 void NullOutput::Run() {
-    const auto channels = static_cast<std::size_t>(m_format.channels);
+    const auto channels = static_cast<std::size_t>(format_.channels);
     auto next = std::chrono::steady_clock::now();
-    while (!m_stop.load(std::memory_order_relaxed)) {
-        m_render(m_block.data(), m_options.blockFrames);
-        const std::size_t done = m_rendered.load(std::memory_order_relaxed);
-        if (done < m_options.keepFrames) {
-            const std::size_t n = std::min(m_options.blockFrames, m_options.keepFrames - done);
-            std::copy_n(m_block.begin(), n * channels,
-                        m_kept.begin() + static_cast<std::ptrdiff_t>(done * channels));
+    while (!stop_.load(std::memory_order_relaxed)) {
+        render_(block_.data(), options_.blockFrames);
+        const std::size_t done = rendered_.load(std::memory_order_relaxed);
+        if (done < options_.keepFrames) {
+            const std::size_t n = std::min(options_.blockFrames, options_.keepFrames - done);
+            std::copy_n(block_.begin(), n * channels,
+                        kept_.begin() + static_cast<std::ptrdiff_t>(done * channels));
         }
-        m_rendered.store(done + m_options.blockFrames, std::memory_order_release);
-        if (m_options.period.count() > 0) {
-            next += m_options.period;
+        rendered_.store(done + options_.blockFrames, std::memory_order_release);
+        if (options_.period.count() > 0) {
+            next += options_.period;
             std::this_thread::sleep_until(next);
         } else {
             std::this_thread::yield();
@@ -45,10 +44,9 @@ void NullOutput::Run() {
 }
 
 std::vector<float> NullOutput::Kept() const {
-    const std::size_t frames = std::min(Rendered(), m_options.keepFrames);
-    const auto channels = static_cast<std::size_t>(m_format.channels);
-    return std::vector<float>(m_kept.begin(),
-                              m_kept.begin() + static_cast<std::ptrdiff_t>(frames * channels));
+    const std::size_t frames = std::min(Rendered(), options_.keepFrames);
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    return std::vector<float>(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(frames * channels));
 }
 
 }  // namespace zorvik::platform::audio

@@ -29,29 +29,29 @@ class NullOutput final : public AudioOutput {
     NullOutput(const NullOutput&) = delete;
     NullOutput& operator=(const NullOutput&) = delete;
 
-    bool Alive() const override { return m_alive.load(std::memory_order_relaxed); }
+    bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
     const char* Name() const override { return "null"; }
     std::chrono::microseconds Latency() const override;
 
     // Makes the output die, as a device does when its server goes.
-    void Kill() { m_alive = false; }
+    void Kill() { alive_ = false; }
     // Frames rendered so far, kept or not.
-    std::size_t Rendered() const { return m_rendered.load(std::memory_order_acquire); }
+    std::size_t Rendered() const { return rendered_.load(std::memory_order_acquire); }
     // The kept samples rendered so far (interleaved); safe while rendering goes on.
     std::vector<float> Kept() const;
 
   private:
     void Run();
 
-    const OutputFormat m_format;
-    const RenderCallback m_render;
-    const Options m_options;
-    std::vector<float> m_kept;   // sized up front; written only by the render thread
-    std::vector<float> m_block;  // likewise
-    std::atomic<std::size_t> m_rendered{0};
-    std::atomic<bool> m_alive{true};
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    const OutputFormat format_;
+    const RenderCallback render_;
+    const Options options_;
+    std::vector<float> kept_;   // sized up front; written only by the render thread
+    std::vector<float> block_;  // likewise
+    std::atomic<std::size_t> rendered_{0};
+    std::atomic<bool> alive_{true};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace zorvik::platform::audio

@@ -15,10 +15,10 @@ void BusRecord::note(GstMessage* message) {
                 GST_IS_ELEMENT(source) && GST_OBJECT_FLAG_IS_SET(source, GST_ELEMENT_FLAG_SINK),
                 error->message ? error->message : ""};
             g_error_free(error);
-            std::lock_guard lock(m_mutex);
+            std::lock_guard lock(mutex_);
             // The first error is the cause; the ones after it are elements giving up in its wake.
-            if (!m_error) m_error = std::move(recorded);
-            ++m_news;
+            if (!error_) error_ = std::move(recorded);
+            ++news_;
             break;
         }
         case GST_MESSAGE_ELEMENT:
@@ -28,11 +28,11 @@ void BusRecord::note(GstMessage* message) {
                 const std::string type = mediaType(message);
                 const bool text = type.starts_with("text/");
                 gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
-                std::lock_guard lock(m_mutex);
-                if (text) m_textFile = true;
-                if (m_missingDecoder.empty() && description) {
-                    m_missingDecoder = description;
-                    m_missingType = type;
+                std::lock_guard lock(mutex_);
+                if (text) textFile_ = true;
+                if (missingDecoder_.empty() && description) {
+                    missingDecoder_ = description;
+                    missingType_ = type;
                 }
                 g_free(description);
             }
@@ -41,14 +41,14 @@ void BusRecord::note(GstMessage* message) {
         case GST_MESSAGE_STATE_CHANGED:
             if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;
             {
-                std::lock_guard lock(m_mutex);
-                ++m_news;
+                std::lock_guard lock(mutex_);
+                ++news_;
             }
             break;
         default:
             return;
     }
-    m_changed.notify_all();
+    changed_.notify_all();
 }
 
 GstBusSyncReply BusRecord::onMessage(GstBus*, GstMessage* message, gpointer data) {

@@ -26,45 +26,45 @@ struct StreamError {
 class BusRecord {
   public:
     void beginLoad() {
-        std::lock_guard lock(m_mutex);
-        m_error.reset();
-        m_missingDecoder.clear();
-        m_missingType.clear();
-        m_textFile = false;
+        std::lock_guard lock(mutex_);
+        error_.reset();
+        missingDecoder_.clear();
+        missingType_.clear();
+        textFile_ = false;
     }
 
     // Runs on whichever thread posted the message: keep it short and never call back into the graph.
     void note(GstMessage* message);
 
     std::uint64_t news() const {
-        std::lock_guard lock(m_mutex);
-        return m_news;
+        std::lock_guard lock(mutex_);
+        return news_;
     }
 
     void waitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait_until(lock, until, [&] { return m_news != seen; });
+        std::unique_lock lock(mutex_);
+        changed_.wait_until(lock, until, [&] { return news_ != seen; });
     }
 
     std::optional<StreamError> error() const {
-        std::lock_guard lock(m_mutex);
-        return m_error;
+        std::lock_guard lock(mutex_);
+        return error_;
     }
 
     std::string missingDecoder() const {
-        std::lock_guard lock(m_mutex);
-        return m_missingDecoder;
+        std::lock_guard lock(mutex_);
+        return missingDecoder_;
     }
 
     // The media type the missing decoder was wanted for ("audio/x-gbs"), or empty.
     std::string missingType() const {
-        std::lock_guard lock(m_mutex);
-        return m_missingType;
+        std::lock_guard lock(mutex_);
+        return missingType_;
     }
 
     bool textFile() const {
-        std::lock_guard lock(m_mutex);
-        return m_textFile;
+        std::lock_guard lock(mutex_);
+        return textFile_;
     }
 
     // The bus's sync handler; `data` is a heap-held std::shared_ptr<BusRecord>, freed by release().
@@ -75,13 +75,13 @@ class BusRecord {
     // The media type a missing-plug-in message is about, or empty.
     static std::string mediaType(GstMessage* message);
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::uint64_t m_news = 0;
-    std::optional<StreamError> m_error;
-    std::string m_missingDecoder;
-    std::string m_missingType;
-    bool m_textFile = false;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t news_ = 0;
+    std::optional<StreamError> error_;
+    std::string missingDecoder_;
+    std::string missingType_;
+    bool textFile_ = false;
 };
 
 // Hooks a fresh record up to the pipeline's bus, and unhooks it again (before the pipeline is dropped).

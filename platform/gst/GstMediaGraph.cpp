@@ -36,32 +36,32 @@ std::shared_ptr<GstMediaGraph> GstMediaGraph::Create(GstGraphOptions options) {
     return graph;
 }
 
-GstMediaGraph::GstMediaGraph(GstGraphOptions options) : m_options(std::move(options)) {}
+GstMediaGraph::GstMediaGraph(GstGraphOptions options) : options_(std::move(options)) {}
 
 GstMediaGraph::~GstMediaGraph() {
     releasePipeline();
 }
 
 bool GstMediaGraph::buildPipeline() {
-    PlaybinParts parts = buildPlaybin(m_options.makeAudioSink);
+    PlaybinParts parts = buildPlaybin(options_.makeAudioSink);
     if (!parts.playbin) return false;
-    m_pipeline = parts.playbin;
-    m_stretch = parts.stretch;
-    m_level = parts.level;
-    m_panorama = parts.panorama;
-    m_defaultSink = parts.defaultSink;
-    g_object_set(m_stretch, "speed", m_rate, nullptr);
-    g_object_set(m_level, "volume", m_linearVolume, nullptr);
-    g_object_set(m_panorama, "panorama", m_panoramaValue, nullptr);
-    m_bus = std::make_shared<BusRecord>();
-    attachBusRecord(m_pipeline, m_bus);
+    pipeline_ = parts.playbin;
+    stretch_ = parts.stretch;
+    level_ = parts.level;
+    panorama_ = parts.panorama;
+    defaultSink_ = parts.defaultSink;
+    g_object_set(stretch_, "speed", rate_, nullptr);
+    g_object_set(level_, "volume", linearVolume_, nullptr);
+    g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
+    bus_ = std::make_shared<BusRecord>();
+    attachBusRecord(pipeline_, bus_);
     return true;
 }
 
 void GstMediaGraph::releasePipeline() {
-    if (!m_pipeline) return;
-    gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    detachBus(m_pipeline);
+    if (!pipeline_) return;
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    detachBus(pipeline_);
     forgetPipeline();
 }
 
@@ -70,7 +70,7 @@ void GstMediaGraph::releasePipeline() {
 // threads take it down instead, and this graph carries on with a fresh pipeline.
 void GstMediaGraph::abandonPipeline() {
     gst_element_call_async(
-        m_pipeline,
+        pipeline_,
         [](GstElement* pipeline, gpointer) {
             gst_element_set_state(pipeline, GST_STATE_NULL);
             detachBus(pipeline);
@@ -81,44 +81,44 @@ void GstMediaGraph::abandonPipeline() {
 }
 
 void GstMediaGraph::dropDefaultSink() {
-    if (m_defaultSink) gst_object_unref(m_defaultSink);
-    m_defaultSink = nullptr;
+    if (defaultSink_) gst_object_unref(defaultSink_);
+    defaultSink_ = nullptr;
 }
 
 void GstMediaGraph::forgetPipeline() {
     dropDefaultSink();
-    gst_object_unref(m_level);
-    gst_object_unref(m_panorama);
-    gst_object_unref(m_stretch);
-    gst_object_unref(m_pipeline);
-    m_stretch = nullptr;
-    m_level = nullptr;
-    m_panorama = nullptr;
-    m_pipeline = nullptr;
-    m_bus.reset();
-    m_loaded = false;
+    gst_object_unref(level_);
+    gst_object_unref(panorama_);
+    gst_object_unref(stretch_);
+    gst_object_unref(pipeline_);
+    stretch_ = nullptr;
+    level_ = nullptr;
+    panorama_ = nullptr;
+    pipeline_ = nullptr;
+    bus_.reset();
+    loaded_ = false;
 }
 
 void GstMediaGraph::unload() {
-    m_loaded = false;
-    m_rate = 1.0;
-    if (m_pipeline) gst_element_set_state(m_pipeline, GST_STATE_NULL);
-    if (m_stretch) g_object_set(m_stretch, "speed", m_rate, nullptr);
+    loaded_ = false;
+    rate_ = 1.0;
+    if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
+    if (stretch_) g_object_set(stretch_, "speed", rate_, nullptr);
 }
 
 HResult GstMediaGraph::fail(HResult status, std::string text) {
-    m_errorText = std::move(text);
+    errorText_ = std::move(text);
     return status;
 }
 
 HResult GstMediaGraph::succeed() {
-    m_errorText.clear();
+    errorText_.clear();
     return kOk;
 }
 
 HResult GstMediaGraph::requireStream() {
-    if (!m_pipeline || !m_loaded) return fail(kFail, "no music file is loaded");
-    if (auto error = m_bus->error()) return fail(kFail, describePlaybackError(*error));
+    if (!pipeline_ || !loaded_) return fail(kFail, "no music file is loaded");
+    if (auto error = bus_->error()) return fail(kFail, describePlaybackError(*error));
     return kOk;
 }
 
@@ -126,7 +126,7 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     unload();
     if (fileName.empty()) return fail(kInvalidArg, "no file name was given");
     if (auto problem = checkFile(fileName)) return fail(kFail, *problem);
-    if (!m_pipeline && !buildPipeline()) return fail(kFail, "GStreamer could not set up a player");
+    if (!pipeline_ && !buildPipeline()) return fail(kFail, "GStreamer could not set up a player");
 
     GError* uriError = nullptr;
     gchar* uri = gst_filename_to_uri(fileName.c_str(), &uriError);
@@ -135,12 +135,12 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         g_error_free(uriError);
         return fail(kFail, text);
     }
-    g_object_set(m_pipeline, "uri", uri, nullptr);
+    g_object_set(pipeline_, "uri", uri, nullptr);
     g_free(uri);
 
-    m_bus->beginLoad();
-    const auto deadline = std::chrono::steady_clock::now() + m_options.loadTimeout;
-    GstStateChangeReturn result = gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
+    bus_->beginLoad();
+    const auto deadline = std::chrono::steady_clock::now() + options_.loadTimeout;
+    GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
     bool timedOut = false;
     // A failing file is usually reported on the bus while the state change still looks pending, so the
     // bus is watched alongside the state rather than waiting for the state alone.
@@ -150,18 +150,18 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     int stalledLooks = 0;
     bool stalled = false;
     while (result == GST_STATE_CHANGE_ASYNC) {
-        const std::uint64_t seen = m_bus->news();
-        if (m_bus->error()) break;
-        result = gst_element_get_state(m_pipeline, nullptr, nullptr, 0);
+        const std::uint64_t seen = bus_->news();
+        if (bus_->error()) break;
+        result = gst_element_get_state(pipeline_, nullptr, nullptr, 0);
         if (result != GST_STATE_CHANGE_ASYNC) break;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             timedOut = true;
             break;
         }
-        m_bus->waitForNews(seen, std::min(deadline, now + kLoadPollInterval));
-        const bool quiet = m_bus->news() == seen;
-        stalledLooks = quiet && !AnyStreamingTaskRunning(m_pipeline) ? stalledLooks + 1 : 0;
+        bus_->waitForNews(seen, std::min(deadline, now + kLoadPollInterval));
+        const bool quiet = bus_->news() == seen;
+        stalledLooks = quiet && !AnyStreamingTaskRunning(pipeline_) ? stalledLooks + 1 : 0;
         if (stalledLooks >= kStalledLooks) {
             stalled = true;
             break;
@@ -172,48 +172,48 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         abandonPipeline();
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f",
-                      std::chrono::duration<double>(m_options.loadTimeout).count());
+                      std::chrono::duration<double>(options_.loadTimeout).count());
         return fail(kFail, std::string("the file did not become ready to play within ") + seconds +
                                " s (the drive holding it may not be responding)");
     }
-    if (m_bus->textFile()) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (bus_->textFile()) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         return fail(kFail, "the file is text, not a music file GStreamer can play");
     }
     if (stalled) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        const std::string missing = m_bus->missingDecoder();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        const std::string missing = bus_->missingDecoder();
         return fail(kFail, missing.empty() ? "the file is damaged, or not a music file GStreamer can play"
-                                           : describeMissingDecoder(missing, m_bus->missingType()));
+                                           : describeMissingDecoder(missing, bus_->missingType()));
     }
-    if (auto error = m_bus->error()) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        return fail(kFail, describeLoadError(*error, m_bus->missingDecoder(), m_bus->missingType(),
-                                             m_defaultSink != nullptr));
+    if (auto error = bus_->error()) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        return fail(kFail, describeLoadError(*error, bus_->missingDecoder(), bus_->missingType(),
+                                             defaultSink_ != nullptr));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
-        const std::string missing = m_bus->missingDecoder();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        const std::string missing = bus_->missingDecoder();
         return fail(kFail, missing.empty() ? "GStreamer could not open the file"
-                                           : describeMissingDecoder(missing, m_bus->missingType()));
+                                           : describeMissingDecoder(missing, bus_->missingType()));
     }
     gint audioStreams = 0;
-    g_object_get(m_pipeline, "n-audio", &audioStreams, nullptr);
+    g_object_get(pipeline_, "n-audio", &audioStreams, nullptr);
     if (audioStreams <= 0) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         return fail(kFail, "the file is not a music file GStreamer can play");
     }
-    if (isSilentFallback(m_defaultSink)) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (isSilentFallback(defaultSink_)) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         return fail(kFail, kNoSoundOutputText);
     }
-    m_loaded = true;
+    loaded_ = true;
     return succeed();
 }
 
 HResult GstMediaGraph::Run() {
     if (HResult status = requireStream(); failed(status)) return status;
-    if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not start playing");
     return succeed();
 }
@@ -221,39 +221,39 @@ HResult GstMediaGraph::Run() {
 HResult GstMediaGraph::Stop() {
     // With no file loaded there is nothing to stop. Failing here would leave the music engine unable to
     // close the graph, and so unable to load anything after one bad file.
-    if (!m_pipeline || !m_loaded) return succeed();
+    if (!pipeline_ || !loaded_) return succeed();
     // A stream that already failed (its output or its file went away) is halted; that is all stopping
     // can mean for it, and it too must not keep the engine from closing the graph.
-    if (m_bus->error()) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+    if (bus_->error()) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         return succeed();
     }
-    if (gst_element_set_state(m_pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+    if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not pause");
     return succeed();
 }
 
 std::string GstMediaGraph::LastErrorText() const {
-    return m_errorText;
+    return errorText_;
 }
 
 HResult GstMediaGraph::put_Volume(std::int32_t hundredthsOfDecibel) {
     if (hundredthsOfDecibel < kSilence || hundredthsOfDecibel > 0)
         return fail(kInvalidArg, "the volume must be between -10000 and 0 hundredths of a decibel");
-    m_linearVolume =
+    linearVolume_ =
         hundredthsOfDecibel == kSilence
             ? 0.0
             : gst_stream_volume_convert_volume(GST_STREAM_VOLUME_FORMAT_DB, GST_STREAM_VOLUME_FORMAT_LINEAR,
                                                hundredthsOfDecibel / 100.0);
-    if (m_level) g_object_set(m_level, "volume", m_linearVolume, nullptr);
+    if (level_) g_object_set(level_, "volume", linearVolume_, nullptr);
     return succeed();
 }
 
 HResult GstMediaGraph::put_Balance(std::int32_t balance) {
     if (balance < -kBalanceLimit || balance > kBalanceLimit)
         return fail(kInvalidArg, "the balance must be between -10000 and 10000");
-    m_panoramaValue = static_cast<float>(balance) / kBalanceLimit;
-    if (m_panorama) g_object_set(m_panorama, "panorama", m_panoramaValue, nullptr);
+    panoramaValue_ = static_cast<float>(balance) / kBalanceLimit;
+    if (panorama_) g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
     return succeed();
 }
 
@@ -265,8 +265,8 @@ HResult GstMediaGraph::put_Balance(std::int32_t balance) {
 HResult GstMediaGraph::put_Rate(double rate) {
     if (!std::isfinite(rate) || rate <= 0.0) return fail(kInvalidArg, "the speed must be a positive number");
     if (HResult status = requireStream(); failed(status)) return status;
-    m_rate = rate;
-    g_object_set(m_stretch, "speed", rate, nullptr);
+    rate_ = rate;
+    g_object_set(stretch_, "speed", rate, nullptr);
     return succeed();
 }
 
@@ -274,7 +274,7 @@ HResult GstMediaGraph::put_CurrentPosition(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0.0)
         return fail(kInvalidArg, "the position must be zero or more seconds");
     if (HResult status = requireStream(); failed(status)) return status;
-    if (!gst_element_seek(m_pipeline, 1.0, GST_FORMAT_TIME,
+    if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                           GST_SEEK_TYPE_SET, static_cast<gint64>(std::llround(seconds * GST_SECOND)),
                           GST_SEEK_TYPE_NONE, static_cast<gint64>(GST_CLOCK_TIME_NONE)))

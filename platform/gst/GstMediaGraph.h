@@ -56,18 +56,18 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     HResult succeed();
     HResult requireStream();
 
-    GstGraphOptions m_options;
-    GstElement* m_pipeline = nullptr;
-    GstElement* m_level = nullptr;
-    GstElement* m_panorama = nullptr;
-    GstElement* m_stretch = nullptr;
-    GstElement* m_defaultSink = nullptr;  // the autoaudiosink, when the graph plays to the default output
-    std::shared_ptr<BusRecord> m_bus;
-    bool m_loaded = false;
-    double m_linearVolume = 1.0;
-    float m_panoramaValue = 0.0f;
-    double m_rate = 1.0;
-    std::string m_errorText;
+    GstGraphOptions options_;
+    GstElement* pipeline_ = nullptr;
+    GstElement* level_ = nullptr;
+    GstElement* panorama_ = nullptr;
+    GstElement* stretch_ = nullptr;
+    GstElement* defaultSink_ = nullptr;  // the autoaudiosink, when the graph plays to the default output
+    std::shared_ptr<BusRecord> bus_;
+    bool loaded_ = false;
+    double linearVolume_ = 1.0;
+    float panoramaValue_ = 0.0f;
+    double rate_ = 1.0;
+    std::string errorText_;
 };
 
 MediaGraphFactory MakeGstMediaGraphFactory(GstGraphOptions options = {});

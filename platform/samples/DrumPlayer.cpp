@@ -79,28 +79,28 @@ void DrumPlayer::Stage::FreeReleased() {
 }
 
 DrumPlayer::DrumPlayer(DrumPlayerOptions options)
-    : m_retryInterval(options.retryInterval),
-      m_retryWait(options.retryWait),
-      m_open(std::move(options.openOutput)),
-      m_cache(LoadClip, options.cacheBytes),
-      m_stage(std::make_unique<Stage>()) {
-    if (!m_open) {
-        m_open = [](audio::RenderCallback render) {
+    : retryInterval_(options.retryInterval),
+      retryWait_(options.retryWait),
+      open_(std::move(options.openOutput)),
+      cache_(LoadClip, options.cacheBytes),
+      stage_(std::make_unique<Stage>()) {
+    if (!open_) {
+        open_ = [](audio::RenderCallback render) {
             return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render));
         };
     }
 }
 
 DrumPlayer::~DrumPlayer() {
-    if (m_opening.valid()) {
-        m_output = m_opening.get();
+    if (opening_.valid()) {
+        output_ = opening_.get();
     }
-    m_output.reset();
-    m_stage->Reset();
+    output_.reset();
+    stage_->Reset();
 }
 
 void DrumPlayer::Prepare() {
-    if (!m_attempted && !m_opening.valid()) {
+    if (!attempted_ && !opening_.valid()) {
         StartOpening();
     }
 }
@@ -110,8 +110,8 @@ bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {
     if (!EnsureOutput()) {
         return false;
     }
-    m_stage->FreeReleased();
-    ClipPtr clip = m_cache.Get(path);
+    stage_->FreeReleased();
+    ClipPtr clip = cache_.Get(path);
     if (!clip) {
         if (flags & kSndNoDefault) {
             return false;
@@ -121,43 +121,43 @@ bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {
     // Where the output can hold its render still, the hit goes into the mixer from here and reaches
     // back over the frames queued but not yet heard.
     VoiceMixer::Released let{};
-    const bool rewritten = m_output->Rewrite([&](std::size_t maxBack) {
-        m_stage->TakeHits();
-        const std::size_t back = m_stage->mixer.Rewind(maxBack);
-        m_stage->mixer.Start(std::move(clip), let);
+    const bool rewritten = output_->Rewrite([&](std::size_t maxBack) {
+        stage_->TakeHits();
+        const std::size_t back = stage_->mixer.Rewind(maxBack);
+        stage_->mixer.Start(std::move(clip), let);
         return back;
     });
     if (rewritten) {
         return true;  // `let` frees the clips the mixer let go of, now that the render runs again
     }
     // A full queue means the render thread has stopped pulling; the hit would never be heard.
-    return m_stage->hits.Push(std::move(clip));
+    return stage_->hits.Push(std::move(clip));
 }
 
 // Takes the result of a background opening if it finishes within `wait` (negative: however long it
 // takes); false while it runs on.
 bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
-    if (!m_opening.valid()) {
+    if (!opening_.valid()) {
         return true;
     }
     if (wait < std::chrono::milliseconds::zero()) {
-        m_opening.wait();
-    } else if (m_opening.wait_for(wait) != std::future_status::ready) {
+        opening_.wait();
+    } else if (opening_.wait_for(wait) != std::future_status::ready) {
         return false;
     }
-    m_output = m_opening.get();
-    if (!m_output && !m_saidNone) {
-        m_saidNone = true;
+    output_ = opening_.get();
+    if (!output_ && !saidNone_) {
+        saidNone_ = true;
         std::fprintf(stderr, "zorvik: no audio output opens; drum hits stay silent until one does\n");
     }
     return true;
 }
 
 void DrumPlayer::StartOpening() {
-    m_attempted = true;
-    m_nextAttempt = std::chrono::steady_clock::now() + m_retryInterval;
-    m_opening = std::async(
-        std::launch::async, [old = std::move(m_output), stage = m_stage.get(), open = m_open]() mutable {
+    attempted_ = true;
+    nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
+    opening_ = std::async(
+        std::launch::async, [old = std::move(output_), stage = stage_.get(), open = open_]() mutable {
             // The old output stops rendering before the stage is cleared for the new one.
             old.reset();
             stage->Reset();
@@ -168,28 +168,28 @@ void DrumPlayer::StartOpening() {
 bool DrumPlayer::EnsureOutput() {
     // The first opening, when no Prepare() started one, is waited for: the first hit plays when a
     // sound server is there.
-    const bool first = !m_attempted;
+    const bool first = !attempted_;
     if (first) {
         StartOpening();
     }
-    if (!TakeOpening(first ? std::chrono::milliseconds(-1) : m_retryWait)) {
+    if (!TakeOpening(first ? std::chrono::milliseconds(-1) : retryWait_)) {
         return false;
     }
-    if (m_output && m_output->Alive()) {
+    if (output_ && output_->Alive()) {
         return true;
     }
-    if (std::chrono::steady_clock::now() < m_nextAttempt) {
+    if (std::chrono::steady_clock::now() < nextAttempt_) {
         return false;
     }
     StartOpening();
-    return TakeOpening(m_retryWait) && m_output && m_output->Alive();
+    return TakeOpening(retryWait_) && output_ && output_->Alive();
 }
 
 ClipPtr DrumPlayer::DefaultClip() {
-    if (!m_defaultClip) {
-        m_defaultClip = std::make_shared<const StereoClip>(MakeDefaultSound());
+    if (!defaultClip_) {
+        defaultClip_ = std::make_shared<const StereoClip>(MakeDefaultSound());
     }
-    return m_defaultClip;
+    return defaultClip_;
 }
 
 }  // namespace samples

@@ -54,7 +54,7 @@ class DrumPlayer final : public SamplePlayer {
     bool Play(const std::string& path, std::uint32_t flags) override;
 
     // The output in use, null while there is none or one is being opened. For tests.
-    audio::AudioOutput* Output() const { return m_opening.valid() ? nullptr : m_output.get(); }
+    audio::AudioOutput* Output() const { return opening_.valid() ? nullptr : output_.get(); }
 
   private:
     // What the caller's thread and the render thread share. Hits go in through `hits`; the render
@@ -80,19 +80,19 @@ class DrumPlayer final : public SamplePlayer {
     void StartOpening();
     ClipPtr DefaultClip();
 
-    const std::chrono::milliseconds m_retryInterval;
-    const std::chrono::milliseconds m_retryWait;
-    OutputOpener m_open;
-    ClipCache m_cache;
-    std::chrono::steady_clock::time_point m_nextAttempt{};
-    bool m_attempted = false;
-    bool m_saidNone = false;
+    const std::chrono::milliseconds retryInterval_;
+    const std::chrono::milliseconds retryWait_;
+    OutputOpener open_;
+    ClipCache cache_;
+    std::chrono::steady_clock::time_point nextAttempt_{};
+    bool attempted_ = false;
+    bool saidNone_ = false;
     // The stage outlives every output that renders it.
-    std::unique_ptr<Stage> m_stage;
-    std::unique_ptr<audio::AudioOutput> m_output;
+    std::unique_ptr<Stage> stage_;
+    std::unique_ptr<audio::AudioOutput> output_;
     // An opening in the background. While it is valid, the output and the stage belong to it.
-    std::future<std::unique_ptr<audio::AudioOutput>> m_opening;
-    ClipPtr m_defaultClip;
+    std::future<std::unique_ptr<audio::AudioOutput>> opening_;
+    ClipPtr defaultClip_;
 };
 
 }  // namespace samples

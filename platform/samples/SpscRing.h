@@ -17,36 +17,36 @@ class SpscRing {
   public:
     // Producer only. False, leaving `value` alone, when the queue is full.
     bool Push(T&& value) {
-        const std::size_t head = m_head.load(std::memory_order_relaxed);
-        if (head - m_tail.load(std::memory_order_acquire) == N) {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head - tail_.load(std::memory_order_acquire) == N) {
             return false;
         }
-        m_slots[head % N] = std::move(value);
-        m_head.store(head + 1, std::memory_order_release);
+        slots_[head % N] = std::move(value);
+        head_.store(head + 1, std::memory_order_release);
         return true;
     }
 
     // Consumer only. Moves the oldest value into `out`, which should be empty; false when there is none.
     bool Pop(T& out) {
-        const std::size_t tail = m_tail.load(std::memory_order_relaxed);
-        if (tail == m_head.load(std::memory_order_acquire)) {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail == head_.load(std::memory_order_acquire)) {
             return false;
         }
-        out = std::move(m_slots[tail % N]);
-        m_tail.store(tail + 1, std::memory_order_release);
+        out = std::move(slots_[tail % N]);
+        tail_.store(tail + 1, std::memory_order_release);
         return true;
     }
 
     // Producer only: how many more Push() calls will succeed at least.
     std::size_t Room() const {
-        return N - (m_head.load(std::memory_order_relaxed) - m_tail.load(std::memory_order_acquire));
+        return N - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
     }
 
   private:
-    std::array<T, N> m_slots{};
+    std::array<T, N> slots_{};
     // Apart, so the two threads do not bounce one cache line between them at every hit.
-    alignas(64) std::atomic<std::size_t> m_head{0};
-    alignas(64) std::atomic<std::size_t> m_tail{0};
+    alignas(64) std::atomic<std::size_t> head_{0};
+    alignas(64) std::atomic<std::size_t> tail_{0};
 };
 
 }  // namespace zorvik::platform::samples

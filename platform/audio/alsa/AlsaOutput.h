@@ -28,9 +28,9 @@ class AlsaOutput final : public AudioOutput {
     AlsaOutput(const AlsaOutput&) = delete;
     AlsaOutput& operator=(const AlsaOutput&) = delete;
 
-    bool Alive() const override { return m_alive.load(std::memory_order_relaxed); }
+    bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
     const char* Name() const override { return "alsa"; }
-    std::chrono::microseconds Latency() const override { return m_latency; }
+    std::chrono::microseconds Latency() const override { return latency_; }
 
     // The device named by ZORVIK_ALSA_DEVICE, else "default".
     static std::string DefaultDevice();
@@ -40,15 +40,15 @@ class AlsaOutput final : public AudioOutput {
     bool Configure(const std::string& device);
     void Run();
 
-    const OutputFormat m_format;
-    const RenderCallback m_render;
-    _snd_pcm* m_pcm = nullptr;
-    unsigned long m_period = kPeriodFrames;
-    std::chrono::microseconds m_latency{0};
-    std::vector<float> m_buffer;  // one period, allocated before the thread starts
-    std::atomic<bool> m_alive{false};
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    const OutputFormat format_;
+    const RenderCallback render_;
+    _snd_pcm* pcm_ = nullptr;
+    unsigned long period_ = kPeriodFrames;
+    std::chrono::microseconds latency_{0};
+    std::vector<float> buffer_;  // one period, allocated before the thread starts
+    std::atomic<bool> alive_{false};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 }  // namespace zorvik::platform::audio

@@ -37,8 +37,8 @@ void InitOnce() {
 }  // namespace
 
 PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render)
-    : m_format(format), m_render(std::move(render)), m_hooks(std::make_unique<Hooks>()) {
-    m_hooks->owner = this;
+    : format_(format), render_(std::move(render)), hooks_(std::make_unique<Hooks>()) {
+    hooks_->owner = this;
 }
 
 std::unique_ptr<PipeWireOutput> PipeWireOutput::Open(const OutputFormat& format, RenderCallback render,
@@ -55,89 +55,89 @@ std::unique_ptr<PipeWireOutput> PipeWireOutput::Open(const OutputFormat& format,
 bool PipeWireOutput::Connect(const std::string& appName, const std::string& streamName,
                              std::chrono::milliseconds timeout) {
     InitOnce();
-    m_loop = pw_thread_loop_new("zorvik-pw", nullptr);
-    if (m_loop == nullptr) {
+    loop_ = pw_thread_loop_new("zorvik-pw", nullptr);
+    if (loop_ == nullptr) {
         return false;
     }
     // client-rt.conf loads the rt module, which gives the data thread real-time priority (through
     // RTKit where the user may not raise it alone).
-    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop),
-                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-    if (m_context == nullptr) {
-        m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+                              pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    if (context_ == nullptr) {
+        context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
     }
-    if (m_context == nullptr || pw_thread_loop_start(m_loop) < 0) {
+    if (context_ == nullptr || pw_thread_loop_start(loop_) < 0) {
         return false;
     }
 
-    pw_thread_loop_lock(m_loop);
+    pw_thread_loop_lock(loop_);
     // Fails at once when there is no daemon's socket; a daemon that accepts it must still answer.
-    m_core = pw_context_connect(m_context, nullptr, 0);
-    bool ready = m_core != nullptr;
+    core_ = pw_context_connect(context_, nullptr, 0);
+    bool ready = core_ != nullptr;
     timespec deadline{};
-    pw_thread_loop_get_time(m_loop, &deadline, static_cast<int64_t>(timeout.count()) * SPA_NSEC_PER_MSEC);
+    pw_thread_loop_get_time(loop_, &deadline, static_cast<int64_t>(timeout.count()) * SPA_NSEC_PER_MSEC);
     auto wait = [&](const bool& done) {
-        while (!done && !m_hooks->failed) {
-            if (pw_thread_loop_timed_wait_full(m_loop, &deadline) != 0) {
+        while (!done && !hooks_->failed) {
+            if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
                 return false;
             }
         }
-        return done && !m_hooks->failed;
+        return done && !hooks_->failed;
     };
     if (ready) {
-        m_hooks->coreEvents.version = PW_VERSION_CORE_EVENTS;
-        m_hooks->coreEvents.done = [](void* data, uint32_t id, int seq) {
+        hooks_->coreEvents.version = PW_VERSION_CORE_EVENTS;
+        hooks_->coreEvents.done = [](void* data, uint32_t id, int seq) {
             auto* hooks = static_cast<Hooks*>(data);
             if (id == PW_ID_CORE && seq == hooks->syncSeq) {
                 hooks->synced = true;
-                pw_thread_loop_signal(hooks->owner->m_loop, false);
+                pw_thread_loop_signal(hooks->owner->loop_, false);
             }
         };
-        m_hooks->coreEvents.error = [](void* data, uint32_t id, int, int res, const char*) {
+        hooks_->coreEvents.error = [](void* data, uint32_t id, int, int res, const char*) {
             auto* hooks = static_cast<Hooks*>(data);
             // An error on the core itself (the daemon went away: -EPIPE) ends the connection.
             if (id == PW_ID_CORE || res == -EPIPE) {
                 hooks->failed = true;
-                hooks->owner->m_alive = false;
-                pw_thread_loop_signal(hooks->owner->m_loop, false);
+                hooks->owner->alive_ = false;
+                pw_thread_loop_signal(hooks->owner->loop_, false);
             }
         };
-        pw_core_add_listener(m_core, &m_hooks->coreListener, &m_hooks->coreEvents, m_hooks.get());
-        m_hooks->syncSeq = pw_core_sync(m_core, PW_ID_CORE, 0);
-        ready = wait(m_hooks->synced);
+        pw_core_add_listener(core_, &hooks_->coreListener, &hooks_->coreEvents, hooks_.get());
+        hooks_->syncSeq = pw_core_sync(core_, PW_ID_CORE, 0);
+        ready = wait(hooks_->synced);
     }
     if (ready) {
         const std::string nodeName = appName + " " + streamName;
-        const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(m_format.rate);
+        const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(format_.rate);
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Production",
             PW_KEY_APP_NAME, appName.c_str(), PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
             nodeName.c_str(), PW_KEY_MEDIA_NAME, streamName.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
             nullptr);
-        m_stream = pw_stream_new(m_core, streamName.c_str(), props);
-        ready = m_stream != nullptr;
+        stream_ = pw_stream_new(core_, streamName.c_str(), props);
+        ready = stream_ != nullptr;
     }
     if (ready) {
-        m_hooks->streamEvents.version = PW_VERSION_STREAM_EVENTS;
-        m_hooks->streamEvents.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
-                                                 const char*) {
+        hooks_->streamEvents.version = PW_VERSION_STREAM_EVENTS;
+        hooks_->streamEvents.state_changed = [](void* data, pw_stream_state, pw_stream_state state,
+                                                const char*) {
             auto* hooks = static_cast<Hooks*>(data);
             if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
                 hooks->failed = true;
-                hooks->owner->m_alive = false;
+                hooks->owner->alive_ = false;
             } else if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
                 hooks->started = true;
             }
-            pw_thread_loop_signal(hooks->owner->m_loop, false);
+            pw_thread_loop_signal(hooks->owner->loop_, false);
         };
-        m_hooks->streamEvents.process = [](void* data) { OnProcess(static_cast<Hooks*>(data)->owner); };
-        pw_stream_add_listener(m_stream, &m_hooks->streamListener, &m_hooks->streamEvents, m_hooks.get());
+        hooks_->streamEvents.process = [](void* data) { OnProcess(static_cast<Hooks*>(data)->owner); };
+        pw_stream_add_listener(stream_, &hooks_->streamListener, &hooks_->streamEvents, hooks_.get());
 
         spa_audio_info_raw info{};
         info.format = SPA_AUDIO_FORMAT_F32;
-        info.rate = static_cast<uint32_t>(m_format.rate);
-        info.channels = static_cast<uint32_t>(m_format.channels);
-        if (m_format.channels == 2) {
+        info.rate = static_cast<uint32_t>(format_.rate);
+        info.channels = static_cast<uint32_t>(format_.channels);
+        if (format_.channels == 2) {
             info.position[0] = SPA_AUDIO_CHANNEL_FL;
             info.position[1] = SPA_AUDIO_CHANNEL_FR;
         }
@@ -147,103 +147,102 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
         const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
         const auto flags = static_cast<pw_stream_flags>(
             PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-        m_alive = true;
-        ready = pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) == 0 &&
-                wait(m_hooks->started);
+        alive_ = true;
+        ready = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) == 0 &&
+                wait(hooks_->started);
     }
-    m_latencyUs = 2LL * kQuantum * 1'000'000 / m_format.rate;
-    m_alive = ready;
-    pw_thread_loop_unlock(m_loop);
+    latencyUs_ = 2LL * kQuantum * 1'000'000 / format_.rate;
+    alive_ = ready;
+    pw_thread_loop_unlock(loop_);
     return ready;
 }
 
 void PipeWireOutput::OnProcess(void* self) {
     auto* output = static_cast<PipeWireOutput*>(self);
-    pw_buffer* buffer = pw_stream_dequeue_buffer(output->m_stream);
+    pw_buffer* buffer = pw_stream_dequeue_buffer(output->stream_);
     if (buffer == nullptr) {
         return;
     }
     spa_data& data = buffer->buffer->datas[0];
     const auto stride =
-        static_cast<uint32_t>(sizeof(float) * static_cast<std::size_t>(output->m_format.channels));
+        static_cast<uint32_t>(sizeof(float) * static_cast<std::size_t>(output->format_.channels));
     if (data.data == nullptr) {
-        pw_stream_queue_buffer(output->m_stream, buffer);
+        pw_stream_queue_buffer(output->stream_, buffer);
         return;
     }
     uint32_t frames = data.maxsize / stride;
     if (buffer->requested != 0 && buffer->requested < frames) {
         frames = static_cast<uint32_t>(buffer->requested);
     }
-    output->m_render(static_cast<float*>(data.data), frames);
+    output->render_(static_cast<float*>(data.data), frames);
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<int32_t>(stride);
     data.chunk->size = frames * stride;
-    pw_stream_queue_buffer(output->m_stream, buffer);
+    pw_stream_queue_buffer(output->stream_, buffer);
 
     // The frames just rendered reach the sink after the graph's delay; both are in the graph's time.
     pw_time time{};
-    if (pw_stream_get_time_n(output->m_stream, &time, sizeof(time)) == 0 && time.rate.denom != 0) {
+    if (pw_stream_get_time_n(output->stream_, &time, sizeof(time)) == 0 && time.rate.denom != 0) {
         const long long delayUs = time.delay * 1'000'000LL * time.rate.num / time.rate.denom;
-        output->m_latencyUs.store(delayUs + frames * 1'000'000LL / output->m_format.rate,
-                                  std::memory_order_relaxed);
+        output->latencyUs_.store(delayUs + frames * 1'000'000LL / output->format_.rate,
+                                 std::memory_order_relaxed);
         // The graph's clock moving on by more than one cycle means a cycle went by without this
         // node: the sink played silence there. Grow only once the last request has been granted, so
         // one burst of misses doubles the quantum once.
-        const int quantum = output->m_quantum.load(std::memory_order_relaxed);
-        const bool missed =
-            output->m_lastFrames != 0 && time.ticks > output->m_lastTicks &&
-            time.ticks - output->m_lastTicks > output->m_lastFrames + output->m_lastFrames / 2;
+        const int quantum = output->quantum_.load(std::memory_order_relaxed);
+        const bool missed = output->lastFrames_ != 0 && time.ticks > output->lastTicks_ &&
+                            time.ticks - output->lastTicks_ > output->lastFrames_ + output->lastFrames_ / 2;
         if (missed && frames >= static_cast<uint32_t>(quantum) && quantum < kMaxQuantum) {
-            output->m_quantum.store(quantum * 2, std::memory_order_relaxed);
+            output->quantum_.store(quantum * 2, std::memory_order_relaxed);
             // Queues the call for the loop thread without a lock or an allocation.
-            pw_loop_invoke(pw_thread_loop_get_loop(output->m_loop), &AskForQuantum, 0, nullptr, 0, false,
+            pw_loop_invoke(pw_thread_loop_get_loop(output->loop_), &AskForQuantum, 0, nullptr, 0, false,
                            output);
         }
-        output->m_lastTicks = time.ticks;
-        output->m_lastFrames = frames;
+        output->lastTicks_ = time.ticks;
+        output->lastFrames_ = frames;
     }
 }
 
 int PipeWireOutput::AskForQuantum(spa_loop*, bool, uint32_t, const void*, std::size_t, void* self) {
     auto* output = static_cast<PipeWireOutput*>(self);
-    if (output->m_stream == nullptr) {
+    if (output->stream_ == nullptr) {
         return 0;
     }
-    const int quantum = output->m_quantum.load(std::memory_order_relaxed);
-    const std::string latency = std::to_string(quantum) + "/" + std::to_string(output->m_format.rate);
+    const int quantum = output->quantum_.load(std::memory_order_relaxed);
+    const std::string latency = std::to_string(quantum) + "/" + std::to_string(output->format_.rate);
     const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
     const spa_dict dict = SPA_DICT_INIT(&item, 1);
-    pw_stream_update_properties(output->m_stream, &dict);
+    pw_stream_update_properties(output->stream_, &dict);
     std::fprintf(stderr, "zorvik: the drums missed a PipeWire cycle; asking for %d frames (%.1f ms)\n",
-                 quantum, quantum * 1000.0 / output->m_format.rate);
+                 quantum, quantum * 1000.0 / output->format_.rate);
     return 0;
 }
 
 std::chrono::microseconds PipeWireOutput::Latency() const {
-    return std::chrono::microseconds(m_latencyUs.load(std::memory_order_relaxed));
+    return std::chrono::microseconds(latencyUs_.load(std::memory_order_relaxed));
 }
 
 PipeWireOutput::~PipeWireOutput() {
-    if (m_loop == nullptr) {
+    if (loop_ == nullptr) {
         return;
     }
-    pw_thread_loop_lock(m_loop);
-    if (m_stream != nullptr) {
-        spa_hook_remove(&m_hooks->streamListener);
-        pw_stream_destroy(m_stream);
+    pw_thread_loop_lock(loop_);
+    if (stream_ != nullptr) {
+        spa_hook_remove(&hooks_->streamListener);
+        pw_stream_destroy(stream_);
         // A growth the data thread queued may still be run by the loop.
-        m_stream = nullptr;
+        stream_ = nullptr;
     }
-    if (m_core != nullptr) {
-        spa_hook_remove(&m_hooks->coreListener);
-        pw_core_disconnect(m_core);
+    if (core_ != nullptr) {
+        spa_hook_remove(&hooks_->coreListener);
+        pw_core_disconnect(core_);
     }
-    pw_thread_loop_unlock(m_loop);
-    pw_thread_loop_stop(m_loop);
-    if (m_context != nullptr) {
-        pw_context_destroy(m_context);
+    pw_thread_loop_unlock(loop_);
+    pw_thread_loop_stop(loop_);
+    if (context_ != nullptr) {
+        pw_context_destroy(context_);
     }
-    pw_thread_loop_destroy(m_loop);
+    pw_thread_loop_destroy(loop_);
 }
 
 }  // namespace zorvik::platform::audio

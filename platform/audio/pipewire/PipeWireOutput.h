@@ -42,7 +42,7 @@ class PipeWireOutput final : public AudioOutput {
     PipeWireOutput(const PipeWireOutput&) = delete;
     PipeWireOutput& operator=(const PipeWireOutput&) = delete;
 
-    bool Alive() const override { return m_alive.load(std::memory_order_relaxed); }
+    bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
     const char* Name() const override { return "pipewire"; }
     std::chrono::microseconds Latency() const override;
 
@@ -57,21 +57,21 @@ class PipeWireOutput final : public AudioOutput {
     static int AskForQuantum(struct spa_loop* loop, bool async, uint32_t seq, const void* data,
                              std::size_t size, void* self);
 
-    const OutputFormat m_format;
-    const RenderCallback m_render;
-    pw_thread_loop* m_loop = nullptr;
-    pw_context* m_context = nullptr;
-    pw_core* m_core = nullptr;
-    pw_stream* m_stream = nullptr;
-    std::unique_ptr<Hooks> m_hooks;
-    std::atomic<bool> m_alive{false};
+    const OutputFormat format_;
+    const RenderCallback render_;
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    std::unique_ptr<Hooks> hooks_;
+    std::atomic<bool> alive_{false};
     // Frames from the one rendered last to the sink, as the graph said at the last cycle.
-    std::atomic<long long> m_latencyUs{0};
+    std::atomic<long long> latencyUs_{0};
     // Data thread only: the graph's clock at the last cycle and the frames it asked for then.
-    uint64_t m_lastTicks = 0;
-    uint32_t m_lastFrames = 0;
+    uint64_t lastTicks_ = 0;
+    uint32_t lastFrames_ = 0;
     // Written by the data thread, read by the loop thread.
-    std::atomic<int> m_quantum{kQuantum};
+    std::atomic<int> quantum_{kQuantum};
 };
 
 }  // namespace zorvik::platform::audio

@@ -4,12 +4,12 @@
 
 namespace zorvik::platform::audio {
 
-PulseContext::Lock::Lock(const PulseContext& context) : m_loop(context.m_loop) {
-    pa_threaded_mainloop_lock(m_loop);
+PulseContext::Lock::Lock(const PulseContext& context) : loop_(context.loop_) {
+    pa_threaded_mainloop_lock(loop_);
 }
 
 PulseContext::Lock::~Lock() {
-    pa_threaded_mainloop_unlock(m_loop);
+    pa_threaded_mainloop_unlock(loop_);
 }
 
 std::unique_ptr<PulseContext> PulseContext::Connect(const char* appName, std::chrono::milliseconds timeout) {
@@ -21,79 +21,79 @@ std::unique_ptr<PulseContext> PulseContext::Connect(const char* appName, std::ch
 }
 
 bool PulseContext::Start(const char* appName, std::chrono::milliseconds timeout) {
-    m_loop = pa_threaded_mainloop_new();
-    if (m_loop == nullptr) {
+    loop_ = pa_threaded_mainloop_new();
+    if (loop_ == nullptr) {
         return false;
     }
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, appName);
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
-    m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), appName, props);
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), appName, props);
     pa_proplist_free(props);
-    if (m_context == nullptr) {
+    if (context_ == nullptr) {
         return false;
     }
-    pa_context_set_state_callback(m_context, &OnState, this);
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(m_loop) < 0) {
+    pa_context_set_state_callback(context_, &OnState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
         return false;
     }
     Lock lock(*this);
-    m_deadline = pa_context_rttime_new(
-        m_context, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * 1000,
+    deadline_ = pa_context_rttime_new(
+        context_, pa_rtclock_now() + static_cast<pa_usec_t>(timeout.count()) * 1000,
         [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
             auto* context = static_cast<PulseContext*>(self);
-            context->m_timedOut = true;
-            pa_threaded_mainloop_signal(context->m_loop, 0);
+            context->timedOut_ = true;
+            pa_threaded_mainloop_signal(context->loop_, 0);
         },
         this);
-    const bool ready = WaitUntil([this] { return pa_context_get_state(m_context) == PA_CONTEXT_READY; });
-    m_alive = ready;
+    const bool ready = WaitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+    alive_ = ready;
     return ready;
 }
 
 bool PulseContext::WaitUntil(const std::function<bool()>& done, const std::function<bool()>& failed) {
     for (;;) {
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)) || m_timedOut || (failed && failed())) {
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) || timedOut_ || (failed && failed())) {
             return false;
         }
         if (done()) {
             return true;
         }
-        pa_threaded_mainloop_wait(m_loop);
+        pa_threaded_mainloop_wait(loop_);
     }
 }
 
 void PulseContext::EndDeadline() {
-    if (m_deadline != nullptr) {
-        pa_threaded_mainloop_get_api(m_loop)->time_free(m_deadline);
-        m_deadline = nullptr;
+    if (deadline_ != nullptr) {
+        pa_threaded_mainloop_get_api(loop_)->time_free(deadline_);
+        deadline_ = nullptr;
     }
 }
 
 PulseContext::~PulseContext() {
-    if (m_loop == nullptr) {
+    if (loop_ == nullptr) {
         return;
     }
     {
         Lock lock(*this);
         EndDeadline();
-        if (m_context != nullptr) {
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
         }
     }
-    pa_threaded_mainloop_stop(m_loop);
-    pa_threaded_mainloop_free(m_loop);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
 }
 
 void PulseContext::OnState(pa_context* context, void* self) {
     auto* owner = static_cast<PulseContext*>(self);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
-        owner->m_alive = false;
+        owner->alive_ = false;
     }
-    pa_threaded_mainloop_signal(owner->m_loop, 0);
+    pa_threaded_mainloop_signal(owner->loop_, 0);
 }
 
 }  // namespace zorvik::platform::audio

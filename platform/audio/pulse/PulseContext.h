@@ -24,8 +24,8 @@ class PulseContext {
     PulseContext(const PulseContext&) = delete;
     PulseContext& operator=(const PulseContext&) = delete;
 
-    pa_threaded_mainloop* Loop() const { return m_loop; }
-    pa_context* Context() const { return m_context; }
+    pa_threaded_mainloop* Loop() const { return loop_; }
+    pa_context* Context() const { return context_; }
 
     // With the loop locked: waits until `done()` holds; false when the connection failed, the deadline
     // passed or `failed()` holds first. Callbacks that change what they read signal the loop.
@@ -34,7 +34,7 @@ class PulseContext {
     void EndDeadline();
 
     // False once the server has gone or dropped the connection.
-    bool Alive() const { return m_alive.load(std::memory_order_relaxed); }
+    bool Alive() const { return alive_.load(std::memory_order_relaxed); }
 
     // Holds the loop's lock for a scope; the loop's own callbacks already run with it held.
     class Lock {
@@ -45,7 +45,7 @@ class PulseContext {
         Lock& operator=(const Lock&) = delete;
 
       private:
-        pa_threaded_mainloop* m_loop;
+        pa_threaded_mainloop* loop_;
     };
 
   private:
@@ -53,11 +53,11 @@ class PulseContext {
     bool Start(const char* appName, std::chrono::milliseconds timeout);
     static void OnState(pa_context* context, void* self);
 
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
-    pa_time_event* m_deadline = nullptr;  // guarded by the loop's lock
-    bool m_timedOut = false;              // guarded by the loop's lock
-    std::atomic<bool> m_alive{false};
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_time_event* deadline_ = nullptr;  // guarded by the loop's lock
+    bool timedOut_ = false;              // guarded by the loop's lock
+    std::atomic<bool> alive_{false};
 };
 
 }  // namespace zorvik::platform::audio

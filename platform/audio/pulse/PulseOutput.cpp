@@ -27,7 +27,7 @@ pa_buffer_attr BufferOf(std::uint32_t tlength) {
 }  // namespace
 
 PulseOutput::PulseOutput(int rate, RenderCallback render, const Options& options)
-    : m_rate(rate), m_render(std::move(render)), m_options(options), m_targetUs(options.target.count()) {}
+    : rate_(rate), render_(std::move(render)), options_(options), targetUs_(options.target.count()) {}
 
 std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* streamName, int rate,
                                                RenderCallback render, const Options& options) {
@@ -39,35 +39,35 @@ std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* 
 }
 
 std::uint32_t PulseOutput::BytesFor(long long us) const {
-    const long long frames = us * m_rate / 1'000'000;
+    const long long frames = us * rate_ / 1'000'000;
     return static_cast<std::uint32_t>(std::max(1LL, frames) * static_cast<long long>(kFrameBytes));
 }
 
 bool PulseOutput::Connect(const char* appName, const char* streamName) {
-    m_context = PulseContext::Connect(appName, m_options.connectTimeout);
-    if (!m_context) {
+    context_ = PulseContext::Connect(appName, options_.connectTimeout);
+    if (!context_) {
         return false;
     }
-    PulseContext::Lock lock(*m_context);
-    m_rewritable = TakesRewrites();
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
-    m_stream = pa_stream_new(m_context->Context(), streamName, &spec, nullptr);
-    bool ready = m_stream != nullptr;
+    PulseContext::Lock lock(*context_);
+    rewritable_ = TakesRewrites();
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate_), 2};
+    stream_ = pa_stream_new(context_->Context(), streamName, &spec, nullptr);
+    bool ready = stream_ != nullptr;
     if (ready) {
-        pa_stream_set_state_callback(m_stream, &OnStreamState, this);
-        pa_stream_set_write_callback(m_stream, &OnWrite, this);
-        pa_stream_set_underflow_callback(m_stream, &OnUnderflow, this);
-        const pa_buffer_attr attr = BufferOf(BytesFor(m_targetUs));
+        pa_stream_set_state_callback(stream_, &OnStreamState, this);
+        pa_stream_set_write_callback(stream_, &OnWrite, this);
+        pa_stream_set_underflow_callback(stream_, &OnUnderflow, this);
+        const pa_buffer_attr attr = BufferOf(BytesFor(targetUs_));
         // Timing from the server, interpolated between updates, tells Rewrite() where the sink is.
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-        ready = pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
-                m_context->WaitUntil([this] { return pa_stream_get_state(m_stream) == PA_STREAM_READY; },
-                                     [this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream)); });
+        ready = pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) == 0 &&
+                context_->WaitUntil([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
+                                    [this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); });
     }
-    m_context->EndDeadline();
-    m_latencyUs = m_targetUs;
-    m_alive = ready;
+    context_->EndDeadline();
+    latencyUs_ = targetUs_;
+    alive_ = ready;
     return ready;
 }
 
@@ -79,9 +79,9 @@ bool PulseOutput::TakesRewrites() {
         pa_threaded_mainloop* loop;
         bool done = false;
         bool pulseAudio = false;
-    } query{m_context->Loop()};
+    } query{context_->Loop()};
     pa_operation* op = pa_context_get_server_info(
-        m_context->Context(),
+        context_->Context(),
         [](pa_context*, const pa_server_info* info, void* data) {
             auto* q = static_cast<Query*>(data);
             q->pulseAudio = info != nullptr && info->server_name != nullptr &&
@@ -93,8 +93,8 @@ bool PulseOutput::TakesRewrites() {
     if (op == nullptr) {
         return false;
     }
-    m_context->WaitUntil([&] { return query.done; },
-                         [&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+    context_->WaitUntil([&] { return query.done; },
+                        [&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
     if (!query.done) {
         pa_operation_cancel(op);
     }
@@ -104,62 +104,62 @@ bool PulseOutput::TakesRewrites() {
 
 // The written frames that the sink cannot have reached yet; 0 while the server has not said.
 std::size_t PulseOutput::FramesNotTaken() const {
-    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
     pa_usec_t latency = 0;
     int negative = 0;
     if (timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt ||
-        pa_stream_get_latency(m_stream, &latency, &negative) != 0 || negative != 0) {
+        pa_stream_get_latency(stream_, &latency, &negative) != 0 || negative != 0) {
         return 0;
     }
     // The latency runs from the last frame written to the one being heard. The sink takes the queue in
     // blocks of up to its configured latency, so that much past the frame heard may be taken already.
     const long long sinkUs =
         static_cast<long long>(std::max(timing->sink_usec, timing->configured_sink_usec));
-    const long long queuedUs = static_cast<long long>(latency) - sinkUs - m_options.rewriteMargin.count();
-    return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * m_rate / 1'000'000) : 0;
+    const long long queuedUs = static_cast<long long>(latency) - sinkUs - options_.rewriteMargin.count();
+    return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * rate_ / 1'000'000) : 0;
 }
 
 std::chrono::microseconds PulseOutput::Latency() const {
-    return std::chrono::microseconds(m_latencyUs.load(std::memory_order_relaxed));
+    return std::chrono::microseconds(latencyUs_.load(std::memory_order_relaxed));
 }
 
 bool PulseOutput::Rewrite(const Change& change) {
-    PulseContext::Lock lock(*m_context);
-    const std::size_t back = change(m_rewritable && Alive() ? FramesNotTaken() : 0);
+    PulseContext::Lock lock(*context_);
+    const std::size_t back = change(rewritable_ && Alive() ? FramesNotTaken() : 0);
     if (back == 0) {
         return true;
     }
     std::vector<float> frames(back * 2);
-    m_render(frames.data(), back);
+    render_(frames.data(), back);
     const auto bytes = static_cast<std::int64_t>(back * kFrameBytes);
-    pa_stream_write(m_stream, frames.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
+    pa_stream_write(stream_, frames.data(), static_cast<std::size_t>(bytes), nullptr, -bytes,
                     PA_SEEK_RELATIVE);
     return true;
 }
 
 PulseOutput::~PulseOutput() {
-    if (!m_context) {
+    if (!context_) {
         return;
     }
     {
-        PulseContext::Lock lock(*m_context);
-        if (m_stream != nullptr) {
-            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-            pa_stream_set_write_callback(m_stream, nullptr, nullptr);
-            pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
+        PulseContext::Lock lock(*context_);
+        if (stream_ != nullptr) {
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
         }
     }
-    m_context.reset();
+    context_.reset();
 }
 
 void PulseOutput::OnStreamState(pa_stream* stream, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-        output->m_alive = false;
+        output->alive_ = false;
     }
-    pa_threaded_mainloop_signal(output->m_context->Loop(), 0);
+    pa_threaded_mainloop_signal(output->context_->Loop(), 0);
 }
 
 void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
@@ -174,19 +174,19 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
         pa_stream_cancel_write(stream);
         return;
     }
-    output->m_render(static_cast<float*>(data), frames);
+    output->render_(static_cast<float*>(data), frames);
     pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
 }
 
 void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    const long long now = output->m_targetUs;
-    const long long grown = std::min<long long>(now * 3 / 2, output->m_options.maxTarget.count());
+    const long long now = output->targetUs_;
+    const long long grown = std::min<long long>(now * 3 / 2, output->options_.maxTarget.count());
     if (grown <= now) {
         return;
     }
-    output->m_targetUs = grown;
-    output->m_latencyUs = grown;
+    output->targetUs_ = grown;
+    output->latencyUs_ = grown;
     const pa_buffer_attr attr = BufferOf(output->BytesFor(grown));
     if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
         pa_operation_unref(op);

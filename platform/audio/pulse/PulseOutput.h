@@ -53,7 +53,7 @@ class PulseOutput final : public AudioOutput {
     // say where it reads or may not take audio written back. Always true: the render is held.
     bool Rewrite(const Change& change) override;
 
-    bool Alive() const override { return m_alive.load(std::memory_order_relaxed) && m_context->Alive(); }
+    bool Alive() const override { return alive_.load(std::memory_order_relaxed) && context_->Alive(); }
     const char* Name() const override { return "pulse"; }
     std::chrono::microseconds Latency() const override;
 
@@ -68,15 +68,15 @@ class PulseOutput final : public AudioOutput {
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void OnUnderflow(pa_stream* stream, void* self);
 
-    const int m_rate;
-    const RenderCallback m_render;
-    const Options m_options;
-    std::unique_ptr<PulseContext> m_context;
-    pa_stream* m_stream = nullptr;
-    bool m_rewritable = false;  // set before the stream starts
-    std::atomic<bool> m_alive{false};
-    long long m_targetUs;  // the buffer asked for now; guarded by the loop's lock
-    std::atomic<long long> m_latencyUs{0};
+    const int rate_;
+    const RenderCallback render_;
+    const Options options_;
+    std::unique_ptr<PulseContext> context_;
+    pa_stream* stream_ = nullptr;
+    bool rewritable_ = false;  // set before the stream starts
+    std::atomic<bool> alive_{false};
+    long long targetUs_;  // the buffer asked for now; guarded by the loop's lock
+    std::atomic<long long> latencyUs_{0};
 };
 
 }  // namespace zorvik::platform::audio

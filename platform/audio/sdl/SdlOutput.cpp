@@ -33,8 +33,8 @@ bool SdlOutput::Start(const OutputFormat& format, const char* appName, const cha
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         return false;
     }
-    m_initialised = true;
-    m_channels = format.channels;
+    initialised_ = true;
+    channels_ = format.channels;
 
     SDL_AudioSpec want{};
     want.freq = format.rate;
@@ -43,35 +43,35 @@ bool SdlOutput::Start(const OutputFormat& format, const char* appName, const cha
     want.samples = kDeviceBufferFrames;
     want.callback = [](void* user, Uint8* stream, int len) {
         auto* self = static_cast<SdlOutput*>(user);
-        self->m_render(
+        self->render_(
             reinterpret_cast<float*>(stream),
-            static_cast<std::size_t>(len) / (sizeof(float) * static_cast<std::size_t>(self->m_channels)));
+            static_cast<std::size_t>(len) / (sizeof(float) * static_cast<std::size_t>(self->channels_)));
     };
     want.userdata = this;
     // No allowed changes: SDL converts if the hardware differs, so the render always has this format.
-    m_device = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-    if (m_device == 0) {
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+    if (device_ == 0) {
         return false;
     }
-    m_latency = std::chrono::microseconds(2LL * kDeviceBufferFrames * 1'000'000 / format.rate);
+    latency_ = std::chrono::microseconds(2LL * kDeviceBufferFrames * 1'000'000 / format.rate);
     // The device then runs, mostly rendering silence, until the output goes: SDL's audio thread keeps
     // feeding the device silence while paused anyway, and closing it would make the next hit wait.
-    SDL_PauseAudioDevice(m_device, 0);
+    SDL_PauseAudioDevice(device_, 0);
     return true;
 }
 
 // Nothing here pumps SDL events, so a lost device (server gone, card unplugged) shows only in its status.
 bool SdlOutput::Alive() const {
-    return m_device != 0 && SDL_GetAudioDeviceStatus(m_device) != SDL_AUDIO_STOPPED;
+    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED;
 }
 
 SdlOutput::~SdlOutput() {
-    if (m_device != 0) {
-        SDL_CloseAudioDevice(m_device);
+    if (device_ != 0) {
+        SDL_CloseAudioDevice(device_);
     }
     // Shutting the subsystem down too makes the next opening pick the driver afresh: the sound server
     // may be back, and a back end whose connection died cannot open devices again.
-    if (m_initialised) {
+    if (initialised_) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
     SDL_TLSCleanup();

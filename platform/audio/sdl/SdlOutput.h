@@ -19,17 +19,17 @@ class SdlOutput final : public AudioOutput {
 
     bool Alive() const override;
     const char* Name() const override { return "sdl"; }
-    std::chrono::microseconds Latency() const override { return m_latency; }
+    std::chrono::microseconds Latency() const override { return latency_; }
 
   private:
-    explicit SdlOutput(RenderCallback render) : m_render(std::move(render)) {}
+    explicit SdlOutput(RenderCallback render) : render_(std::move(render)) {}
     bool Start(const OutputFormat& format, const char* appName, const char* streamName);
 
-    const RenderCallback m_render;
-    int m_channels = 2;
-    bool m_initialised = false;
-    unsigned m_device = 0;
-    std::chrono::microseconds m_latency{0};
+    const RenderCallback render_;
+    int channels_ = 2;
+    bool initialised_ = false;
+    unsigned device_ = 0;
+    std::chrono::microseconds latency_{0};
 };
 
 }  // namespace zorvik::platform::audio
