@@ -18,7 +18,7 @@ ControlSpec DrumLabel(int index) {
     ControlSpec spec{.name = names[index],
                      .kind = K::Label,
                      .rect = {240, 480 + 360 * index, 1380, 300},
-                     .caption = kDrumRows[index].caption,
+                     .caption = kit::kDrumNames[index],
                      .font = kArial,
                      .align = Align::Left,
                      .tabIndex = index};

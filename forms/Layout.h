@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "Controls.h"
+#include "Kit.h"
 #include "Twips.h"
 
 namespace zorvik::forms {
@@ -33,23 +34,7 @@ struct ControlSpec {
 };
 
 inline constexpr double kFontPoints = 8.25;
-inline constexpr int kDrumCount = 8;
-
-// The drums in row order: caption, and the name of that row's pad image.
-struct DrumRow {
-    const char* caption;
-    const char* padImage;
-};
-inline constexpr std::array<DrumRow, kDrumCount> kDrumRows{{
-    {"Kick", "Kick"},
-    {"Snare", "Image1"},
-    {"Hi Hat", "Image2"},
-    {"Open Hi Hat", "Image3"},
-    {"High Tom", "Image4"},
-    {"Mid Tom", "Image5"},
-    {"Low Tom", "Image6"},
-    {"Crash", "Image7"},
-}};
+inline constexpr int kDrumCount = static_cast<int>(kit::kDrumNames.size());
 
 // The 34 controls of the main window, topmost first. The drum labels are named "DrumsName(i)".
 const std::array<ControlSpec, 34>& ZorvControls();
@@ -57,7 +42,6 @@ const std::array<ControlSpec, 34>& ZorvControls();
 // Main window settings.
 inline constexpr const char* kZorvCaption = "Norvane\u00AE Studio Lines";
 inline constexpr runtime::TwipRect kZorvClient{0, 0, 7710, 3570};
-inline constexpr std::uint32_t kKeyColour = 0x00FFFF00;
 // The file dialog's stored settings.
 inline constexpr const char* kMusicLoaderTitle = "Music Loader";
 inline constexpr const char* kMusicLoaderFileName = "*.MP3";

@@ -17,28 +17,21 @@ using runtime::ColourFromBgr;
 
 namespace {
 
-#ifdef _WIN32
-#define ZORVIK_SEP "\\"
-#else
-#define ZORVIK_SEP "/"
-#endif
-
-// The drum keys in the order they are tested: character code, sample path appended to the application
-// folder, and the row of the drum's label.
+// The drum keys in the order they are tested: character code, and the row of the drum (its label, and
+// the kit's name for its sample).
 struct DrumKey {
     std::int16_t code;
-    const char* samplePath;
     int index;
 };
 constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
-    {49, ZORVIK_SEP "Sounds" ZORVIK_SEP "Kick.wav", 0},
-    {50, ZORVIK_SEP "Sounds" ZORVIK_SEP "Snare.wav", 1},
-    {51, ZORVIK_SEP "Sounds" ZORVIK_SEP "Hi Hat.wav", 2},
-    {46, ZORVIK_SEP "Sounds" ZORVIK_SEP "Open Hi Hat.wav", 3},
-    {52, ZORVIK_SEP "Sounds" ZORVIK_SEP "High Tom.wav", 4},
-    {53, ZORVIK_SEP "Sounds" ZORVIK_SEP "Mid Tom.wav", 5},
-    {54, ZORVIK_SEP "Sounds" ZORVIK_SEP "Low Tom.wav", 6},
-    {43, ZORVIK_SEP "Sounds" ZORVIK_SEP "Crash.wav", 7},
+    {49, 0},
+    {50, 1},
+    {51, 2},
+    {46, 3},
+    {52, 4},
+    {53, 5},
+    {54, 6},
+    {43, 7},
 }};
 
 // Window style bits added at load: the frameless window keeps its window menu and can be minimised.
@@ -91,11 +84,7 @@ QWidget* Zorv::Control(const QString& name) const {
 }
 
 QString Zorv::RecorderPath() {
-#ifdef _WIN32
-    return QString::fromLatin1(kRecorderPath);
-#else
     return runtime::ApplicationFolder() + QStringLiteral("/") + QString::fromLatin1(kRecorderFile);
-#endif
 }
 
 float Zorv::SpeedRate(int sliderValue) {
@@ -175,8 +164,8 @@ void Zorv::connectHandlers() {
 }
 
 void Zorv::Form_Load() {
-    SetBackColor(kKeyColour);
-    SetColourKey(kKeyColour);
+    SetBackColor(skin::kKeyColour);
+    SetColourKey(skin::kKeyColour);
     if (QWidget* w = window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
     SetKeyPreview(true);
     // The drums' output opens while the window comes up, so the first hit finds it ready.
@@ -191,7 +180,8 @@ void Zorv::Form_Unload(std::int16_t& Cancel) {
 void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
     for (const DrumKey& key : kDrumKeys) {
         if (KeyAscii != key.code) continue;
-        const QString path = runtime::ApplicationFolder() + QString::fromLatin1(key.samplePath);
+        const QString path = runtime::ApplicationFolder() + QStringLiteral("/Sounds/") +
+                             QString::fromUtf8(kit::kDrumNames[key.index]) + QStringLiteral(".wav");
         (void)sound_.sndPlaySound(path.toStdString(), SoundControl::SND_ASYNC);
         runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[key.index]));
     }

@@ -21,11 +21,7 @@ namespace zorvik::forms {
 class Program;
 
 // The recorder program that "Open Recorder" starts, in the application folder.
-#ifdef _WIN32
-inline constexpr const char* kRecorderPath = "C:\\Windows\\system32\\sndrec32.exe";
-#else
 inline constexpr const char* kRecorderFile = "zorvik-recorder";
-#endif
 
 class Zorv : public runtime::Form {
     Q_OBJECT

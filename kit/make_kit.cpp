@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include <numbers>
 #include <string>
 #include <vector>
+
+#include "Kit.h"
 
 namespace {
 
@@ -226,20 +229,21 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::pair<const char*, std::function<Signal()>> kit[] = {
-        {"Kick", Kick},
-        {"Snare", Snare},
-        {"Hi Hat", [] { return HiHat(0.03, 0.2); }},
-        {"Open Hi Hat", [] { return HiHat(0.3, 1.4); }},
-        {"High Tom", [] { return Tom(200); }},
-        {"Mid Tom", [] { return Tom(140); }},
-        {"Low Tom", [] { return Tom(95); }},
-        {"Crash", Crash},
+    // One voice for each of the kit's drums, in its order.
+    const std::array<std::function<Signal()>, zorvik::kit::kDrumNames.size()> voices{
+        Kick,                             // Kick
+        Snare,                            // Snare
+        [] { return HiHat(0.03, 0.2); },  // Hi Hat
+        [] { return HiHat(0.3, 1.4); },   // Open Hi Hat
+        [] { return Tom(200); },          // High Tom
+        [] { return Tom(140); },          // Mid Tom
+        [] { return Tom(95); },           // Low Tom
+        Crash,                            // Crash
     };
-    for (const auto& [name, make] : kit) {
-        Signal sound = make();
+    for (std::size_t i = 0; i < voices.size(); ++i) {
+        Signal sound = voices[i]();
         Finish(sound);
-        if (!Write(folder / (std::string(name) + ".wav"), sound)) return 1;
+        if (!Write(folder / (std::string(zorvik::kit::kDrumNames[i]) + ".wav"), sound)) return 1;
     }
     return 0;
 }

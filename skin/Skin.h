@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <array>
+#include <cstdint>
 
 namespace zorvik::skin {
 
@@ -29,10 +30,19 @@ inline constexpr std::array<PictureSize, 9> kPictures{{
 // scalable SVG. packaging/Packaging.cmake reads this list for the build's outputs.
 inline constexpr std::array<int, 8> kIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
 
-// The main window is shaped by punching out every pixel of exactly RGB(0,255,255). Anything this
-// close to it could be mistaken for the key after scaling or dithering, so no picture may contain it.
+// The main window is shaped by punching out every pixel of exactly this colour, given as the forms give
+// colours, 0x00BBGGRR: RGB(0,255,255).
+inline constexpr std::uint32_t kKeyColour = 0x00FFFF00;
+
+// Anything this close to the key could be mistaken for it after scaling or dithering, so no picture may
+// contain it.
 constexpr bool NearTransparencyKey(int r, int g, int b) {
-    return r <= 16 && g >= 239 && b >= 239;
+    constexpr int kMargin = 16;
+    auto near = [](int value, int shift) {
+        const int key = static_cast<int>((kKeyColour >> shift) & 0xFF);
+        return value >= key - kMargin && value <= key + kMargin;
+    };
+    return near(r, 0) && near(g, 8) && near(b, 16);
 }
 
 // Registers the compiled-in pictures; the library is static, so nothing does this on its own.
