@@ -104,6 +104,7 @@ void Zorv::CreateControls(QWidget& window) {
         control->setObjectName(QString::fromLatin1(spec.name));
         runtime::PlaceInTwips(*control, spec.rect);
         if (spec.font != nullptr) control->setFont(ControlFont(spec.font));
+        if (auto* label = qobject_cast<runtime::Label*>(control)) label->FitCaption();
         if (spec.textColour) {
             QPalette pal = control->palette();
             pal.setColor(QPalette::WindowText, ColourFromBgr(*spec.textColour));

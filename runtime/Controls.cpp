@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -108,6 +109,29 @@ Label::Label(QWidget* parent, const QString& caption, Qt::Alignment alignment, b
     setMouseTracking(true);
     setTextFormat(Qt::PlainText);
     setAutoFillBackground(!transparentBack);
+}
+
+void Label::FitCaption() {
+    // Below this no caption is readable anyway; a caption that still does not fit is cut at the edge.
+    constexpr qreal kSmallestPoints = 5.0;
+    constexpr qreal kStep = 0.25;
+    const QRectF room = contentsRect();
+    QFont fitted = font();
+    for (qreal points = fitted.pointSizeF(); points >= kSmallestPoints; points -= kStep) {
+        fitted.setPointSizeF(points);
+        const QFontMetricsF metrics(fitted);
+        // Where the label lays the caption out, and the ink around that line's baseline.
+        const QRectF line = metrics.boundingRect(room, static_cast<int>(alignment()), text());
+        const QRectF ink =
+            metrics.tightBoundingRect(text()).translated(line.left(), line.top() + metrics.ascent());
+        // Glyph outlines are placed on whole pixels when drawn: ink less than half a pixel over an edge
+        // colours no pixel beyond it.
+        if (room.adjusted(-0.5, -0.5, 0.5, 0.5).contains(ink)) {
+            setFont(fitted);
+            return;
+        }
+    }
+    setFont(fitted);
 }
 
 Shape::Shape(QWidget* parent, const QColor& fill, const QColor& border)

@@ -74,6 +74,11 @@ class Label : public QLabel, public MouseSource {
     // A transparent back style draws only the glyphs over whatever lies below.
     Label(QWidget* parent, const QString& caption, Qt::Alignment alignment, bool transparentBack);
 
+    // The layout was drawn for fonts whose stand-ins here may be wider: steps the font down, keeping
+    // its family, to the largest size not above its own at which every pixel of the caption lies
+    // inside the label. Call once the label has its font and its size.
+    void FitCaption();
+
   protected:
     void mousePressEvent(QMouseEvent* event) override { dispatchPress(*this, event); }
     void mouseMoveEvent(QMouseEvent* event) override { dispatchMove(*this, event); }

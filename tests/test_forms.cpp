@@ -171,7 +171,12 @@ TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
         EXPECT_EQ(w->property("TabIndex").toInt(), row.tabIndex);
         if (row.font != nullptr) {
             EXPECT_EQ(w->font().family(), QString::fromLatin1(row.font));
-            EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25);
+            // A label may step down to fit its caption (below); nothing grows.
+            if (qobject_cast<QLabel*>(w) != nullptr) {
+                EXPECT_LE(w->font().pointSizeF(), 8.25);
+            } else {
+                EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 8.25);
+            }
             EXPECT_TRUE(w->font().bold());
             EXPECT_FALSE(w->font().italic());
         }
@@ -199,6 +204,68 @@ TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
     // The stand-in faces are metric twins of the named ones.
     EXPECT_EQ(QFontInfo(text->font()).family(), QStringLiteral("Liberation Sans"));
     EXPECT_EQ(QFontInfo(control("MPlay")->font()).family(), QStringLiteral("EB Garamond"));
+}
+
+// The pixels of a label's caption drawn in FONT that fall outside the label: the text is drawn unclipped,
+// with the fonts installed here, into a margin around it.
+int InkOutside(const QLabel& label, const QFont& font) {
+    constexpr int kMargin = 16;
+    const QRect inside(QPoint(kMargin, kMargin), label.size());
+    QImage ink(label.size() + QSize(2 * kMargin, 2 * kMargin), QImage::Format_ARGB32);
+    ink.fill(Qt::transparent);
+    QPainter painter(&ink);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(inside, static_cast<int>(label.alignment()) | Qt::TextDontClip, label.text());
+    painter.end();
+    int outside = 0;
+    for (int y = 0; y < ink.height(); ++y) {
+        for (int x = 0; x < ink.width(); ++x) {
+            if (!inside.contains(x, y) && qAlpha(ink.pixel(x, y)) != 0) ++outside;
+        }
+    }
+    return outside;
+}
+
+// The caption fits its label, at the layout's 8.25 pt or, where the face is wider, at the largest size
+// that fits.
+void ExpectTheLargestSizeThatFits(const QLabel& label) {
+    const QFont font = label.font();
+    SCOPED_TRACE(label.objectName().toStdString() + " \"" + label.text().toStdString() + "\" in " +
+                 QFontInfo(font).family().toStdString() + " at " + std::to_string(font.pointSizeF()) +
+                 " pt, " + std::to_string(label.width()) + " px wide");
+    EXPECT_EQ(InkOutside(label, font), 0);
+    EXPECT_LE(font.pointSizeF(), 8.25);
+    if (font.pointSizeF() < 8.25) {
+        QFont larger = font;
+        larger.setPointSizeF(font.pointSizeF() + 0.25);
+        EXPECT_GT(InkOutside(label, larger), 0);
+    }
+}
+
+TEST_F(FormsTest, EveryCaptionLiesWhollyInsideItsLabel) {
+    Zorv& zorv = open();
+    const auto labels = zorv.window()->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    for (const QLabel* label : labels) ExpectTheLargestSizeThatFits(*label);
+}
+
+TEST(LabelTest, ACaptionTooWideForItsLabelStepsDownKeepingItsFace) {
+    QWidget window;
+    for (const Qt::Alignment alignment : {Qt::AlignLeft, Qt::AlignHCenter}) {
+        for (const int width : {90, 75, 62}) {
+            runtime::Label label(&window, QStringLiteral("Open Recorder"), alignment, true);
+            QFont font(QStringLiteral("Arial"));
+            font.setPointSizeF(8.25);
+            font.setBold(true);
+            label.setFont(font);
+            label.resize(width, 20);
+            label.FitCaption();
+            EXPECT_EQ(label.font().family(), QStringLiteral("Arial"));
+            EXPECT_TRUE(label.font().bold());
+            ExpectTheLargestSizeThatFits(label);
+        }
+    }
 }
 
 struct SliderRow {
