@@ -2,11 +2,11 @@
 
 #include <QApplication>
 
+#include "DrumPlayer.h"
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
-#include "DrumPlayer.h"
 #include "Skin.h"
 #include "SoundControl.h"
 #include "ZorvSplash.h"

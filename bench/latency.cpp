@@ -2,9 +2,9 @@
 // A real key press goes to the focused Zorvik window through XTest, and the sink's monitor is captured
 // in small fragments; a hit's latency is the time from just before the key press to the moment the
 // sink plays the first sample of the hit over a threshold. The same capture then times `paplay` (or on
-// PipeWire `pw-play`) spawned per hit, as the baseline, and the same player with a copy of the file behind known leading silence,
-// which must come out later by exactly that silence: a check of the onset detection and of the time
-// conversion.
+// PipeWire `pw-play`) spawned per hit, as the baseline, and the same player with a copy of the file behind
+// known leading silence, which must come out later by exactly that silence: a check of the onset detection
+// and of the time conversion.
 //
 // Each captured fragment is stamped on arrival; the server's latency figure for the stream at that
 // moment (negative for a monitor, which hands out what the sink has rendered but not yet played) turns

@@ -18,10 +18,12 @@ inline constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);   // E
 inline constexpr HResult kNoInterface = static_cast<HResult>(0x80004002u);  // E_NOINTERFACE
 inline constexpr HResult kPointer = static_cast<HResult>(0x80004003u);      // E_POINTER (empty reference)
 
-inline constexpr bool failed(HResult hr) { return hr < 0; }
+inline constexpr bool failed(HResult hr) {
+    return hr < 0;
+}
 
 class IMediaControl {
-public:
+  public:
     virtual ~IMediaControl() = default;
     // Builds everything needed to play the file (a UTF-8 path) to the default audio output. Waits a
     // bounded time; never hangs on a file that cannot be read.
@@ -33,14 +35,14 @@ public:
 };
 
 class IBasicAudio {
-public:
+  public:
     virtual ~IBasicAudio() = default;
     virtual HResult put_Volume(std::int32_t hundredthsOfDecibel) = 0;
     virtual HResult put_Balance(std::int32_t balance) = 0;
 };
 
 class IMediaPosition {
-public:
+  public:
     virtual ~IMediaPosition() = default;
     virtual HResult put_Rate(double rate) = 0;
     virtual HResult put_CurrentPosition(double seconds) = 0;

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <thread>
 
+#include "DrumPlayer.h"
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
 #include "ReliabilityMedia.h"
 #include "ReliabilityRow.h"
-#include "DrumPlayer.h"
 #include "SoundControl.h"
 
 namespace zorvik::reliability {

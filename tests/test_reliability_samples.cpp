@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "DefaultSound.h"
-#include "ReliabilityRow.h"
 #include "DrumPlayer.h"
+#include "ReliabilityRow.h"
 #include "SoundControl.h"
 #include "VoiceMixer.h"
 
