@@ -126,10 +126,7 @@ void Label::FitCaption() {
             metrics.tightBoundingRect(text()).translated(line.left(), line.top() + metrics.ascent());
         // Glyph outlines are placed on whole pixels when drawn: ink less than half a pixel over an edge
         // colours no pixel beyond it.
-        if (room.adjusted(-0.5, -0.5, 0.5, 0.5).contains(ink)) {
-            setFont(fitted);
-            return;
-        }
+        if (room.adjusted(-0.5, -0.5, 0.5, 0.5).contains(ink)) break;
     }
     setFont(fitted);
 }
