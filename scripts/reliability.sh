@@ -197,9 +197,11 @@ cat <<'TAIL'
   unheard (by design: a cut that was never heard needs no fade). At 20 hits a second that takes the audio
   thread stalling for 50 ms, which does not happen on an idle machine (the 10-minute session heard every
   hit) but can when the machine is busy with other work; the short session in CI allows 2 %.
-- Leak checking: LeakSanitizer runs over the unit tests, but GLib's allocations cannot be told apart with
-  the fast unwinder (tests/lsan.supp), so GStreamer objects are counted by GStreamer's own leaks tracer
-  instead (test_reliability_gstleaks).
+- Leak checking: LeakSanitizer runs over every unit, reliability and end-to-end test and over the
+  program and recorder the end-to-end tests drive, whose reports fail the test (`tests/e2e/lib.sh`).
+  GLib's allocations cannot be told apart with the fast unwinder (tests/lsan.supp), so GStreamer objects
+  are counted by GStreamer's own leaks tracer instead (test_reliability_gstleaks); the music fuzzer, which
+  drives GStreamer alone, runs without leak checking.
 
 ## Longer runs
 

@@ -8,8 +8,8 @@ cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] && scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON -DZORVIK_TESTS=ON
 cmake --build build -j"$(nproc)"
-# Leaks fail the unit and reliability tests; tests/lsan.supp names the only third-party allocations that
-# are let off. The end-to-end tests still run the program with leak checking off.
+# Leaks fail every test, and the end-to-end tests fail on a leak of the program they drive;
+# tests/lsan.supp names the only third-party allocations that are let off.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

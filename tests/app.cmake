@@ -19,7 +19,7 @@ function(zorvik_add_e2e name)
     add_test(NAME ${test} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/${name}.sh $<TARGET_FILE:Zorvik>
                                        $<TARGET_FILE:wavcheck> ${CMAKE_BINARY_DIR})
     set_tests_properties(${test} PROPERTIES LABELS e2e TIMEOUT 300
-        ENVIRONMENT "E2E_ARTIFACTS=${CMAKE_BINARY_DIR}/e2e-artifacts;ASAN_OPTIONS=detect_leaks=0;E2E_SERVER=${E_SERVER}")
+        ENVIRONMENT "E2E_ARTIFACTS=${CMAKE_BINARY_DIR}/e2e-artifacts;E2E_SERVER=${E_SERVER}")
 endfunction()
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/e2e-artifacts)
 zorvik_add_e2e(startup)

@@ -7,4 +7,4 @@ add_test(NAME e2e_recorder
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/recorder.sh $<TARGET_FILE:zorvik-recorder>)
 add_test(NAME e2e_install COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/install.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(e2e_recorder e2e_install PROPERTIES LABELS e2e TIMEOUT 300
-    ENVIRONMENT "E2E_ARTIFACTS=${CMAKE_BINARY_DIR}/e2e-artifacts;ASAN_OPTIONS=detect_leaks=0")
+    ENVIRONMENT "E2E_ARTIFACTS=${CMAKE_BINARY_DIR}/e2e-artifacts")

@@ -9,11 +9,24 @@ E2E_PIDS=""
 E2E_PULSE=""
 E2E_SERVER=${E2E_SERVER:-pulse}
 
+# Every program a test starts that was built with the sanitizers (the program, the recorder, the test's
+# own tools) checks for leaks at exit and writes what it finds to a report here; a report fails the test,
+# whatever the script went on to check. tests/lsan.supp names the third-party allocations let off.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}:log_path=$E2E_TMP/sanitizer"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/lsan.supp:print_suppressions=0}"
+
 e2e_cleanup() {
+    _status=$?
     for pid in $E2E_PIDS; do kill "$pid" 2>/dev/null || true; done
     if [ -n "$E2E_PULSE" ]; then pulseaudio --kill 2>/dev/null || true; fi
     for pid in $E2E_PIDS; do wait "$pid" 2>/dev/null || true; done
+    if ls "$E2E_TMP"/sanitizer.* >/dev/null 2>&1; then
+        echo "FAIL: a program of this test reported a sanitizer error:" >&2
+        cat "$E2E_TMP"/sanitizer.* >&2
+        _status=1
+    fi
     rm -rf "$E2E_TMP"
+    exit $_status
 }
 trap e2e_cleanup EXIT
 
