@@ -92,6 +92,13 @@ class TestSink {
         }
     }
 
+    // The sink reports that its output is gone, as a sound server's sink does when the server stops.
+    void loseOutput() {
+        GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "server gone");
+        gst_element_post_message(capture_, gst_message_new_error(GST_OBJECT(capture_), error, nullptr));
+        g_error_free(error);
+    }
+
     Played pullToEnd() {
         Played played;
         pull(played);
@@ -691,9 +698,9 @@ TEST_F(MediaGraphTest, DeletingTheFileWhilePlayingIsHarmless) {
     EXPECT_GT(sink.pullToEnd().left.size(), toneFrames(2.0));
 }
 
-TEST_F(MediaGraphTest, AnOutputFailureWhilePlayingIsReportedNotFatal) {
-    // The output giving up mid-song, as when the sound device goes away. The queue is unbounded so the
-    // stream reaches the failure without the test pulling.
+TEST_F(MediaGraphTest, AFailureInTheOutputChainIsReportedNotFatal) {
+    // An element in front of the sink giving up mid-song. The queue is unbounded so the stream reaches
+    // the failure without the test pulling.
     TestSink sink(captureSink("identity error-after=8 ! ", 0));
     auto graph = load(sink, tonePath(kFormats[0]));
     ASSERT_TRUE(graph);
@@ -706,6 +713,33 @@ TEST_F(MediaGraphTest, AnOutputFailureWhilePlayingIsReportedNotFatal) {
     EXPECT_TRUE(failed(graph->put_CurrentPosition(0.0)));
     EXPECT_TRUE(failed(graph->put_Rate(2.0)));
     EXPECT_EQ(graph->put_Volume(-100), kOk);
+}
+
+TEST_F(MediaGraphTest, AfterTheOutputIsLostRunCarriesOnWhereTheSoundStopped) {
+    // The sound server goes away after a second of the song, and the speed and the volume are changed
+    // while it is away. The first Run after that finds no output (the next sink fails to start, as with
+    // the server still down); the one after finds it back.
+    TestSink sink(
+        std::vector<std::string>{captureSink(), "fakesink state-error=ready-to-paused", captureSink()});
+    auto graph = load(sink, tonePath(kFormats[0]));
+    ASSERT_TRUE(graph);
+    ASSERT_EQ(graph->Run(), kOk);
+    Played before;
+    sink.pull(before, toneFrames(1.0));
+    sink.loseOutput();
+    EXPECT_EQ(graph->put_Rate(2.0), kOk) << graph->LastErrorText();
+    EXPECT_EQ(graph->put_Volume(-600), kOk) << graph->LastErrorText();
+    EXPECT_TRUE(failed(graph->Run()));
+    EXPECT_FALSE(graph->LastErrorText().empty());
+    ASSERT_EQ(graph->Run(), kOk) << graph->LastErrorText();
+    const Played after = sink.pullToEnd();
+    ASSERT_TRUE(after.firstStreamSeconds);
+    // The sink held a few buffers the ear never got; the song goes on from about where it was cut.
+    EXPECT_NEAR(*after.firstStreamSeconds, 1.0, 0.3);
+    EXPECT_TRUE(after.reachedEnd);
+    EXPECT_NEAR(double(after.left.size()), toneFrames((kToneSeconds - *after.firstStreamSeconds) / 2.0),
+                toneFrames(0.15));
+    EXPECT_NEAR(decibels(rms(after.left) / rms(before.left)), -6.0, 0.5);
 }
 
 TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {

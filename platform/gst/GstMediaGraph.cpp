@@ -101,6 +101,8 @@ void GstMediaGraph::forgetPipeline() {
 
 void GstMediaGraph::unload() {
     loaded_ = false;
+    uri_.clear();
+    resumeAt_.reset();
     rate_ = 1.0;
     if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
     if (stretch_) g_object_set(stretch_, "speed", rate_, nullptr);
@@ -135,9 +137,14 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
         g_error_free(uriError);
         return fail(kFail, text);
     }
-    g_object_set(pipeline_, "uri", uri, nullptr);
+    uri_ = uri;
     g_free(uri);
+    return prepare();
+}
 
+// Takes the pipeline to the first frame of uri_, ready to play, and says what went wrong if it cannot.
+HResult GstMediaGraph::prepare() {
+    g_object_set(pipeline_, "uri", uri_.c_str(), nullptr);
     bus_->beginLoad();
     const auto deadline = std::chrono::steady_clock::now() + options_.loadTimeout;
     GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
@@ -211,7 +218,37 @@ HResult GstMediaGraph::RenderFile(const std::string& fileName) {
     return succeed();
 }
 
+// The output a song plays to can go away under it (its sound server stopped or restarted) while the file
+// is as good as ever. The graph then notes where the sound stopped and halts, and the next Run builds the
+// pipeline again, which finds the server if it is back, and carries on from there. Until then a position
+// or a speed that is set is kept for that Run.
+bool GstMediaGraph::outputLost() {
+    if (resumeAt_) return true;
+    if (!pipeline_ || !loaded_) return false;
+    const auto error = bus_->error();
+    if (!error || !error->fromSink) return false;
+    gint64 position = 0;
+    resumeAt_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0
+                    ? static_cast<double>(position) / GST_SECOND
+                    : 0.0;
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    return true;
+}
+
+// A failure leaves the place to carry on from noted, so a later Run tries again.
+HResult GstMediaGraph::resume() {
+    const double at = *resumeAt_;
+    releasePipeline();
+    if (!buildPipeline()) return fail(kFail, "GStreamer could not set up a player");
+    if (HResult status = prepare(); failed(status)) return status;
+    resumeAt_.reset();
+    return at > 0.0 ? put_CurrentPosition(at) : kOk;
+}
+
 HResult GstMediaGraph::Run() {
+    if (outputLost()) {
+        if (HResult status = resume(); failed(status)) return status;
+    }
     if (HResult status = requireStream(); failed(status)) return status;
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not start playing");
@@ -219,6 +256,8 @@ HResult GstMediaGraph::Run() {
 }
 
 HResult GstMediaGraph::Stop() {
+    // A lost output has halted the stream already.
+    if (outputLost()) return succeed();
     // With no file loaded there is nothing to stop. Failing here would leave the music engine unable to
     // close the graph, and so unable to load anything after one bad file.
     if (!pipeline_ || !loaded_) return succeed();
@@ -264,6 +303,10 @@ HResult GstMediaGraph::put_Balance(std::int32_t balance) {
 // playbin refused with a tempo filter inside, and would put every element at rates other than 1.0.
 HResult GstMediaGraph::put_Rate(double rate) {
     if (!std::isfinite(rate) || rate <= 0.0) return fail(kInvalidArg, "the speed must be a positive number");
+    if (outputLost()) {
+        rate_ = rate;
+        return succeed();
+    }
     if (HResult status = requireStream(); failed(status)) return status;
     rate_ = rate;
     g_object_set(stretch_, "speed", rate, nullptr);
@@ -273,6 +316,10 @@ HResult GstMediaGraph::put_Rate(double rate) {
 HResult GstMediaGraph::put_CurrentPosition(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0.0)
         return fail(kInvalidArg, "the position must be zero or more seconds");
+    if (outputLost()) {
+        resumeAt_ = seconds;
+        return succeed();
+    }
     if (HResult status = requireStream(); failed(status)) return status;
     if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),

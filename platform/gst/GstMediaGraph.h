@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ErrorText.h"
@@ -52,6 +53,9 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     void forgetPipeline();
     void dropDefaultSink();
     void unload();
+    HResult prepare();
+    bool outputLost();
+    HResult resume();
     HResult fail(HResult status, std::string text);
     HResult succeed();
     HResult requireStream();
@@ -64,6 +68,8 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     GstElement* defaultSink_ = nullptr;  // the autoaudiosink, when the graph plays to the default output
     std::shared_ptr<BusRecord> bus_;
     bool loaded_ = false;
+    std::string uri_;                 // the file loaded, kept so a lost output can be rebuilt
+    std::optional<double> resumeAt_;  // while the output is lost: where the next Run carries on
     double linearVolume_ = 1.0;
     float panoramaValue_ = 0.0f;
     double rate_ = 1.0;

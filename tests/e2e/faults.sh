@@ -3,9 +3,11 @@
 # private sound server's monitor:
 #   - started with no sound server at all (and no sound card): the program runs, drum keys are silent,
 #     a song load says there is no sound output;
-#   - the sound server killed while a song plays: the program stays up, drum hits stay silent, a song
-#     load says there is no sound output; once the server is back, the drums reconnect within 2 s and are
-#     heard, and a reloaded song plays again;
+#   - the sound server killed while a song plays: the program stays up, drum hits and Play stay silent;
+#     once the server is back, the drums are heard within 1 s and Play carries the song on, with no
+#     reload;
+#   - the server killed again: a song load says there is no sound output, and once the server is back a
+#     reloaded song plays;
 #   - the Sounds folder removed while running: a drum key plays the default sound.
 # E2E_SERVER=pipewire runs it on a private PipeWire (its daemons killed and restarted) instead of PulseAudio.
 . "$(dirname "$0")/lib.sh"
@@ -84,24 +86,17 @@ focus_main
 for _ in 1 2 3 4 5; do xdotool key 1; sleep 0.1; done
 alive "drum keys with no server"
 
-note "a song load with no server says so"
-load_song "$SONG"
-wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
-MESSAGE=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
-screenshot "$E2E_TMP/no-output.png"
-cp "$E2E_TMP/no-output.png" "${E2E_ARTIFACTS:-$E2E_TMP}/faults-no-output.png" 2>/dev/null || true
-xdotool windowactivate --sync "$MESSAGE" key Return
-wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
-alive "load with no server"
+note "Play with no server: nothing to play to, and the program stays up"
+click_at 341 120
+alive "Play with no server"
 
-note "the server comes back: the drums reconnect within 2 s and are heard"
+note "the server comes back: the drums are heard within 1 s"
 restart_and_play
 BACK=$(date +%s%N)
 record_start "$E2E_TMP/back.wav"
 REC_AT=$(date +%s%N)
 focus_main
-# A hit every 200 ms for 3 s. The drums' stream showing up at the server is when the player reopened; on
-# a busy machine the first sound may take longer to come out of the test's recording path than that.
+# A hit every 200 ms for 3 s. The drums' stream showing up at the server is when the player reopened.
 RECONNECT_MS=""
 for _ in $(seq 15); do
     xdotool key 1
@@ -116,10 +111,32 @@ SINCE_BACK=$(echo "scale=3; $KICK_AT + ($REC_AT - $BACK) / 1000000000" | bc)
 note "drums reconnected ${RECONNECT_MS:-never} ms and first kick heard ${SINCE_BACK} s after the server played again (match $KICK_MATCH)"
 echo "FIGURE|server back: drums reconnected after|${RECONNECT_MS:-never} ms"
 echo "FIGURE|server back: first drum heard after|${SINCE_BACK} s"
-[ -n "$RECONNECT_MS" ] && [ "$RECONNECT_MS" -le 2000 ] || fail "the drums did not reconnect within 2 s (${RECONNECT_MS:-never} ms)"
 [ "$(echo "$KICK_MATCH > 0.9" | bc)" = 1 ] || fail "no drum heard after the server came back"
+[ "$(echo "$SINCE_BACK <= 1.0" | bc)" = 1 ] || fail "the first drum was heard ${SINCE_BACK} s after the server came back"
 
-note "a reloaded song plays again"
+note "Play carries the song on, with no reload"
+click_at 341 120
+record_start "$E2E_TMP/resumed.wav"
+# A restarted PipeWire can take most of a second to start the song's first stream.
+sleep 2
+record_stop
+song_heard "$E2E_TMP/resumed.wav" || fail "Play after the server came back is not heard"
+
+note "the server is killed again: a song load says so"
+kill_sound
+sleep 0.5
+alive "server killed again"
+load_song "$SONG"
+wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
+MESSAGE=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
+screenshot "$E2E_TMP/no-output.png"
+cp "$E2E_TMP/no-output.png" "${E2E_ARTIFACTS:-$E2E_TMP}/faults-no-output.png" 2>/dev/null || true
+xdotool windowactivate --sync "$MESSAGE" key Return
+wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
+alive "load with no server"
+
+note "the server comes back: a reloaded song plays"
+restart_and_play
 load_song "$SONG"
 xdotool search --onlyvisible --name '^Music Loader$' >/dev/null && fail "the reload was refused"
 click_at 341 120
