@@ -39,7 +39,7 @@ STATUS=0
 ctest --test-dir "$BUILD" -L reliability -V --timeout 900 >"$LOG/ctest.log" 2>&1 || STATUS=1
 ctest --test-dir "$BUILD/fuzz" -L fuzz -V --timeout 900 >"$LOG/fuzz.log" 2>&1 || STATUS=1
 "$BUILD/tests/test_sample_player" --gtest_filter='BadInput/WavRefusalTest.*:Files/WavFileTest.*' >"$LOG/wav.log" 2>&1 || STATUS=1
-"$BUILD/tests/test_media_graph" \
+ZORVIK_FUZZ_REGRESSIONS=fuzz/regressions "$BUILD/tests/test_media_graph" \
     --gtest_filter='Files/BadInputTest.*:*ForeignFile*:*FuzzerRegression*:*Deleting*:*OutputChain*:*OutputIsLost*:*Stalled*:*LeaveNoFiles*' \
     >"$LOG/graph.log" 2>&1 || STATUS=1
 if [ "$LONG" = 1 ]; then

@@ -105,9 +105,12 @@ start_sound() {
 
 start_pulseaudio() {
     export PULSE_RUNTIME_PATH="$XDG_RUNTIME_DIR/pulse"
-    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$E2E_TMP/pulse-$(date +%s%N).log" \
+    local log
+    log="$E2E_TMP/pulse-$(date +%s%N).log"
+    pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit --log-target=file:"$log" \
         --load=module-native-protocol-unix \
-        --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>/dev/null || fail "pulseaudio did not start"
+        --load="module-null-sink sink_name=testsink rate=48000 channels=2" 2>"$log.err" ||
+        fail "pulseaudio did not start: $(tail -n 5 "$log" "$log.err" 2>/dev/null | tr '\n' ' ')"
     E2E_PULSE=1
     wait_for $E2E_SERVER_BOUND pactl info ||
         fail "the sound server does not answer; its log ends: $(tail -n 5 "$E2E_TMP/pulse.log" | tr '\n' ' ')"
@@ -160,7 +163,12 @@ start_pipewire_daemons() {
 # kill_sound: the sound server dies at once, as in a crash.
 kill_sound() {
     case "$E2E_SERVER" in
-        pulse) kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill" ;;
+        pulse)
+            kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill"
+            # A container's first process may never reap the daemon, and its zombie makes the pid file
+            # look alive to the next start ("Daemon already running").
+            rm -f "$PULSE_RUNTIME_PATH/pid"
+            ;;
         pipewire)
             # shellcheck disable=SC2086 # a list of process ids
             kill -9 $E2E_PW_PIDS 2>/dev/null || fail "no sound server to kill"
