@@ -1,7 +1,10 @@
 #include "Zorv.h"
 
 #include <QFont>
+#include <QSocketNotifier>
 #include <QWidget>
+#include <string>
+#include <vector>
 
 #include "Colour.h"
 #include "MusicControl.h"
@@ -169,8 +172,20 @@ void Zorv::Form_Load() {
     SetColourKey(skin::kKeyColour);
     if (QWidget* w = window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
     SetKeyPreview(true);
-    // The drums' output opens while the window comes up, so the first hit finds it ready.
+    // The drums' output opens while the window comes up, so the first hit finds it ready, and with it
+    // the MIDI input, so a kit can be linked before its first note.
+    std::vector<std::string> kit;
+    for (std::size_t row = 0; row < kit::kDrumNames.size(); ++row) kit.push_back(SamplePath(row));
+    sound_.SetKit(kit);
     sound_.Prepare();
+    if (const int fd = sound_.MidiHitsFd(); fd >= 0) {
+        auto* hits = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        QObject::connect(hits, &QSocketNotifier::activated, this, [this] {
+            int row = 0;
+            while (sound_.TakeMidiHit(row))
+                runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[row]));
+        });
+    }
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
@@ -181,11 +196,15 @@ void Zorv::Form_Unload(std::int16_t& Cancel) {
 void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
     for (const DrumKey& key : kDrumKeys) {
         if (KeyAscii != key.code) continue;
-        const QString path = runtime::ApplicationFolder() + QStringLiteral("/Sounds/") +
-                             QString::fromUtf8(kit::kDrumNames[key.index]) + QStringLiteral(".wav");
-        (void)sound_.sndPlaySound(path.toStdString(), SoundControl::SND_ASYNC);
+        (void)sound_.sndPlaySound(SamplePath(key.index), SoundControl::SND_ASYNC);
         runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[key.index]));
     }
+}
+
+std::string Zorv::SamplePath(std::size_t row) {
+    return (runtime::ApplicationFolder() + QStringLiteral("/Sounds/") +
+            QString::fromUtf8(kit::kDrumNames[row]) + QStringLiteral(".wav"))
+        .toStdString();
 }
 
 void Zorv::WindowCloseRequested() {

@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "Controls.h"
 #include "Form.h"
@@ -77,6 +79,8 @@ class Zorv : public runtime::Form {
   private:
     void connectHandlers();
     void applySliders();
+    // The sample file of the kit's row, in the application folder's Sounds.
+    static std::string SamplePath(std::size_t row);
 
     Program& program_;
     MusicControl& music_;

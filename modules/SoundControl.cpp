@@ -6,15 +6,30 @@ SoundControl::SoundControl(platform::SamplePlayerFactory makePlayer) : makePlaye
 
 SoundControl::~SoundControl() = default;
 
-void SoundControl::Prepare() {
+platform::SamplePlayer* SoundControl::player() {
     if (!player_ && makePlayer_) player_ = makePlayer_();
-    if (player_) player_->Prepare();
+    return player_.get();
+}
+
+void SoundControl::Prepare() {
+    if (auto* p = player()) p->Prepare();
 }
 
 bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flags) {
-    if (!player_ && makePlayer_) player_ = makePlayer_();
-    if (!player_) return false;
-    return player_->Play(soundName, flags);
+    auto* p = player();
+    return p && p->Play(soundName, flags);
+}
+
+void SoundControl::SetKit(const std::vector<std::string>& paths) {
+    if (auto* p = player()) p->SetKit(paths);
+}
+
+int SoundControl::MidiHitsFd() const {
+    return player_ ? player_->MidiHitsFd() : -1;
+}
+
+bool SoundControl::TakeMidiHit(int& row) {
+    return player_ && player_->TakeMidiHit(row);
 }
 
 }  // namespace zorvik

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SamplePlayer.h"
 
@@ -26,7 +27,15 @@ class SoundControl {
     // Gets the audio output opening in the background; returns at once.
     void Prepare();
 
+    // MIDI: the kit a MIDI input plays, a sample path per row, given before Prepare(); the descriptor
+    // that turns readable when rows were hit from it (-1 when there is no MIDI input); and those rows.
+    void SetKit(const std::vector<std::string>& paths);
+    int MidiHitsFd() const;
+    bool TakeMidiHit(int& row);
+
   private:
+    platform::SamplePlayer* player();
+
     platform::SamplePlayerFactory makePlayer_;
     std::unique_ptr<platform::SamplePlayer> player_;
 };

@@ -1,10 +1,11 @@
 #pragma once
-// The one-voice sample player behind the drum pads.
+// The sample player behind the drum pads: one voice for the keyboard, and a voice per drum for a MIDI kit.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zorvik::platform {
 
@@ -22,6 +23,18 @@ class SamplePlayer {
     // Gets the audio output ready without waiting for it, so the first hit need not; the window that
     // plays sounds calls it when it opens.
     virtual void Prepare() {}
+
+    // MIDI: the kit an e-drum kit or pad controller plays, one sample file per row of the window (the
+    // General MIDI drum notes map onto rows). Set it before Prepare(); the input opens with the output.
+    virtual void SetKit(const std::vector<std::string>& paths) { (void)paths; }
+    // A file descriptor that turns readable when rows were hit from MIDI; -1 with no MIDI input.
+    virtual int MidiHitsFd() const { return -1; }
+    // The next row hit from MIDI, oldest first; false when there is none. Takes the descriptor's
+    // readiness with it.
+    virtual bool TakeMidiHit(int& row) {
+        (void)row;
+        return false;
+    }
 };
 
 using SamplePlayerFactory = std::function<std::unique_ptr<SamplePlayer>()>;

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <utility>
 
-namespace zorvik::platform::samples {
+namespace zorvik::platform {
 
 template <typename T, std::size_t N>
 class SpscRing {
@@ -49,4 +49,4 @@ class SpscRing {
     alignas(64) std::atomic<std::size_t> tail_{0};
 };
 
-}  // namespace zorvik::platform::samples
+}  // namespace zorvik::platform

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <string>
 #include <vector>
+
+#include "MidiMap.h"
 
 namespace {
 
@@ -149,5 +152,68 @@ INSTANTIATE_TEST_SUITE_P(Kit, HigherPitched,
                          testing::Values(Ordering{"High Tom", "Mid Tom"}, Ordering{"Mid Tom", "Low Tom"},
                                          Ordering{"Low Tom", "Kick"}),
                          OrderingName);
+
+// A kit's pads send General MIDI drum notes: each must reach the row a drummer expects, with the notes
+// no row stands for left silent rather than played as something else.
+struct NoteRow {
+    std::uint8_t note;
+    const char* drum;  // nullptr: ignored
+};
+
+class MidiNoteTest : public testing::TestWithParam<NoteRow> {};
+
+TEST_P(MidiNoteTest, ReachesItsDrum) {
+    const int row = zorvik::kit::RowOfNote(GetParam().note);
+    if (!GetParam().drum) {
+        EXPECT_EQ(row, -1);
+        return;
+    }
+    ASSERT_GE(row, 0);
+    EXPECT_STREQ(zorvik::kit::kDrumNames[static_cast<std::size_t>(row)], GetParam().drum);
+}
+
+INSTANTIATE_TEST_SUITE_P(GeneralMidi, MidiNoteTest,
+                         testing::Values(NoteRow{36, "Kick"}, NoteRow{35, "Kick"}, NoteRow{38, "Snare"},
+                                         NoteRow{37, "Snare"}, NoteRow{42, "Hi Hat"}, NoteRow{44, "Hi Hat"},
+                                         NoteRow{46, "Open Hi Hat"}, NoteRow{50, "High Tom"},
+                                         NoteRow{47, "Mid Tom"}, NoteRow{43, "Low Tom"}, NoteRow{49, "Crash"},
+                                         NoteRow{51, "Crash"}, NoteRow{34, nullptr}, NoteRow{60, nullptr},
+                                         NoteRow{0, nullptr}, NoteRow{127, nullptr}),
+                         [](const testing::TestParamInfo<NoteRow>& row) {
+                             return "Note" + std::to_string(row.param.note);
+                         });
+
+TEST(MidiMap, ClosedAndPedalHiHatsChokeTheOpenOneAndNothingElseDoes) {
+    for (int note = 0; note < 128; ++note) {
+        const bool expected = note == 42 || note == 44;
+        EXPECT_EQ(zorvik::kit::ChokesOpenHiHat(static_cast<std::uint8_t>(note)), expected) << "note " << note;
+    }
+}
+
+struct VelocityRow {
+    std::uint8_t velocity;
+    double decibels;
+    double tolerance;
+};
+
+class VelocityTest : public testing::TestWithParam<VelocityRow> {};
+
+TEST_P(VelocityTest, SetsTheLevel) {
+    const double level = 20.0 * std::log10(zorvik::kit::VelocityGain(GetParam().velocity));
+    EXPECT_NEAR(level, GetParam().decibels, GetParam().tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(Curve, VelocityTest,
+                         testing::Values(VelocityRow{127, 0.0, 1e-6}, VelocityRow{64, -12.0, 2.0},
+                                         VelocityRow{32, -24.0, 2.0}, VelocityRow{1, -84.1, 0.1}),
+                         [](const testing::TestParamInfo<VelocityRow>& row) {
+                             return "Velocity" + std::to_string(row.param.velocity);
+                         });
+
+TEST(MidiMap, HarderHitsAreNeverQuieter) {
+    for (int velocity = 2; velocity <= 127; ++velocity)
+        EXPECT_GT(zorvik::kit::VelocityGain(static_cast<std::uint8_t>(velocity)),
+                  zorvik::kit::VelocityGain(static_cast<std::uint8_t>(velocity - 1)));
+}
 
 }  // namespace

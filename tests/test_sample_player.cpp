@@ -500,6 +500,33 @@ TEST(VoiceMixer, TailShorterThanTheFadeStopsAtItsEnd) {
     EXPECT_EQ(std::vector<float>(out.begin() + 10, out.end()), std::vector<float>(90, 0.1f));
 }
 
+// A MIDI hit plays at its velocity's level, and a closed hi-hat stops an open one the way a new hit
+// cuts the old: with the same short fade, never dead.
+TEST(VoiceMixer, PlaysAtItsGainAndStopsWithAFade) {
+    VoiceMixer mixer;
+    VoiceMixer::Released released;
+    mixer.Start(ConstantClip(10000, 0.5f), released, 0.25f);
+    EXPECT_EQ(RenderLeft(mixer, 10, 10), std::vector<float>(10, 0.125f));
+    mixer.Stop(released);
+    const std::vector<float> out = RenderLeft(mixer, 300, 7);
+    EXPECT_NEAR(out[0], 0.125f, 1e-6);
+    for (std::size_t f = 1; f < VoiceMixer::kFadeFrames; ++f) EXPECT_LT(out[f], out[f - 1]) << "frame " << f;
+    EXPECT_EQ(std::vector<float>(out.begin() + VoiceMixer::kFadeFrames, out.end()),
+              std::vector<float>(300 - VoiceMixer::kFadeFrames, 0.0f));
+}
+
+TEST(VoiceMixer, MixAddsToWhatTheBufferHolds) {
+    VoiceMixer kick, hat;
+    Start(kick, ConstantClip(100, 0.25f));
+    Start(hat, ConstantClip(50, 0.5f));
+    std::vector<float> out(80 * kMixChannels, 0.0f);
+    kick.Mix(out.data(), 80);
+    hat.Mix(out.data(), 80);
+    EXPECT_EQ(out[0], 0.75f);
+    EXPECT_EQ(out[49 * kMixChannels + 1], 0.75f);
+    EXPECT_EQ(out[50 * kMixChannels], 0.25f);
+}
+
 TEST(VoiceMixer, RapidHitsStayInRangeAndLetGoOfOldClips) {
     VoiceMixer mixer;
     std::vector<std::weak_ptr<const StereoClip>> watched;
@@ -976,8 +1003,8 @@ class NullPlayerTest : public testing::Test {
     // Options whose outputs are NullOutputs, kept in opened_ for the test to read and kill.
     DrumPlayerOptions Options(audio::NullOutput::Options output) {
         DrumPlayerOptions options{.retryInterval = std::chrono::milliseconds(20)};
-        options.openOutput = [this,
-                              output](audio::RenderCallback render) -> std::unique_ptr<audio::AudioOutput> {
+        options.openOutput = [this, output](audio::RenderCallback render,
+                                            audio::MidiCallback) -> std::unique_ptr<audio::AudioOutput> {
             auto made = std::make_unique<audio::NullOutput>(audio::OutputFormat{}, std::move(render), output);
             const std::lock_guard lock(mutex_);
             opened_.push_back(made.get());
@@ -1075,7 +1102,8 @@ TEST_F(NullPlayerTest, PreparedOutputOpensBeforeTheFirstHitAndADeadOneIsReplaced
 TEST_F(NullPlayerTest, NoOutputFailsQuietlyWithoutRetryingAtEveryHit) {
     std::atomic<int> attempts = 0;
     DrumPlayerOptions options{.retryInterval = std::chrono::seconds(60)};
-    options.openOutput = [&attempts](audio::RenderCallback) -> std::unique_ptr<audio::AudioOutput> {
+    options.openOutput = [&attempts](audio::RenderCallback,
+                                     audio::MidiCallback) -> std::unique_ptr<audio::AudioOutput> {
         ++attempts;
         return nullptr;
     };

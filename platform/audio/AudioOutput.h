@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,11 @@ struct OutputFormat {
 // Writes the next `frames` interleaved frames. Called on the output's real-time thread: it must take no
 // lock, allocate nothing and touch no file, or the output drops out.
 using RenderCallback = std::function<void(float* out, std::size_t frames)>;
+
+// Takes one MIDI message (status byte first) from the MIDI input an output offers. Called on the render
+// thread between two render calls: after the frames before the message's time and before those after
+// it, so what it starts plays from its own frame. The same rules as for rendering hold.
+using MidiCallback = std::function<void(const std::uint8_t* message, std::size_t size)>;
 
 class AudioOutput {
   public:
@@ -56,6 +62,9 @@ struct OpenOptions {
     // The name the output shows in the server's mixer.
     std::string appName = "Zorvik";
     std::string streamName = "Drums";
+    // Where a MIDI input goes. Only the PipeWire output offers one: a node "<appName> <streamName> MIDI"
+    // with one input port, on the render thread's own cycle. Empty: no MIDI input.
+    MidiCallback midi;
     // A server that neither answers nor refuses within this long counts as absent.
     std::chrono::milliseconds connectTimeout{2'000};
 };

@@ -21,7 +21,7 @@ std::unique_ptr<AudioOutput> OpenOne(OutputKind kind, const OutputFormat& format
     switch (kind) {
         case OutputKind::kPipeWire:
             return PipeWireOutput::Open(format, render, options.appName, options.streamName,
-                                        options.connectTimeout);
+                                        options.connectTimeout, options.midi);
         case OutputKind::kPulse: {
             // Our stream plays stereo only; a PulseAudio server converts for the sink.
             if (format.channels != 2) {

@@ -1,8 +1,13 @@
 #include "DrumPlayer.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #include "DefaultSound.h"
+#include "MidiMap.h"
 #include "Resampler.h"
 #include "WavDecoder.h"
 
@@ -60,6 +65,36 @@ void DrumPlayer::Stage::TakeHits() {
 void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
     TakeHits();
     mixer.Render(out, frames);
+    for (VoiceMixer& drum : kit) {
+        drum.Mix(out, frames);
+    }
+    // Drums struck together add up; the sum must not wrap.
+    for (std::size_t i = 0; i < frames * kMixChannels; ++i) {
+        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    }
+}
+
+void DrumPlayer::Stage::Midi(const std::uint8_t* message, std::size_t size) {
+    // A note-on on any channel; one of velocity 0 is a note-off, and a drum ignores note-offs.
+    if (size < 3 || (message[0] & 0xF0) != 0x90 || message[2] == 0) {
+        return;
+    }
+    const int row = kit::RowOfNote(message[1]);
+    if (row < 0 || !kitClips[row]) {
+        return;
+    }
+    // What the voices let go of is still held by kitClips, so dropping it here frees nothing.
+    VoiceMixer::Released choked{};
+    if (kit::ChokesOpenHiHat(message[1])) {
+        kit[kit::kOpenHiHatRow].Stop(choked);
+    }
+    VoiceMixer::Released cut{};
+    kit[row].Start(kitClips[row], cut, kit::VelocityGain(message[2]));
+    int hit = row;
+    if (midiRows.Push(std::move(hit)) && hitsFd >= 0) {
+        const std::uint64_t one = 1;
+        (void)!write(hitsFd, &one, sizeof one);
+    }
 }
 
 void DrumPlayer::Stage::Reset() {
@@ -69,6 +104,7 @@ void DrumPlayer::Stage::Reset() {
     }
     FreeReleased();
     mixer = VoiceMixer{};
+    kit.fill(VoiceMixer{});
 }
 
 void DrumPlayer::Stage::FreeReleased() {
@@ -83,10 +119,14 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
       retryWait_(options.retryWait),
       open_(std::move(options.openOutput)),
       cache_(LoadClip, options.cacheBytes),
-      stage_(std::make_unique<Stage>()) {
+      stage_(std::make_unique<Stage>()),
+      hitsFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    stage_->hitsFd = hitsFd_;
     if (!open_) {
-        open_ = [](audio::RenderCallback render) {
-            return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render));
+        open_ = [](audio::RenderCallback render, audio::MidiCallback midi) {
+            audio::OpenOptions open;
+            open.midi = std::move(midi);
+            return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render), open);
         };
     }
 }
@@ -97,6 +137,24 @@ DrumPlayer::~DrumPlayer() {
     }
     output_.reset();
     stage_->Reset();
+    if (hitsFd_ >= 0) {
+        close(hitsFd_);
+    }
+}
+
+void DrumPlayer::SetKit(const std::vector<std::string>& paths) {
+    for (std::size_t row = 0; row < kitClips_.size(); ++row) {
+        ClipPtr clip = row < paths.size() ? cache_.Get(paths[row]) : nullptr;
+        kitClips_[row] = clip ? std::move(clip) : DefaultClip();
+    }
+}
+
+bool DrumPlayer::TakeMidiHit(int& row) {
+    if (hitsFd_ >= 0) {
+        std::uint64_t count = 0;
+        (void)!read(hitsFd_, &count, sizeof count);
+    }
+    return stage_->midiRows.Pop(row);
 }
 
 void DrumPlayer::Prepare() {
@@ -156,13 +214,15 @@ bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
 void DrumPlayer::StartOpening() {
     attempted_ = true;
     nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
-    opening_ = std::async(
-        std::launch::async, [old = std::move(output_), stage = stage_.get(), open = open_]() mutable {
-            // The old output stops rendering before the stage is cleared for the new one.
-            old.reset();
-            stage->Reset();
-            return open([stage](float* out, std::size_t frames) { stage->Render(out, frames); });
-        });
+    opening_ = std::async(std::launch::async, [old = std::move(output_), stage = stage_.get(), open = open_,
+                                               kitClips = kitClips_]() mutable {
+        // The old output stops rendering before the stage is cleared for the new one.
+        old.reset();
+        stage->Reset();
+        stage->kitClips = std::move(kitClips);
+        return open([stage](float* out, std::size_t frames) { stage->Render(out, frames); },
+                    [stage](const std::uint8_t* message, std::size_t size) { stage->Midi(message, size); });
+    });
 }
 
 bool DrumPlayer::EnsureOutput() {

@@ -6,14 +6,17 @@
 // real-time thread. A hit crosses over through a lock-free queue, and the clips the mixer lets go of
 // come back through another, so the real-time thread never frees, allocates or waits.
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
 
 #include "AudioOutput.h"
 #include "ClipCache.h"
+#include "Kit.h"
 #include "SamplePlayer.h"
 #include "SpscRing.h"
 #include "VoiceMixer.h"
@@ -24,8 +27,10 @@ std::unique_ptr<SamplePlayer> MakeDrumPlayer();
 
 namespace samples {
 
-// Opens an output rendering from the callback given; nullptr when none opens.
-using OutputOpener = std::function<std::unique_ptr<audio::AudioOutput>(audio::RenderCallback)>;
+// Opens an output rendering from the callback given, with its MIDI input (if it has one) going to the
+// other; nullptr when none opens.
+using OutputOpener =
+    std::function<std::unique_ptr<audio::AudioOutput>(audio::RenderCallback, audio::MidiCallback)>;
 
 struct DrumPlayerOptions {
     // When opening an output fails, the next attempt waits this long: a pad hammered with no sound
@@ -52,6 +57,10 @@ class DrumPlayer final : public SamplePlayer {
     void Prepare() override;
     // Every play is asynchronous, so kSndAsync changes nothing.
     bool Play(const std::string& path, std::uint32_t flags) override;
+    // A file that cannot be played gives its row the default sound.
+    void SetKit(const std::vector<std::string>& paths) override;
+    int MidiHitsFd() const override { return hitsFd_; }
+    bool TakeMidiHit(int& row) override;
 
     // The output in use, null while there is none or one is being opened. For tests.
     audio::AudioOutput* Output() const { return opening_.valid() ? nullptr : output_.get(); }
@@ -65,10 +74,19 @@ class DrumPlayer final : public SamplePlayer {
         // Room for every hit in the queue to release a voice and all its tails, many times over.
         SpscRing<ClipPtr, 1024> released;
         VoiceMixer mixer;
+        // MIDI hits: a voice per row, so drums struck together all sound, and the row's clip. The clips
+        // are held here for as long as the stage renders, so a voice letting one go never frees it.
+        std::array<VoiceMixer, kit::kDrumNames.size()> kit;
+        std::array<ClipPtr, kit::kDrumNames.size()> kitClips;
+        // The rows hit from MIDI, for the window; `hitsFd` (an eventfd) says there are some.
+        SpscRing<int, 256> midiRows;
+        int hitsFd = -1;
 
         // Render side: starts the hits handed over, while there is room to give back what they cut.
         void TakeHits();
         void Render(float* out, std::size_t frames);
+        // Render side: one MIDI message, at the frame the next Render() starts with.
+        void Midi(const std::uint8_t* message, std::size_t size);
         // Caller side, with no output rendering: back to silence, every clip let go of.
         void Reset();
         // Caller side: frees the clips the render side is done with.
@@ -93,6 +111,9 @@ class DrumPlayer final : public SamplePlayer {
     // An opening in the background. While it is valid, the output and the stage belong to it.
     std::future<std::unique_ptr<audio::AudioOutput>> opening_;
     ClipPtr defaultClip_;
+    // What the next output's stage plays for MIDI, by row.
+    std::array<ClipPtr, kit::kDrumNames.size()> kitClips_;
+    int hitsFd_ = -1;
 };
 
 }  // namespace samples

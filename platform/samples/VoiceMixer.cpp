@@ -4,7 +4,7 @@
 
 namespace zorvik::platform::samples {
 
-void VoiceMixer::Start(ClipPtr clip, Released& released) {
+void VoiceMixer::Cut(Released& released) {
     std::size_t nextReleased = 0;
     auto release = [&](Voice& v) {
         if (v.clip) {
@@ -33,13 +33,27 @@ void VoiceMixer::Start(ClipPtr clip, Released& released) {
     } else {
         release(voice_);
     }
+}
+
+void VoiceMixer::Start(ClipPtr clip, Released& released, float gain) {
+    Cut(released);
     voice_.clip = std::move(clip);
     voice_.start = next_;
+    voice_.gain = gain;
+    lastStart_ = next_;
+}
+
+void VoiceMixer::Stop(Released& released) {
+    Cut(released);
     lastStart_ = next_;
 }
 
 void VoiceMixer::Render(float* out, std::size_t frames) {
     std::fill(out, out + frames * kMixChannels, 0.0f);
+    Mix(out, frames);
+}
+
+void VoiceMixer::Mix(float* out, std::size_t frames) {
     const std::uint64_t from = next_;
     next_ += frames;
 
@@ -48,7 +62,9 @@ void VoiceMixer::Render(float* out, std::size_t frames) {
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(frames, voice_.clip->Frames() - offset));
         const float* src = voice_.clip->samples.data() + offset * kMixChannels;
-        std::copy(src, src + n * kMixChannels, out);
+        for (std::size_t i = 0; i < n * kMixChannels; ++i) {
+            out[i] += src[i] * voice_.gain;
+        }
     }
 
     for (const Voice& tail : tails_) {
@@ -61,7 +77,8 @@ void VoiceMixer::Render(float* out, std::size_t frames) {
             std::min<std::uint64_t>({frames, tail.clip->Frames() - offset, kFadeFrames - faded}));
         const float* src = tail.clip->samples.data() + offset * kMixChannels;
         for (std::size_t f = 0; f < n; ++f) {
-            const float gain = static_cast<float>(kFadeFrames - faded - f) / static_cast<float>(kFadeFrames);
+            const float gain =
+                tail.gain * static_cast<float>(kFadeFrames - faded - f) / static_cast<float>(kFadeFrames);
             out[f * kMixChannels] += src[f * kMixChannels] * gain;
             out[f * kMixChannels + 1] += src[f * kMixChannels + 1] * gain;
         }

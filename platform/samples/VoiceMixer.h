@@ -40,13 +40,18 @@ class VoiceMixer {
 
     using Released = std::array<ClipPtr, kMaxTails + 1>;
 
-    // Makes `clip` the voice from the next frame to be rendered on, cutting the one before it. The clips
-    // the mixer lets go of are moved into `released`; the caller destroys them away from the real-time
-    // thread.
-    void Start(ClipPtr clip, Released& released);
+    // Makes `clip` the voice from the next frame to be rendered on, at `gain`, cutting the one before it.
+    // The clips the mixer lets go of are moved into `released`; the caller destroys them away from the
+    // real-time thread.
+    void Start(ClipPtr clip, Released& released, float gain = 1.0f);
+    // Cuts the voice from the next frame on, as a new Start() would, and starts nothing.
+    void Stop(Released& released);
 
     // Writes the next `frames` interleaved stereo frames: the voice plus any fading tails, silence after.
     void Render(float* out, std::size_t frames);
+    // The same frames added to what `out` holds, for several mixers playing into one buffer. The caller
+    // keeps the sum in range.
+    void Mix(float* out, std::size_t frames);
 
     // Steps back over up to `frames` rendered frames, so that the next Start() and Render() take them
     // again; never back past the last Start(). Returns how many frames it stepped back.
@@ -57,10 +62,14 @@ class VoiceMixer {
         ClipPtr clip;
         std::uint64_t start = 0;  // the frame that plays the clip's first frame
         std::uint64_t cut = 0;    // tails only: the frame its fade begins
+        float gain = 1.0f;
 
         bool SoundingAt(std::uint64_t frame) const { return clip && frame - start < clip->Frames(); }
         bool FadedAt(std::uint64_t frame) const { return frame - cut >= kFadeFrames; }
     };
+
+    // Moves the voice into a fading tail (or lets it go, if never heard) and releases what is done with.
+    void Cut(Released& released);
 
     std::uint64_t next_ = 0;       // the next frame Render() writes
     std::uint64_t lastStart_ = 0;  // Rewind() stops here

@@ -1,9 +1,15 @@
 #include "PipeWireOutput.h"
 
+#include <pipewire/filter.h>
 #include <pipewire/pipewire.h>
+#include <spa/control/control.h>
+#include <spa/node/io.h>
 #include <spa/param/audio/format-utils.h>
+#include <spa/pod/iter.h>
 #include <spa/utils/result.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +21,10 @@ struct PipeWireOutput::Hooks {
     PipeWireOutput* owner = nullptr;
     spa_hook coreListener{};
     spa_hook streamListener{};
+    spa_hook midiListener{};
     pw_core_events coreEvents{};
     pw_stream_events streamEvents{};
+    pw_filter_events midiEvents{};
     int syncSeq = -1;
     bool synced = false;   // guarded by the loop's lock
     bool failed = false;   // guarded by the loop's lock
@@ -36,16 +44,20 @@ void InitOnce() {
 
 }  // namespace
 
-PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render)
-    : format_(format), render_(std::move(render)), hooks_(std::make_unique<Hooks>()) {
+// A message further ahead than this is not on the drums' clock (the two nodes were not yet run by one
+// driver); it plays at once rather than waiting for a frame that may never come.
+constexpr std::uint64_t kMaxMidiLead = 2 * PipeWireOutput::kMaxQuantum;
+
+PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render, MidiCallback midi)
+    : format_(format), render_(std::move(render)), midi_(std::move(midi)), hooks_(std::make_unique<Hooks>()) {
     hooks_->owner = this;
 }
 
 std::unique_ptr<PipeWireOutput> PipeWireOutput::Open(const OutputFormat& format, RenderCallback render,
                                                      const std::string& appName,
                                                      const std::string& streamName,
-                                                     std::chrono::milliseconds timeout) {
-    std::unique_ptr<PipeWireOutput> output(new PipeWireOutput(format, std::move(render)));
+                                                     std::chrono::milliseconds timeout, MidiCallback midi) {
+    std::unique_ptr<PipeWireOutput> output(new PipeWireOutput(format, std::move(render), std::move(midi)));
     if (!output->Connect(appName, streamName, timeout)) {
         return nullptr;
     }
@@ -106,14 +118,15 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
         hooks_->syncSeq = pw_core_sync(core_, PW_ID_CORE, 0);
         ready = wait(hooks_->synced);
     }
+    const std::string nodeName = appName + " " + streamName;
+    const std::string group = "zorvik-drums-" + std::to_string(getpid());
     if (ready) {
-        const std::string nodeName = appName + " " + streamName;
         const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(format_.rate);
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Production",
             PW_KEY_APP_NAME, appName.c_str(), PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
             nodeName.c_str(), PW_KEY_MEDIA_NAME, streamName.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
-            nullptr);
+            PW_KEY_NODE_GROUP, group.c_str(), nullptr);
         stream_ = pw_stream_new(core_, streamName.c_str(), props);
         ready = stream_ != nullptr;
     }
@@ -131,6 +144,10 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
             pw_thread_loop_signal(hooks->owner->loop_, false);
         };
         hooks_->streamEvents.process = [](void* data) { OnProcess(static_cast<Hooks*>(data)->owner); };
+        hooks_->streamEvents.io_changed = [](void* data, uint32_t id, void* area, uint32_t) {
+            if (id == SPA_IO_Position)
+                static_cast<Hooks*>(data)->owner->position_ = static_cast<spa_io_position*>(area);
+        };
         pw_stream_add_listener(stream_, &hooks_->streamListener, &hooks_->streamEvents, hooks_.get());
 
         spa_audio_info_raw info{};
@@ -151,10 +168,96 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
         ready = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) == 0 &&
                 wait(hooks_->started);
     }
+    if (ready && midi_) {
+        AddMidiNode(nodeName + " MIDI", group);
+    }
     latencyUs_ = 2LL * kQuantum * 1'000'000 / format_.rate;
     alive_ = ready;
     pw_thread_loop_unlock(loop_);
     return ready;
+}
+
+// With the loop locked. The node takes raw MIDI on one port; it has no media class, so the session
+// manager leaves its links to the user and to us.
+void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string& group) {
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback",
+                                             PW_KEY_MEDIA_ROLE, "DSP", PW_KEY_NODE_NAME, nodeName.c_str(),
+                                             PW_KEY_NODE_DESCRIPTION, nodeName.c_str(), PW_KEY_NODE_GROUP,
+                                             group.c_str(), PW_KEY_NODE_ALWAYS_PROCESS, "true", nullptr);
+    midiNode_ = pw_filter_new(core_, nodeName.c_str(), props);
+    if (midiNode_ == nullptr) {
+        return;
+    }
+    hooks_->midiEvents.version = PW_VERSION_FILTER_EVENTS;
+    hooks_->midiEvents.process = [](void* data, spa_io_position* position) {
+        OnMidiProcess(static_cast<Hooks*>(data)->owner, position);
+    };
+    pw_filter_add_listener(midiNode_, &hooks_->midiListener, &hooks_->midiEvents, hooks_.get());
+    midiPort_ = pw_filter_add_port(
+        midiNode_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
+        pw_properties_new(PW_KEY_FORMAT_DSP, "8 bit raw midi", PW_KEY_PORT_NAME, "midi_in", nullptr), nullptr,
+        0);
+    if (midiPort_ == nullptr || pw_filter_connect(midiNode_, PW_FILTER_FLAG_RT_PROCESS, nullptr, 0) < 0) {
+        spa_hook_remove(&hooks_->midiListener);
+        pw_filter_destroy(midiNode_);
+        midiNode_ = nullptr;
+        midiPort_ = nullptr;
+        std::fprintf(stderr,
+                     "zorvik: PipeWire refused the MIDI input; the drums play from the keyboard only\n");
+    }
+}
+
+// On the data thread. Each message is placed one cycle after its own frame, where the drums' next cycle
+// will find it whether it runs before or after this one.
+void PipeWireOutput::OnMidiProcess(void* self, spa_io_position* position) {
+    auto* output = static_cast<PipeWireOutput*>(self);
+    if (position == nullptr) {
+        return;
+    }
+    const uint32_t frames = static_cast<uint32_t>(position->clock.duration);
+    auto* pod = static_cast<spa_pod*>(pw_filter_get_dsp_buffer(output->midiPort_, frames));
+    if (pod == nullptr || !spa_pod_is_sequence(pod)) {
+        return;
+    }
+    spa_pod_control* control = nullptr;
+    SPA_POD_SEQUENCE_FOREACH(reinterpret_cast<spa_pod_sequence*>(pod), control) {
+        const uint32_t size = SPA_POD_BODY_SIZE(&control->value);
+        // Notes and the like; system-exclusive messages say nothing to a drum kit.
+        if (control->type != SPA_CONTROL_Midi || size == 0 || size > 3) {
+            continue;
+        }
+        MidiEvent event;
+        event.frame = position->clock.position + control->offset + frames;
+        event.size = static_cast<std::uint8_t>(size);
+        std::memcpy(event.bytes, SPA_POD_BODY(&control->value), size);
+        // A full queue means the drums have stopped running; the message could not be heard anyway.
+        (void)output->midiEvents_.Push(std::move(event));
+    }
+}
+
+void PipeWireOutput::RenderWithMidi(float* out, uint32_t frames) {
+    const std::size_t channels = static_cast<std::size_t>(format_.channels);
+    const std::uint64_t first = position_ != nullptr ? position_->clock.position : 0;
+    std::uint64_t done = 0;
+    while (havePending_ || midiEvents_.Pop(pending_)) {
+        havePending_ = true;
+        // Late (a cycle missed) or not on this clock: at once.
+        std::uint64_t at =
+            pending_.frame > first && pending_.frame - first < kMaxMidiLead ? pending_.frame - first : 0;
+        if (at >= frames) {
+            break;
+        }
+        at = std::max(at, done);
+        if (at > done) {
+            render_(out + done * channels, static_cast<std::size_t>(at - done));
+            done = at;
+        }
+        midi_(pending_.bytes, pending_.size);
+        havePending_ = false;
+    }
+    if (done < frames) {
+        render_(out + done * channels, static_cast<std::size_t>(frames - done));
+    }
 }
 
 void PipeWireOutput::OnProcess(void* self) {
@@ -174,7 +277,11 @@ void PipeWireOutput::OnProcess(void* self) {
     if (buffer->requested != 0 && buffer->requested < frames) {
         frames = static_cast<uint32_t>(buffer->requested);
     }
-    output->render_(static_cast<float*>(data.data), frames);
+    if (output->midi_) {
+        output->RenderWithMidi(static_cast<float*>(data.data), frames);
+    } else {
+        output->render_(static_cast<float*>(data.data), frames);
+    }
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<int32_t>(stride);
     data.chunk->size = frames * stride;
@@ -227,6 +334,10 @@ PipeWireOutput::~PipeWireOutput() {
         return;
     }
     pw_thread_loop_lock(loop_);
+    if (midiNode_ != nullptr) {
+        spa_hook_remove(&hooks_->midiListener);
+        pw_filter_destroy(midiNode_);
+    }
     if (stream_ != nullptr) {
         spa_hook_remove(&hooks_->streamListener);
         pw_stream_destroy(stream_);

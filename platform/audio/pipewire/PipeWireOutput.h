@@ -6,7 +6,11 @@
 //
 // It is a pw_stream rather than a pw_filter: the session manager links a stream to the default sink
 // and moves it when the default changes, while a filter's ports would have to be linked, and relinked,
-// by us. A MIDI input needs a node of its own either way.
+// by us. The MIDI input is therefore a node of its own, "<app> <stream> MIDI" with a port "midi_in":
+// a filter on the same connection, so its cycle runs on the same data thread as the drums' own, and in
+// the same node group, so the same driver runs both and their graph clocks agree. A note is played in
+// the drums' next cycle at its own frame offset: one cycle after its time, never more, never less,
+// whichever of the two nodes the graph runs first.
 
 #include <atomic>
 #include <chrono>
@@ -16,12 +20,15 @@
 #include <string>
 
 #include "AudioOutput.h"
+#include "SpscRing.h"
 
 struct pw_thread_loop;
 struct pw_context;
 struct pw_core;
 struct pw_stream;
+struct pw_filter;
 struct spa_loop;
+struct spa_io_position;
 
 namespace zorvik::platform::audio {
 
@@ -33,11 +40,12 @@ class PipeWireOutput final : public AudioOutput {
     static constexpr int kQuantum = 64;
     static constexpr int kMaxQuantum = 1024;
 
-    // Connects to the PipeWire daemon and starts a node named "Zorvik <streamName>" linked to the
-    // default sink; nullptr when no daemon answers within `timeout` or it refuses the node.
+    // Connects to the PipeWire daemon and starts a node named "<appName> <streamName>" linked to the
+    // default sink, and with `midi` its MIDI input node; nullptr when no daemon answers within `timeout`
+    // or it refuses the drums' node. A MIDI node the daemon refuses leaves the drums without MIDI.
     static std::unique_ptr<PipeWireOutput> Open(const OutputFormat& format, RenderCallback render,
                                                 const std::string& appName, const std::string& streamName,
-                                                std::chrono::milliseconds timeout);
+                                                std::chrono::milliseconds timeout, MidiCallback midi = {});
     ~PipeWireOutput() override;
     PipeWireOutput(const PipeWireOutput&) = delete;
     PipeWireOutput& operator=(const PipeWireOutput&) = delete;
@@ -47,22 +55,36 @@ class PipeWireOutput final : public AudioOutput {
     std::chrono::microseconds Latency() const override;
 
   private:
-    PipeWireOutput(const OutputFormat& format, RenderCallback render);
+    // A MIDI message and the graph frame it plays at.
+    struct MidiEvent {
+        std::uint64_t frame = 0;
+        std::uint8_t size = 0;
+        std::uint8_t bytes[3]{};
+    };
+
+    PipeWireOutput(const OutputFormat& format, RenderCallback render, MidiCallback midi);
     bool Connect(const std::string& appName, const std::string& streamName,
                  std::chrono::milliseconds timeout);
+    void AddMidiNode(const std::string& nodeName, const std::string& group);
 
     struct Hooks;
     static void OnProcess(void* self);
+    static void OnMidiProcess(void* self, spa_io_position* position);
+    // Renders `frames` frames into `out`, handing over the MIDI messages due in them at their frames.
+    void RenderWithMidi(float* out, uint32_t frames);
     // Runs in the loop thread: asks the graph for the quantum the data thread settled on.
     static int AskForQuantum(struct spa_loop* loop, bool async, uint32_t seq, const void* data,
                              std::size_t size, void* self);
 
     const OutputFormat format_;
     const RenderCallback render_;
+    const MidiCallback midi_;
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_stream* stream_ = nullptr;
+    pw_filter* midiNode_ = nullptr;
+    void* midiPort_ = nullptr;
     std::unique_ptr<Hooks> hooks_;
     std::atomic<bool> alive_{false};
     // Frames from the one rendered last to the sink, as the graph said at the last cycle.
@@ -72,6 +94,12 @@ class PipeWireOutput final : public AudioOutput {
     uint32_t lastFrames_ = 0;
     // Written by the data thread, read by the loop thread.
     std::atomic<int> quantum_{kQuantum};
+    // The graph's position, set by the graph for the drums' node; read on the data thread.
+    spa_io_position* position_ = nullptr;
+    // From the MIDI node's cycle to the drums'. Data thread only: the message taken but not yet due.
+    SpscRing<MidiEvent, 512> midiEvents_;
+    MidiEvent pending_{};
+    bool havePending_ = false;
 };
 
 }  // namespace zorvik::platform::audio
