@@ -270,3 +270,46 @@ load_song() {
 
 # click_at X Y: a left click at a point of the main window.
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
+
+# bar_matches SCREENSHOT ROW_TOP PICTURE: the right end of the pad bar on the row at ROW_TOP (pixels in
+# the main window), where no caption reaches, shows PICTURE. Uses WX WY.
+bar_matches() {
+    convert "$1" -crop "30x20+$((WX + 78))+$((WY + $2))" +repage "$E2E_TMP/bar.png"
+    convert "$3" -crop 30x20+70+0 +repage "$E2E_TMP/expected.png"
+    [ "$(compare -metric AE "$E2E_TMP/bar.png" "$E2E_TMP/expected.png" null: 2>&1)" = 0 ]
+}
+
+# The top of drum row N in the main window (rows are 24 pixels apart from 32).
+row_top() { echo $((32 + 24 * $1)); }
+
+# write_midi FILE EVENT...: a one-track MIDI file at 120 beats a minute and 480 ticks a beat (a tick is
+# 1.0417 ms); each EVENT is "TICKS_SINCE_THE_LAST NOTE VELOCITY", a note-on on channel 10. Drums need no
+# note-offs.
+write_midi() {
+    local file=$1 track="" delta note velocity length
+    shift
+    for event in "$@"; do
+        read -r delta note velocity <<<"$event"
+        track="$track$(midi_number "$delta")$(printf '\\x99\\x%02x\\x%02x' "$note" "$velocity")"
+    done
+    track="$track$(midi_number 480)\\xff\\x2f\\x00"
+    length=$(printf '%b' "$track" | wc -c)
+    {
+        printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x01\xe0MTrk'
+        printf '%b' "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((length >> 24 & 255)) $((length >> 16 & 255)) \
+            $((length >> 8 & 255)) $((length & 255)))"
+        printf '%b' "$track"
+    } >"$file"
+}
+
+# A MIDI variable-length number, as printf escapes.
+midi_number() {
+    local value=$1 out
+    out=$(printf '\\x%02x' $((value & 0x7f)))
+    value=$((value >> 7))
+    while [ "$value" -gt 0 ]; do
+        out="$(printf '\\x%02x' $(((value & 0x7f) | 0x80)))$out"
+        value=$((value >> 7))
+    done
+    printf '%s' "$out"
+}

@@ -1,0 +1,114 @@
+#!/bin/bash
+# An e-drum kit played into the program's MIDI input on a private PipeWire, heard at the sink's monitor:
+# the input is there as soon as the main window is, each General MIDI drum note is heard as its row's
+# sample at its velocity's level and at its own time, a kick and a hi-hat struck together are both
+# heard, a closed hi-hat chokes a ringing open one, and the pad bar follows. Then a source that plays
+# a burst of 1,000 notes in a second and disappears in the middle of it leaves the program running and
+# playing.
+. "$(dirname "$0")/lib.sh"
+ZORVIK=$1
+WAVCHECK=$2
+BUILD=$3
+E2E_SERVER=pipewire
+KIT="$BUILD/Sounds"
+
+start_display wm
+start_sound
+open_main "$ZORVIK"
+
+note "the MIDI input is there before the first note"
+PORT="Zorvik Drums MIDI:midi_in"
+wait_for 5 sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port: $(pw-link -i | tr '\n' ' ')"
+
+# play_midi FILE: plays FILE into the program's MIDI input the way a user linking a kit would: a MIDI
+# player with no link of its own, linked by hand to the input. Sets PLAYER.
+play_midi() {
+    pw-midiplay --target 0 "$1" &
+    PLAYER=$!
+    track $PLAYER
+    wait_for 5 sh -c "pw-link -o | grep -q '^pw-midiplay:'" || fail "the MIDI player shows no output port"
+    pw-link "$(pw-link -o | grep -m1 '^pw-midiplay:')" "$PORT" || fail "cannot link the player to $PORT"
+}
+
+# Two seconds for the link before the first note; then a note every 250 ms (240 ticks).
+write_midi "$E2E_TMP/kit.mid" "1920 36 127" "240 42 64" "240 36 127" "0 42 127" "240 38 100" "240 60 127" \
+    "240 46 127" "240 42 127" "480 49 127"
+record_start "$E2E_TMP/kit.wav"
+play_midi "$E2E_TMP/kit.mid"
+wait "$PLAYER" || fail "the MIDI player failed"
+sleep 0.8
+record_stop
+
+# Everything is placed from the first kick, so the recording's own start does not matter.
+read -r KICK _ <<<"$("$WAVCHECK" find "$E2E_TMP/kit.wav" "$KIT/Kick.wav" 0)"
+at() { echo "$KICK + $1" | bc; }
+# heard OFFSET DRUM... : the gains of the drums starting together OFFSET seconds after the first kick;
+# checks that they start within 1 ms of that time.
+heard() {
+    local offset=$1 start
+    shift
+    local files=()
+    for drum in "$@"; do files+=("$KIT/$drum.wav"); done
+    read -r start GAINS <<<"$("$WAVCHECK" gains "$E2E_TMP/kit.wav" "$(at "$offset")" "${files[@]}")"
+    [ "$(echo "define abs(x) { if (x < 0) return -x; return x; }; abs($start - $(at "$offset")) <= 0.001" | bc)" = 1 ] ||
+        fail "$* at $start s, not $(at "$offset") s"
+    note "$* at +$offset s: gains $GAINS"
+}
+near() { [ "$(echo "define abs(x) { if (x < 0) return -x; return x; }; abs($1 - $2) <= $3" | bc)" = 1 ]; }
+
+heard 0 Kick
+near "$GAINS" 1 0.05 || fail "the kick at velocity 127 plays at $GAINS, not at full level"
+heard 0.25 "Hi Hat"
+HAT_DB=$(echo "20 * l($GAINS) / l(10)" | bc -l)
+near "$HAT_DB" -12 2 || fail "the hi-hat at velocity 64 is at $HAT_DB dB, not about -12 dB"
+heard 0.5 Kick "Hi Hat"
+read -r KICK_GAIN HAT_GAIN <<<"$GAINS"
+near "$KICK_GAIN" 1 0.1 && near "$HAT_GAIN" 1 0.1 || fail "the kick and the hi-hat struck together play at $GAINS"
+heard 0.75 Snare
+near "$GAINS" 0.62 0.05 || fail "the snare at velocity 100 plays at $GAINS, not at (100/127)^2"
+
+note "the closed hi-hat chokes the open one"
+# 100 to 200 ms after the closed hi-hat, only its own decay may sound, not the open one ringing on.
+CHOKED=$("$WAVCHECK" level "$E2E_TMP/kit.wav" "$(at 1.6)" "$(at 1.7)")
+CLOSED=$("$WAVCHECK" level "$KIT/Hi Hat.wav" 0.1 0.2)
+OPEN=$("$WAVCHECK" level "$KIT/Open Hi Hat.wav" 0.35 0.45)
+note "after the choke ${CHOKED} dB; the closed hi-hat alone ${CLOSED} dB, the open one ringing ${OPEN} dB"
+[ "$(echo "$CHOKED < $CLOSED + 3 && $CHOKED < $OPEN - 10" | bc)" = 1 ] || fail "the open hi-hat rang on"
+heard 2 Crash
+near "$GAINS" 1 0.05 || fail "the crash plays at $GAINS"
+
+note "the lit bar follows the notes to the Crash row"
+screenshot "$E2E_TMP/midi.png"
+bar_matches "$E2E_TMP/midi.png" "$(row_top 7)" "$BUILD/skin/PadPressedPicture.png" || fail "the Crash row is not lit"
+bar_matches "$E2E_TMP/midi.png" "$(row_top 0)" "$BUILD/skin/PadPicture.png" || fail "the Kick row is still lit"
+
+note "a burst of 1,000 notes in a second, its source gone in the middle of it"
+BURST=("1920 36 100")
+NOTES=(36 38 42 46 50 47 43 49)
+for i in $(seq 999); do BURST+=("1 ${NOTES[$((i % 8))]} $((1 + i % 127))"); done
+write_midi "$E2E_TMP/burst.mid" "${BURST[@]}"
+record_start "$E2E_TMP/burst.wav"
+play_midi "$E2E_TMP/burst.mid"
+sleep 2.5
+kill -9 "$PLAYER"
+sleep 0.5
+record_stop
+kill -0 "$PID" 2>/dev/null || fail "the program died in the burst"
+# Half a second of the burst was played before its source went; no frame of it may drop out.
+FIRST=$("$WAVCHECK" first "$E2E_TMP/burst.wav" 0 -40)
+[ "$FIRST" != none ] || fail "the burst is not heard"
+GAPS=$("$WAVCHECK" gaps "$E2E_TMP/burst.wav" "$(echo "$FIRST + 0.05" | bc)" "$(echo "$FIRST + 0.35" | bc)")
+[ "${GAPS%% *}" = 0 ] || fail "the burst dropped out: $GAPS"
+note "the keyboard still plays"
+xdotool windowactivate --sync "$MAIN"
+record_start "$E2E_TMP/after.wav"
+xdotool key 1
+sleep 0.6
+record_stop
+read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/after.wav" "$KIT/Kick.wav" 0)"
+[ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "a key after the burst plays no kick ($MATCH)"
+
+xdotool key --clearmodifiers alt+F4
+wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait "$PID" || fail "exit code $?"
+echo "PASS"
