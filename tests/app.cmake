@@ -4,7 +4,9 @@ zorvik_add_test(test_forms SOURCES test_forms.cpp LIBS zorvik_forms Qt6::Test)
 # End-to-end: the built program on a private X display and sound server.
 add_executable(wavcheck e2e/wavcheck.cpp)
 target_link_libraries(wavcheck PRIVATE PkgConfig::SNDFILE)
-set_target_properties(wavcheck PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_executable(midisource e2e/midisource.cpp)
+target_link_libraries(midisource PRIVATE PkgConfig::PIPEWIRE)
+set_target_properties(wavcheck midisource PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 # zorvik_add_e2e(NAME [SERVER pulse|pipewire]): the script e2e/NAME.sh against that private sound
 # server (PulseAudio unless told); a PipeWire run is named e2e_NAME_pipewire.
 function(zorvik_add_e2e name)

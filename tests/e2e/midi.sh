@@ -4,7 +4,8 @@
 # sample at its velocity's level and at its own time, a kick and a hi-hat struck together are both
 # heard, a closed hi-hat chokes a ringing open one, and the pad bar follows. Then a source that plays
 # a burst of 1,000 notes in a second and disappears in the middle of it leaves the program running and
-# playing.
+# playing. A hardware source (a port marked physical, as the ALSA sequencer bridge marks a kit's) is
+# linked by the program itself, whether it was there when the program started or is plugged in later.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -14,20 +15,32 @@ KIT="$BUILD/Sounds"
 
 start_display wm
 start_sound
+
+# kit NAME NOTE DELAY_MS: a stand-in for a hardware kit, named NAME, that strikes NOTE once after DELAY_MS.
+kit() {
+    "$BUILD/tests/midisource" "$1" "$2" 1 "$3" 1000 &
+    track $!
+}
+# linked NAME: a link from NAME's port to the program's MIDI input shows within 5 s.
+linked() { wait_for 5 sh -c "pw-link -l | grep -A1 '^$1:' | grep -qF -- '-> $PORT'"; }
+PORT="Zorvik Drums MIDI:midi_in"
+
+note "a kit there before the program is linked when it starts"
+kit kit-at-start 38 600000
 open_main "$ZORVIK"
 
 note "the MIDI input is there before the first note"
-PORT="Zorvik Drums MIDI:midi_in"
 wait_for 5 sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port: $(pw-link -i | tr '\n' ' ')"
+linked kit-at-start || fail "the kit there at start is not linked: $(pw-link -l | tr '\n' ' ')"
 
-# play_midi FILE: plays FILE into the program's MIDI input the way a user linking a kit would: a MIDI
-# player with no link of its own, linked by hand to the input. Sets PLAYER.
+# play_midi FILE: plays FILE into the program's MIDI input the way a user linking a software source
+# would: a MIDI player with no link of its own, linked by hand. Sets PLAYER.
 play_midi() {
-    pw-midiplay --target 0 "$1" &
+    pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
     PLAYER=$!
     track $PLAYER
-    wait_for 5 sh -c "pw-link -o | grep -q '^pw-midiplay:'" || fail "the MIDI player shows no output port"
-    pw-link "$(pw-link -o | grep -m1 '^pw-midiplay:')" "$PORT" || fail "cannot link the player to $PORT"
+    wait_for 5 sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
+    pw-link "$(pw-link -o | grep -m1 '^midi-file:')" "$PORT" || fail "cannot link the player to $PORT"
 }
 
 # Two seconds for the link before the first note; then a note every 250 ms (240 ticks).
@@ -107,6 +120,15 @@ sleep 0.6
 record_stop
 read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/after.wav" "$KIT/Kick.wav" 0)"
 [ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "a key after the burst plays no kick ($MATCH)"
+
+note "a kit plugged in later is linked and heard"
+record_start "$E2E_TMP/plugged.wav"
+kit kit-plugged-in 36 1500
+linked kit-plugged-in || fail "the kit plugged in later is not linked: $(pw-link -l | tr '\n' ' ')"
+sleep 2
+record_stop
+read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/plugged.wav" "$KIT/Kick.wav" 0)"
+[ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "the kit plugged in later is not heard ($MATCH)"
 
 xdotool key --clearmodifiers alt+F4
 wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"

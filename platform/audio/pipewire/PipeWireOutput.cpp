@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zorvik::platform::audio {
 
@@ -25,6 +29,14 @@ struct PipeWireOutput::Hooks {
     pw_core_events coreEvents{};
     pw_stream_events streamEvents{};
     pw_filter_events midiEvents{};
+    // Loop thread only: the registry, the MIDI ports it showed (node, port), and the links we made.
+    pw_registry* registry = nullptr;
+    spa_hook registryListener{};
+    pw_registry_events registryEvents{};
+    std::vector<std::pair<uint32_t, uint32_t>> midiInputs;
+    std::vector<std::pair<uint32_t, uint32_t>> midiSources;
+    std::vector<uint32_t> linkedSources;
+    std::vector<pw_proxy*> links;
     int syncSeq = -1;
     bool synced = false;   // guarded by the loop's lock
     bool failed = false;   // guarded by the loop's lock
@@ -40,6 +52,11 @@ void InitOnce() {
         return true;
     }();
     (void)done;
+}
+
+bool Is(const spa_dict* props, const char* key, std::string_view value) {
+    const char* found = spa_dict_lookup(props, key);
+    return found != nullptr && value == found;
 }
 
 }  // namespace
@@ -192,6 +209,12 @@ void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string&
     hooks_->midiEvents.process = [](void* data, spa_io_position* position) {
         OnMidiProcess(static_cast<Hooks*>(data)->owner, position);
     };
+    // The input's own port shows up in the registry only once the node is there, so sources seen
+    // before it are linked when it is.
+    hooks_->midiEvents.state_changed = [](void* data, pw_filter_state, pw_filter_state state, const char*) {
+        if (state == PW_FILTER_STATE_PAUSED || state == PW_FILTER_STATE_STREAMING)
+            static_cast<Hooks*>(data)->owner->LinkMidiSources();
+    };
     pw_filter_add_listener(midiNode_, &hooks_->midiListener, &hooks_->midiEvents, hooks_.get());
     midiPort_ = pw_filter_add_port(
         midiNode_, PW_DIRECTION_INPUT, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
@@ -204,6 +227,65 @@ void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string&
         midiPort_ = nullptr;
         std::fprintf(stderr,
                      "zorvik: PipeWire refused the MIDI input; the drums play from the keyboard only\n");
+        return;
+    }
+    hooks_->registry = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    if (hooks_->registry == nullptr) {
+        return;
+    }
+    hooks_->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+    hooks_->registryEvents.global = [](void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+                                       const spa_dict* portProps) {
+        auto* hooks = static_cast<Hooks*>(data);
+        if (portProps == nullptr || std::string_view(type) != PW_TYPE_INTERFACE_Port ||
+            !Is(portProps, PW_KEY_FORMAT_DSP, "8 bit raw midi")) {
+            return;
+        }
+        const char* node = spa_dict_lookup(portProps, PW_KEY_NODE_ID);
+        if (node == nullptr) {
+            return;
+        }
+        const auto nodeId = static_cast<uint32_t>(std::strtoul(node, nullptr, 10));
+        if (Is(portProps, PW_KEY_PORT_DIRECTION, "in")) {
+            hooks->midiInputs.emplace_back(nodeId, id);
+        } else if (Is(portProps, PW_KEY_PORT_DIRECTION, "out") &&
+                   Is(portProps, PW_KEY_PORT_PHYSICAL, "true")) {
+            hooks->midiSources.emplace_back(nodeId, id);
+        } else {
+            return;
+        }
+        hooks->owner->LinkMidiSources();
+    };
+    pw_registry_add_listener(hooks_->registry, &hooks_->registryListener, &hooks_->registryEvents,
+                             hooks_.get());
+}
+
+void PipeWireOutput::LinkMidiSources() {
+    const uint32_t node = midiNode_ != nullptr ? pw_filter_get_node_id(midiNode_) : SPA_ID_INVALID;
+    uint32_t input = SPA_ID_INVALID;
+    for (const auto& [inputNode, port] : hooks_->midiInputs) {
+        if (inputNode == node) input = port;
+    }
+    if (input == SPA_ID_INVALID) {
+        return;
+    }
+    for (const auto& [sourceNode, port] : hooks_->midiSources) {
+        auto& linked = hooks_->linkedSources;
+        if (std::find(linked.begin(), linked.end(), port) != linked.end()) {
+            continue;
+        }
+        linked.push_back(port);
+        pw_properties* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
+        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", sourceNode);
+        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", port);
+        pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", node);
+        pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", input);
+        auto* link = static_cast<pw_proxy*>(pw_core_create_object(
+            core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+        pw_properties_free(props);
+        if (link != nullptr) {
+            hooks_->links.push_back(link);
+        }
     }
 }
 
@@ -334,6 +416,13 @@ PipeWireOutput::~PipeWireOutput() {
         return;
     }
     pw_thread_loop_lock(loop_);
+    for (pw_proxy* link : hooks_->links) {
+        pw_proxy_destroy(link);
+    }
+    if (hooks_->registry != nullptr) {
+        spa_hook_remove(&hooks_->registryListener);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(hooks_->registry));
+    }
     if (midiNode_ != nullptr) {
         spa_hook_remove(&hooks_->midiListener);
         pw_filter_destroy(midiNode_);

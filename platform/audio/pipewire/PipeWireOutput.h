@@ -10,7 +10,8 @@
 // a filter on the same connection, so its cycle runs on the same data thread as the drums' own, and in
 // the same node group, so the same driver runs both and their graph clocks agree. A note is played in
 // the drums' next cycle at its own frame offset: one cycle after its time, never more, never less,
-// whichever of the two nodes the graph runs first.
+// whichever of the two nodes the graph runs first. Hardware MIDI sources (the ports the ALSA sequencer
+// bridge marks physical) are linked to the input as they appear, at start and when plugged in later.
 
 #include <atomic>
 #include <chrono>
@@ -66,6 +67,8 @@ class PipeWireOutput final : public AudioOutput {
     bool Connect(const std::string& appName, const std::string& streamName,
                  std::chrono::milliseconds timeout);
     void AddMidiNode(const std::string& nodeName, const std::string& group);
+    // Loop thread: links every hardware MIDI source seen to the input, once the input's port is known.
+    void LinkMidiSources();
 
     struct Hooks;
     static void OnProcess(void* self);
