@@ -2,7 +2,9 @@
 
 #include <QFont>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,9 @@ constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
 
 // Window style bits added at load: the frameless window keeps its window menu and can be minimised.
 constexpr Qt::WindowFlags kAddedStyle = Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
+// How often the window looks for a lost drum output to bring back, with its MIDI input: a drummer on
+// an e-drum kit may strike no key for the whole session.
+constexpr std::chrono::milliseconds kKeepOpenInterval{1000};
 
 QFont ControlFont(const char* face) {
     QFont font{QString::fromLatin1(face)};
@@ -178,6 +183,9 @@ void Zorv::Form_Load() {
     for (std::size_t row = 0; row < kit::kDrumNames.size(); ++row) kit.push_back(SamplePath(row));
     sound_.SetKit(kit);
     sound_.Prepare();
+    auto* keepOpen = new QTimer(this);
+    QObject::connect(keepOpen, &QTimer::timeout, this, [this] { sound_.Prepare(); });
+    keepOpen->start(kKeepOpenInterval);
     if (const int fd = sound_.MidiHitsFd(); fd >= 0) {
         auto* hits = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         QObject::connect(hits, &QSocketNotifier::activated, this, [this] {

@@ -21,7 +21,8 @@ class SamplePlayer {
     // sound was started; false (quietly) when nothing could be played, e.g. with no audio device.
     virtual bool Play(const std::string& path, std::uint32_t flags) = 0;
     // Gets the audio output ready without waiting for it, so the first hit need not; the window that
-    // plays sounds calls it when it opens.
+    // plays sounds calls it when it opens, and again now and then so that an output lost with its sound
+    // server, and the MIDI input with it, comes back without waiting for a key.
     virtual void Prepare() {}
 
     // MIDI: the kit an e-drum kit or pad controller plays, one sample file per row of the window (the

@@ -43,6 +43,8 @@ class AudioOutput {
     virtual const char* Name() const = 0;
     // From a frame rendered to it being heard, as far as the output knows.
     virtual std::chrono::microseconds Latency() const = 0;
+    // Whether it offers the MIDI input OpenOptions::midi asked for.
+    virtual bool HasMidiInput() const { return false; }
 
     // Runs `change` on the caller's thread with the render callback held still, then renders again the
     // frames it stepped back over, so a change reaches the ear sooner than the queued audio would allow.

@@ -158,9 +158,25 @@ bool DrumPlayer::TakeMidiHit(int& row) {
 }
 
 void DrumPlayer::Prepare() {
-    if (!attempted_ && !opening_.valid()) {
-        StartOpening();
+    if (!attempted_) {
+        if (!opening_.valid()) {
+            StartOpening();
+        }
+        return;
     }
+    // Called again now and then, it brings back a MIDI input lost with its server without waiting for
+    // a key, as a player on an e-drum kit may strike none; it never waits for an opening. An output
+    // without MIDI waits for the next key, which also spares a server that is starting up attempts.
+    if (!TakeOpening(std::chrono::milliseconds::zero())) {
+        return;
+    }
+    if (output_) {
+        hadMidi_ = output_->HasMidiInput();
+    }
+    if (!hadMidi_ || (output_ && output_->Alive()) || std::chrono::steady_clock::now() < nextAttempt_) {
+        return;
+    }
+    StartOpening();
 }
 
 bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {

@@ -53,7 +53,8 @@ class DrumPlayer final : public SamplePlayer {
     DrumPlayer(const DrumPlayer&) = delete;
     DrumPlayer& operator=(const DrumPlayer&) = delete;
 
-    // Starts opening the output in the background, so the first hit finds it open.
+    // Starts opening the output in the background, so the first hit finds it open; later, reopens one
+    // that died, at most once a retry interval.
     void Prepare() override;
     // Every play is asynchronous, so kSndAsync changes nothing.
     bool Play(const std::string& path, std::uint32_t flags) override;
@@ -104,6 +105,7 @@ class DrumPlayer final : public SamplePlayer {
     ClipCache cache_;
     std::chrono::steady_clock::time_point nextAttempt_{};
     bool attempted_ = false;
+    bool hadMidi_ = false;  // the last output that opened offered a MIDI input
     bool saidNone_ = false;
     // The stage outlives every output that renders it.
     std::unique_ptr<Stage> stage_;

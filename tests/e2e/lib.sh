@@ -32,6 +32,10 @@ trap e2e_cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
+    if [ -s "$E2E_TMP/zorvik.log" ]; then
+        echo "the program's log ends:" >&2
+        tail -n 8 "$E2E_TMP/zorvik.log" >&2
+    fi
     if [ -n "${DISPLAY:-}" ] && [ -n "${E2E_ARTIFACTS:-}" ]; then
         import -window root "$E2E_ARTIFACTS/failure-$(date +%s).png" 2>/dev/null || true
     fi

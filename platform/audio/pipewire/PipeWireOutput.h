@@ -54,6 +54,7 @@ class PipeWireOutput final : public AudioOutput {
     bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
     const char* Name() const override { return "pipewire"; }
     std::chrono::microseconds Latency() const override;
+    bool HasMidiInput() const override { return midiNode_ != nullptr; }
 
   private:
     // A MIDI message and the graph frame it plays at.
