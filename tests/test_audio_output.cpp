@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "AlsaOutput.h"
+#include "AlsaSeqInput.h"
 #include "PipeWireOutput.h"
 #include "PulseOutput.h"
 
@@ -164,5 +165,41 @@ TEST_F(AlsaOutputTest, PlaysTheRenderedFramesInOrder) {
 TEST_F(AlsaOutputTest, AMissingDeviceIsRefused) {
     EXPECT_EQ(AlsaOutput::Open({}, kSilence, "hw:CARD=ZorvikNoSuchCard"), nullptr);
 }
+
+// What the sequencer delivers from a kit reaches the drums as the MIDI message it was, on its channel;
+// what drums take no notice of does not reach them at all.
+struct SequencerRow {
+    const char* name;
+    snd_seq_event_type_t type;
+    std::vector<std::uint8_t> message;  // empty: none
+};
+
+class SequencerEventTest : public testing::TestWithParam<SequencerRow> {};
+
+TEST_P(SequencerEventTest, BecomesItsMidiMessage) {
+    snd_seq_event_t event{};
+    event.type = GetParam().type;
+    if (event.type == SND_SEQ_EVENT_CONTROLLER) {
+        event.data.control.channel = 9;
+        event.data.control.param = 4;
+        event.data.control.value = 90;
+    } else {
+        event.data.note.channel = 9;
+        event.data.note.note = 42;
+        event.data.note.velocity = GetParam().message.empty() ? 0 : GetParam().message[2];
+    }
+    std::uint8_t message[3]{};
+    const std::size_t size = ToMidiMessage(event, message);
+    EXPECT_EQ(std::vector<std::uint8_t>(message, message + size), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, SequencerEventTest,
+    testing::Values(SequencerRow{"NoteOn", SND_SEQ_EVENT_NOTEON, {0x99, 42, 100}},
+                    SequencerRow{"NoteOnAtVelocityZero", SND_SEQ_EVENT_NOTEON, {0x99, 42, 0}},
+                    SequencerRow{"NoteOff", SND_SEQ_EVENT_NOTEOFF, {0x89, 42, 64}},
+                    SequencerRow{"HiHatPedalController", SND_SEQ_EVENT_CONTROLLER, {}},
+                    SequencerRow{"Clock", SND_SEQ_EVENT_CLOCK, {}}),
+    [](const testing::TestParamInfo<SequencerRow>& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "AlsaSeqInput.h"
 #include "DrumPlayer.h"
 #include "GstMediaGraph.h"
 #include "MusicControl.h"
@@ -53,6 +54,12 @@ TEST_F(NoServer, DrumHitsAreSilentAndQuick) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     report.Worst(worst);
+}
+
+// No sequencer either: no MIDI input opens, and nothing else changes.
+TEST_F(NoServer, NoSequencerMeansNoMidiInput) {
+    EXPECT_EQ(platform::audio::AlsaSeqInput::Open("Zorvik", [](const std::uint8_t*, std::size_t) {}),
+              nullptr);
 }
 
 TEST_F(NoServer, LoadingMusicSaysThereIsNoSoundOutput) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "AlsaSeqInput.h"
 #include "DefaultSound.h"
 #include "MidiMap.h"
 #include "Resampler.h"
@@ -64,6 +65,10 @@ void DrumPlayer::Stage::TakeHits() {
 
 void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
     TakeHits();
+    MidiMessage message;
+    while (midiIn.Pop(message)) {
+        Midi(message.bytes, message.size);
+    }
     mixer.Render(out, frames);
     for (VoiceMixer& drum : kit) {
         drum.Mix(out, frames);
@@ -132,6 +137,7 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
 }
 
 DrumPlayer::~DrumPlayer() {
+    sequencer_.reset();
     if (opening_.valid()) {
         output_ = opening_.get();
     }
@@ -197,7 +203,10 @@ bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {
     VoiceMixer::Released let{};
     const bool rewritten = output_->Rewrite([&](std::size_t maxBack) {
         stage_->TakeHits();
-        const std::size_t back = stage_->mixer.Rewind(maxBack);
+        // Frames holding a MIDI drum are not rendered twice: its voice has moved on past them.
+        const bool kitSounding = std::any_of(stage_->kit.begin(), stage_->kit.end(),
+                                             [](const VoiceMixer& drum) { return drum.Sounding(); });
+        const std::size_t back = stage_->mixer.Rewind(kitSounding ? 0 : maxBack);
         stage_->mixer.Start(std::move(clip), let);
         return back;
     });
@@ -220,11 +229,30 @@ bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
         return false;
     }
     output_ = opening_.get();
+    FollowMidi();
     if (!output_ && !saidNone_) {
         saidNone_ = true;
         std::fprintf(stderr, "zorvik: no audio output opens; drum hits stay silent until one does\n");
     }
     return true;
+}
+
+// Through PipeWire the sequencer would hear a kit a second time, by way of PipeWire's own bridge.
+void DrumPlayer::FollowMidi() {
+    if (!output_) {
+        return;
+    }
+    if (output_->HasMidiInput()) {
+        sequencer_.reset();
+    } else if (!sequencer_) {
+        sequencer_ = audio::AlsaSeqInput::Open(
+            "Zorvik", [stage = stage_.get()](const std::uint8_t* bytes, std::size_t size) {
+                Stage::MidiMessage message;
+                message.size = static_cast<std::uint8_t>(std::min<std::size_t>(size, sizeof message.bytes));
+                std::copy_n(bytes, message.size, message.bytes);
+                (void)stage->midiIn.Push(std::move(message));
+            });
+    }
 }
 
 void DrumPlayer::StartOpening() {

@@ -22,6 +22,9 @@
 #include "VoiceMixer.h"
 
 namespace zorvik::platform {
+namespace audio {
+class AlsaSeqInput;
+}
 
 std::unique_ptr<SamplePlayer> MakeDrumPlayer();
 
@@ -79,6 +82,12 @@ class DrumPlayer final : public SamplePlayer {
         // are held here for as long as the stage renders, so a voice letting one go never frees it.
         std::array<VoiceMixer, kit::kDrumNames.size()> kit;
         std::array<ClipPtr, kit::kDrumNames.size()> kitClips;
+        // MIDI from an input of no output's own (the ALSA sequencer's), taken at the start of a block.
+        struct MidiMessage {
+            std::uint8_t size = 0;
+            std::uint8_t bytes[3]{};
+        };
+        SpscRing<MidiMessage, 256> midiIn;
         // The rows hit from MIDI, for the window; `hitsFd` (an eventfd) says there are some.
         SpscRing<int, 256> midiRows;
         int hitsFd = -1;
@@ -95,6 +104,8 @@ class DrumPlayer final : public SamplePlayer {
     };
 
     bool EnsureOutput();
+    // Starts the sequencer's MIDI input when the output offers none of its own, and stops it when it does.
+    void FollowMidi();
     bool TakeOpening(std::chrono::milliseconds wait);
     void StartOpening();
     ClipPtr DefaultClip();
@@ -116,6 +127,7 @@ class DrumPlayer final : public SamplePlayer {
     // What the next output's stage plays for MIDI, by row.
     std::array<ClipPtr, kit::kDrumNames.size()> kitClips_;
     int hitsFd_ = -1;
+    std::unique_ptr<audio::AlsaSeqInput> sequencer_;
 };
 
 }  // namespace samples

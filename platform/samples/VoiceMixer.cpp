@@ -89,6 +89,12 @@ void VoiceMixer::Mix(float* out, std::size_t frames) {
     }
 }
 
+bool VoiceMixer::Sounding() const {
+    return voice_.SoundingAt(next_) || std::any_of(tails_.begin(), tails_.end(), [this](const Voice& tail) {
+               return tail.SoundingAt(next_) && !tail.FadedAt(next_);
+           });
+}
+
 std::size_t VoiceMixer::Rewind(std::size_t frames) {
     const auto back = static_cast<std::size_t>(std::min<std::uint64_t>(frames, next_ - lastStart_));
     next_ -= back;

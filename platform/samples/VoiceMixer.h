@@ -53,6 +53,9 @@ class VoiceMixer {
     // keeps the sum in range.
     void Mix(float* out, std::size_t frames);
 
+    // Whether the next frame to render holds any sound.
+    bool Sounding() const;
+
     // Steps back over up to `frames` rendered frames, so that the next Start() and Render() take them
     // again; never back past the last Start(). Returns how many frames it stepped back.
     std::size_t Rewind(std::size_t frames);
