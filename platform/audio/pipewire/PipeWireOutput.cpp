@@ -197,10 +197,10 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
 // With the loop locked. The node takes raw MIDI on one port; it has no media class, so the session
 // manager leaves its links to the user and to us.
 void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string& group) {
-    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback",
-                                             PW_KEY_MEDIA_ROLE, "DSP", PW_KEY_NODE_NAME, nodeName.c_str(),
-                                             PW_KEY_NODE_DESCRIPTION, nodeName.c_str(), PW_KEY_NODE_GROUP,
-                                             group.c_str(), PW_KEY_NODE_ALWAYS_PROCESS, "true", nullptr);
+    pw_properties* props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Midi", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
+                          "DSP", PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
+                          nodeName.c_str(), PW_KEY_NODE_GROUP, group.c_str(), nullptr);
     midiNode_ = pw_filter_new(core_, nodeName.c_str(), props);
     if (midiNode_ == nullptr) {
         return;
