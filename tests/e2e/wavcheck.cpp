@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -91,22 +92,25 @@ void Find(const Audio& rec, const Audio& sample, double from) {
     std::printf("%.4f %.3f\n", static_cast<double>(bestAt) / rec.rate, best);
 }
 
-// How loud each of `samples` plays in the recording from `at` seconds on: the least-squares gains of
-// their first 30 ms together, so two drums struck at once are told apart. The samples start together
-// somewhere within 2 ms of `at`; the best fit there is taken. Prints the start (seconds) and a gain each.
+constexpr std::size_t kMaxGains = 3;
+
+// How loud each of `samples` (at most kMaxGains) plays in the recording from `at` seconds on: the
+// least-squares gains of their first 30 ms together, so two drums struck at once are told apart. The
+// samples start together somewhere within 2 ms of `at`; the best fit there is taken. Prints the start
+// (seconds) and a gain each.
 void Gains(const Audio& rec, double at, const std::vector<Audio>& samples) {
     const std::size_t n = static_cast<std::size_t>(0.03 * rec.rate);
     const std::size_t k = samples.size();
     const auto reach = static_cast<long>(0.002 * rec.rate);
     double bestResidual = -1;
     std::size_t bestAt = 0;
-    std::vector<double> bestGains(k, 0.0);
+    std::array<double, kMaxGains> bestGains{};
     for (long shift = -reach; shift <= reach; ++shift) {
         const long start = static_cast<long>(Index(rec, at)) + shift;
         if (start < 0 || static_cast<std::size_t>(start) + n >= rec.mono.size()) continue;
         const auto from = static_cast<std::size_t>(start);
-        // Normal equations G g = b, solved by elimination (k is two or three).
-        std::vector<std::vector<double>> g(k, std::vector<double>(k + 1, 0.0));
+        // Normal equations G g = b, solved by elimination.
+        std::array<std::array<double, kMaxGains + 1>, kMaxGains> g{};
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t a = 0; a < k; ++a) {
                 const double sa = i < samples[a].mono.size() ? samples[a].mono[i] : 0.0;
@@ -120,7 +124,7 @@ void Gains(const Audio& rec, double at, const std::vector<Audio>& samples) {
                 const double f = g[c][c] != 0 ? g[r][c] / g[c][c] : 0.0;
                 for (std::size_t j = c; j <= k; ++j) g[r][j] -= f * g[c][j];
             }
-        std::vector<double> gains(k, 0.0);
+        std::array<double, kMaxGains> gains{};
         for (std::size_t c = k; c-- > 0;) {
             double sum = g[c][k];
             for (std::size_t j = c + 1; j < k; ++j) sum -= g[c][j] * gains[j];
@@ -140,7 +144,7 @@ void Gains(const Audio& rec, double at, const std::vector<Audio>& samples) {
         }
     }
     std::printf("%.4f", static_cast<double>(bestAt) / rec.rate);
-    for (const double gain : bestGains) std::printf(" %.3f", gain);
+    for (std::size_t a = 0; a < k; ++a) std::printf(" %.3f", bestGains[a]);
     std::printf("\n");
 }
 
@@ -199,7 +203,7 @@ int main(int argc, char** argv) {
         std::printf("%.2f\n", Frequency(a, Index(a, std::atof(argv[3])), Index(a, std::atof(argv[4]))));
     } else if (verb == "find" && argc == 5) {
         Find(Read(argv[2]), Read(argv[3]), std::atof(argv[4]));
-    } else if (verb == "gains" && argc >= 5) {
+    } else if (verb == "gains" && argc >= 5 && static_cast<std::size_t>(argc - 4) <= kMaxGains) {
         std::vector<Audio> samples;
         for (int i = 4; i < argc; ++i) samples.push_back(Read(argv[i]));
         Gains(Read(argv[2]), std::atof(argv[3]), samples);
