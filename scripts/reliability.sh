@@ -87,14 +87,18 @@ cat <<'MID'
 ## The program, end to end
 
 The built program on a private X display and PulseAudio server, driven with xdotool and heard with
-parec (`tests/e2e/faults.sh`, `tests/e2e/soak_short.sh`).
+parec (`tests/e2e/faults.sh`, `tests/e2e/soak_short.sh`); the fault rows again on a private PipeWire, whose
+daemons are killed and restarted.
 
 | row | cases | bound | measured | result |
 |---|---|---|---|---|
 MID
 echo "| fault: program started with no sound server and no card | 1 | runs; drum keys silent; load says \"No sound output\"; closes cleanly | - | $(verdict e2e_faults "$LOG/ctest.log") |"
-echo "| fault: sound server killed while a song plays, then restarted | 1 | program stays up; drums heard within 1 s of the server playing again; Play carries the song on with no reload; killed again, load says \"No sound output\" and a reloaded song plays | reconnected after $(figure 'drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults "$LOG/ctest.log") |"
+echo "| fault: sound server killed while a song plays, then restarted | 1 | program stays up; drums heard within 1 s of the server playing again; Play carries the song on with no reload; killed again, load says \"No sound output\" and a reloaded song plays | reconnected after $(figure 'server back (pulse): drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'server back (pulse): first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault: Sounds folder removed from the running program | 1 | drum key plays the default sound | - | $(verdict e2e_faults "$LOG/ctest.log") |"
+echo "| fault (PipeWire): program started with no sound server and no card | 1 | runs; drum keys silent; load says \"No sound output\"; closes cleanly | - | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
+echo "| fault (PipeWire): sound server killed while a song plays, then restarted | 1 | program stays up; drums heard within 1 s of the server playing again; Play carries the song on with no reload; killed again, load says \"No sound output\" and a reloaded song plays | reconnected after $(figure 'server back (pipewire): drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'server back (pipewire): first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
+echo "| fault (PipeWire): Sounds folder removed from the running program | 1 | drum key plays the default sound | - | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
 echo "| long session, short form: 20 hits/s for 30 s, 20 song loads | $(figure 'hits made' "$LOG/ctest.log") hits | hits started are heard (2 % may go unheard on a busy CI machine); files, threads flat | heard $(figure 'hits heard in the recording' "$LOG/ctest.log"), files $(figure 'open files growth' "$LOG/ctest.log"), threads $(figure 'threads growth' "$LOG/ctest.log") | $(verdict e2e_soak_short "$LOG/ctest.log") |"
 
 cat <<'LIB'

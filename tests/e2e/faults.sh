@@ -110,8 +110,8 @@ record_stop
 read -r KICK_AT KICK_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/back.wav" "$KICK" 0)"
 SINCE_BACK=$(echo "scale=3; $KICK_AT + ($REC_AT - $BACK) / 1000000000" | bc)
 note "drums reconnected ${RECONNECT_MS:-never} ms and first kick heard ${SINCE_BACK} s after the server played again (match $KICK_MATCH)"
-echo "FIGURE|server back: drums reconnected after|${RECONNECT_MS:-never} ms"
-echo "FIGURE|server back: first drum heard after|${SINCE_BACK} s"
+echo "FIGURE|server back ($E2E_SERVER): drums reconnected after|${RECONNECT_MS:-never} ms"
+echo "FIGURE|server back ($E2E_SERVER): first drum heard after|${SINCE_BACK} s"
 [ "$(echo "$KICK_MATCH > 0.9" | bc)" = 1 ] || fail "no drum heard after the server came back"
 [ "$(echo "$SINCE_BACK <= 1.0" | bc)" = 1 ] || fail "the first drum was heard ${SINCE_BACK} s after the server came back"
 
