@@ -70,12 +70,16 @@ void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
         Midi(message.bytes, message.size);
     }
     mixer.Render(out, frames);
+    bool mixed = false;
     for (VoiceMixer& drum : kit) {
+        mixed = drum.Sounding() || mixed;
         drum.Mix(out, frames);
     }
-    // Drums struck together add up; the sum must not wrap.
-    for (std::size_t i = 0; i < frames * kMixChannels; ++i) {
-        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    // Drums struck together add up; the sum must not wrap. With no MIDI drum sounding there is no sum.
+    if (mixed) {
+        for (std::size_t i = 0; i < frames * kMixChannels; ++i) {
+            out[i] = std::clamp(out[i], -1.0f, 1.0f);
+        }
     }
 }
 
