@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "AttackKeeper.h"
 #include "StretchElement.h"
 
 namespace {
 
+using zorvik::platform::AttackKeeper;
 using zorvik::platform::kStretchElementName;
 using zorvik::platform::RegisterStretchElement;
 
@@ -204,6 +206,85 @@ TEST_F(StretchTest, SpeedChangesKeepTimeContinuousAndClickFree) {
         const double lastSeconds = double(heard.buffers.back().streamTime) / GST_SECOND;
         EXPECT_GT(lastSeconds, 2.8);
         EXPECT_LE(lastSeconds, 3.0);
+    }
+}
+
+// Slowed down, every attack is the song's own: the frames that follow a burst come out exactly as they
+// went in, and the burst lands where the slowed song puts it.
+TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
+    constexpr int kRate = 44100;
+    constexpr std::size_t kEvery = kRate / 4;      // music() bursts every quarter second
+    constexpr std::size_t kCompare = kRate / 200;  // the burst's first 5 ms
+    const std::vector<float> input = music(kRate, 2, 2.0);
+    for (const double speed : {0.5, 0.75, 0.9}) {
+        SCOPED_TRACE(::testing::Message() << "speed " << speed);
+        const Heard heard = stretch(input, kRate, 2, [&](std::size_t) { return speed; });
+        ASSERT_TRUE(heard.ended);
+        for (std::size_t burst = kEvery; burst + kEvery < input.size() / 2; burst += kEvery) {
+            SCOPED_TRACE(::testing::Message() << "burst at frame " << burst);
+            const auto due = static_cast<std::ptrdiff_t>(std::llround(burst / speed));
+            std::ptrdiff_t bestAt = -1;
+            float best = 1.0f;
+            for (std::ptrdiff_t at = due - kRate / 1000; at <= due + kRate / 1000; ++at) {
+                float worst = 0.0f;
+                for (std::size_t k = 0; k < kCompare * 2; ++k)
+                    worst = std::max(worst, std::fabs(heard.samples[at * 2 + k] - input[burst * 2 + k]));
+                if (worst < best) best = worst, bestAt = at;
+            }
+            EXPECT_LT(best, 1e-5f) << "the burst is not heard as it was played within 1 ms of its beat";
+            EXPECT_NEAR(double(bestAt), double(due), kRate * 0.0005);
+        }
+    }
+}
+
+// What counts as an attack: a sound starting, not a sound swelling or going on. Each row is counted as
+// splices the keeper makes at half speed, the song's start (a bed of tone) being the first.
+TEST(AttackKeeperTest, SplicesOnlyAtAttacks) {
+    constexpr int kRate = 48000;
+    struct Row {
+        const char* name;
+        std::function<float(std::size_t, float)> over;  // the sound over the bed, by frame and white noise
+        int splices;
+    };
+    const Row rows[] = {
+        {"steady noise", [](std::size_t, float white) { return 0.1f * white; }, 1},
+        {"noise swelling in over 300 ms",
+         [](std::size_t i, float white) {
+             return 0.3f * white * std::clamp((float(i) / kRate - 0.5f) / 0.3f, 0.0f, 1.0f);
+         },
+         1},
+        {"a second note starting at 0.5 s",
+         [](std::size_t i, float) {
+             return i < kRate / 2 ? 0.0f
+                                  : 0.4f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
+         },
+         2},
+        {"seven bursts",
+         [](std::size_t i, float white) {
+             const std::size_t since = i % (kRate / 4);
+             return i >= kRate / 4 && since < kRate / 50 ? 0.5f * white : 0.0f;
+         },
+         8},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::mt19937 random(5);
+        std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+        std::vector<float> song(2 * kRate);
+        for (std::size_t i = 0; i < song.size(); ++i)
+            song[i] = 0.2f * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
+                      row.over(i, noise(random));
+        AttackKeeper keeper;
+        keeper.Configure(kRate, 1);
+        keeper.Listen(song.data(), song.size());
+        int splices = 0;
+        bool splicing = false;
+        for (std::size_t out = 0; out < 2 * song.size(); ++out) {
+            const bool now = keeper.Next(0.5 * out, 0.5, std::ssize(song)).songGain > 0.0f;
+            splices += now && !splicing ? 1 : 0;
+            splicing = now;
+        }
+        EXPECT_EQ(splices, row.splices);
     }
 }
 

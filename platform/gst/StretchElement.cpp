@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "AttackKeeper.h"
+
 namespace zorvik::platform {
 namespace {
 
@@ -58,6 +60,7 @@ struct Core {
     std::int64_t fadeLength = 1;
     bool fadeToPassThrough = false;
     std::int64_t fadeHistoryFrame = 0;  // while fading into stretching: where the pass-through had got to
+    AttackKeeper attacks;               // the song's own drum attacks, spliced into the stretched sound
 
     GstSegment inSegment{};
     bool haveOrigin = false;
@@ -111,6 +114,7 @@ struct Core {
         for (auto& plane : inPlanes) inPointers.push_back(plane.data());
         for (auto& plane : outPlanes) outPointers.push_back(plane.data());
         fadeLength = std::max<std::int64_t>(1, std::llround(kFadeSeconds * rate));
+        attacks.Configure(rate, channels);
 
         pool = gst_buffer_pool_new();
         GstStructure* config = gst_buffer_pool_get_config(pool);
@@ -136,6 +140,7 @@ struct Core {
         discont = true;
         ended = false;
         position = -1;
+        attacks.Reset();
         if (!stretcher) return;
         appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
         stretcher->reset();
@@ -183,6 +188,13 @@ struct Core {
                 ((framesIn + static_cast<std::int64_t>(i)) & historyMask) * channels)];
             std::copy_n(frames + i * channels, channels, slot);
         }
+        attacks.Listen(frames, count);
+    }
+
+    // The stretcher's frame for channel `c`, with the song's own attack spliced in where there is one.
+    float stretchedAt(float stretched, const AttackKeeper::Mix& mix, int c) const {
+        if (mix.songGain <= 0.0f) return stretched;
+        return stretched * mix.stretchedGain + historyAt(mix.frame, c) * mix.songGain;
     }
 };
 
@@ -257,11 +269,12 @@ GstFlowReturn drain(StretchElement* self) {
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
+            const AttackKeeper::Mix mix = core.attacks.Next(core.songFrame, core.appliedSpeed, core.framesIn);
             if (core.fadeLeft > 0) {
                 const float in =
                     1.0f - static_cast<float>(core.fadeLeft) / static_cast<float>(core.fadeLength);
                 for (int c = 0; c < channels; ++c) {
-                    const float stretched = core.outPlanes[c][i];
+                    const float stretched = core.stretchedAt(core.outPlanes[c][i], mix, c);
                     if (core.fadeToPassThrough) {
                         frame[c] = stretched * (1.0f - in) + core.historyAt(passFrame, c) * in;
                     } else {
@@ -273,7 +286,7 @@ GstFlowReturn drain(StretchElement* self) {
             } else if (passThrough) {
                 for (int c = 0; c < channels; ++c) frame[c] = core.historyAt(passFrame, c);
             } else {
-                for (int c = 0; c < channels; ++c) frame[c] = core.outPlanes[c][i];
+                for (int c = 0; c < channels; ++c) frame[c] = core.stretchedAt(core.outPlanes[c][i], mix, c);
             }
             core.songFrame += core.appliedSpeed;
             ++written;

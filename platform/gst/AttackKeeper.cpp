@@ -1,0 +1,159 @@
+#include "AttackKeeper.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zorvik::platform {
+namespace {
+
+// The finder hears in half-millisecond blocks: an attack is placed to within one of them, which at half
+// speed is also the most it can land off its beat.
+constexpr double kBlockSeconds = 0.0005;
+// An attack is a block at least 6 dB louder than every block of the 10 ms before it...
+constexpr double kLookBackSeconds = 0.010;
+constexpr float kRise = 4.0f;
+// ...and no quieter than 45 dB under the loudest of the last few seconds, so that the noise floor of a
+// fade-out does not count.
+constexpr float kQuiet = 3.2e-5f;
+constexpr double kPeakSeconds = 3.0;
+constexpr float kSilence = 1e-9f;
+// A drum's own attack is one event: its first 30 ms find no second one.
+constexpr double kRefractorySeconds = 0.030;
+
+// The song's own frames are heard from 10 ms before the attack to 10 ms after it, then fade back to the
+// stretcher over 5 ms. Before: the stretcher's smear starts early. After: the attack has reached its
+// peak, and the stretcher's version of the decay takes over while the two are still at about the same
+// level (the song's own decay, heard at its own pace, falls faster than the slowed one: a later hand-over
+// would be heard as a second, quieter attack). A longer fade-out lets a kick's low tone and its slowed
+// copy cancel for a few milliseconds, which is heard as a flutter.
+constexpr double kPreSeconds = 0.010;
+constexpr double kPostSeconds = 0.010;
+constexpr double kFadeInSeconds = 0.003;
+constexpr double kFadeOutSeconds = 0.005;
+
+std::int64_t framesOf(double seconds, int rate) {
+    return std::max<std::int64_t>(1, std::llround(seconds * rate));
+}
+
+}  // namespace
+
+void AttackKeeper::Configure(int rate, int channels) {
+    channels_ = std::clamp(channels, 1, kMaxChannels);
+    blockFrames_ = static_cast<int>(framesOf(kBlockSeconds, rate));
+    lookBackBlocks_ = std::clamp(static_cast<int>(kLookBackSeconds / kBlockSeconds), 1,
+                                 static_cast<int>(pastLevel_.size()));
+    refractoryFrames_ = framesOf(kRefractorySeconds, rate);
+    peakDecay_ = static_cast<float>(std::exp(-kBlockSeconds / kPeakSeconds));
+    preFrames_ = framesOf(kPreSeconds, rate);
+    postFrames_ = framesOf(kPostSeconds, rate);
+    fadeInStep_ = 1.0f / static_cast<float>(framesOf(kFadeInSeconds, rate));
+    fadeOutFrames_ = framesOf(kFadeOutSeconds, rate);
+    fadeOutStep_ = 1.0f / static_cast<float>(fadeOutFrames_);
+    Reset();
+}
+
+void AttackKeeper::Reset() {
+    framesSeen_ = 0;
+    inBlock_ = 0;
+    sumLevel_ = sumEdge_ = 0.0;
+    previous_.fill(0.0f);
+    pastLevel_.fill(0.0f);
+    pastEdge_.fill(0.0f);
+    pastAt_ = 0;
+    peakLevel_ = peakEdge_ = 0.0f;
+    anyAttack_ = false;
+    head_ = tail_ = 0;
+    phase_ = Phase::Idle;
+    fade_ = 0.0f;
+}
+
+void AttackKeeper::Listen(const float* frames, std::size_t count) {
+    // Channel by channel: a sound panned wide, or in opposite phase on the two sides, is no quieter.
+    for (std::size_t i = 0; i < count; ++i) {
+        for (int c = 0; c < channels_; ++c) {
+            const float sample = frames[i * channels_ + c];
+            const float edge = sample - previous_[c];
+            previous_[c] = sample;
+            sumLevel_ += double(sample) * sample;
+            sumEdge_ += double(edge) * edge;
+        }
+        ++framesSeen_;
+        if (++inBlock_ == blockFrames_) endBlock();
+    }
+}
+
+void AttackKeeper::endBlock() {
+    const double samples = double(blockFrames_) * channels_;
+    const auto level = static_cast<float>(sumLevel_ / samples);
+    const auto edge = static_cast<float>(sumEdge_ / samples);
+    const std::int64_t blockStart = framesSeen_ - blockFrames_;
+    inBlock_ = 0;
+    sumLevel_ = sumEdge_ = 0.0;
+
+    float before = 0.0f, edgeBefore = 0.0f;
+    for (int i = 0; i < lookBackBlocks_; ++i) {
+        before = std::max(before, pastLevel_[i]);
+        edgeBefore = std::max(edgeBefore, pastEdge_[i]);
+    }
+    peakLevel_ = std::max(peakLevel_ * peakDecay_, level);
+    peakEdge_ = std::max(peakEdge_ * peakDecay_, edge);
+    const bool rises = (level > kRise * before && level > kQuiet * peakLevel_ && level > kSilence) ||
+                       (edge > kRise * edgeBefore && edge > kQuiet * peakEdge_ && edge > kSilence);
+    if (rises && (!anyAttack_ || blockStart - lastAttack_ >= refractoryFrames_)) {
+        anyAttack_ = true;
+        lastAttack_ = blockStart;
+        // A full list drops the newest: the output is far behind and would pass over it anyway.
+        if (tail_ - head_ < attacks_.size()) attacks_[tail_++ % attacks_.size()] = blockStart;
+    }
+    pastLevel_[pastAt_] = level;
+    pastEdge_[pastAt_] = edge;
+    pastAt_ = (pastAt_ + 1) % lookBackBlocks_;
+}
+
+AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_t framesIn) {
+    while (head_ != tail_) {
+        const std::int64_t attack = attacks_[head_ % attacks_.size()];
+        if (static_cast<double>(attack) < songFrame) {
+            ++head_;  // passed over: played at a speed that keeps attacks, or found too late
+            continue;
+        }
+        // Output frames until the slowed song reaches the attack.
+        const double due = (static_cast<double>(attack) - songFrame) / speed;
+        if (speed >= 1.0 || due > static_cast<double>(preFrames_)) break;
+        ++head_;
+        // Attacks at least the refractory time apart never meet a splice still under way at the speeds
+        // that are treated; should one, the splice it falls into carries on and this attack is left to
+        // the stretcher.
+        if (phase_ != Phase::Idle) continue;
+        phase_ = Phase::In;
+        frame_ = attack - std::llround(due);
+        holdEnd_ = attack + postFrames_;
+    }
+
+    Mix mix;
+    if (phase_ == Phase::Idle) return mix;
+    // The song's frames run out before the stretcher's only at a very slow speed; leave in time.
+    if (phase_ != Phase::Out && frame_ + fadeOutFrames_ >= framesIn) phase_ = Phase::Out;
+    constexpr float kQuarterTurn = 1.5707963f;
+    mix = {std::cos(fade_ * kQuarterTurn), std::sin(fade_ * kQuarterTurn), frame_};
+
+    ++frame_;
+    switch (phase_) {
+        case Phase::In:
+            fade_ = std::min(1.0f, fade_ + fadeInStep_);
+            if (fade_ >= 1.0f) phase_ = Phase::Hold;
+            break;
+        case Phase::Hold:
+            if (frame_ >= holdEnd_) phase_ = Phase::Out;
+            break;
+        case Phase::Out:
+            fade_ = std::max(0.0f, fade_ - fadeOutStep_);
+            if (fade_ <= 0.0f) phase_ = Phase::Idle;
+            break;
+        case Phase::Idle:
+            break;
+    }
+    return mix;
+}
+
+}  // namespace zorvik::platform

@@ -1,0 +1,81 @@
+#pragma once
+// Drum attacks as they were played, in a slowed-down song.
+//
+// A phase vocoder, however fine, spreads a sharp attack over its analysis window when it lengthens the
+// sound: at half speed Rubber Band's attacks rise several milliseconds slower than the song's and their
+// energy comes a few milliseconds early, by an amount that changes with the ratio and the sample rate.
+// A drummer playing along hears both. So the stretch element listens to the song as it comes in, finds
+// its attacks, and around each one plays the song's own frames at their own pace, placed so that the
+// attack lands exactly where the slowed song puts it; before the attack it cross-fades from the stretcher
+// to the song, after it back again. The stretcher's latency is the look-ahead that makes this possible:
+// an attack is found well before its turn to be heard.
+//
+// Only slowing down is treated so. Sped up, the stretcher keeps attacks within a couple of milliseconds,
+// and at normal speed the element passes the song through anyway.
+//
+// Everything here runs on the streaming thread; nothing allocates or locks after Configure.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace zorvik::platform {
+
+class AttackKeeper {
+  public:
+    static constexpr int kMaxChannels = 16;
+
+    // One output frame: out = stretched * stretchedGain + history[frame] * songGain. The fades keep the
+    // power, not the amplitude: the two signals are the same music at slightly different moments, so they
+    // add up like unrelated ones, and a plain cross-fade would dip in the middle.
+    struct Mix {
+        float stretchedGain = 1.0f;
+        float songGain = 0.0f;
+        std::int64_t frame = 0;
+    };
+
+    void Configure(int rate, int channels);
+    // Forgets every attack found and any splice under way: after a flush, a seek or a new segment.
+    void Reset();
+    // The next `count` input frames (interleaved), in order from the frame after the last Reset.
+    void Listen(const float* frames, std::size_t count);
+    // For the next output frame, which belongs to input frame `songFrame` at `speed`, with `framesIn`
+    // input frames there to be read.
+    Mix Next(double songFrame, double speed, std::int64_t framesIn);
+
+  private:
+    enum class Phase { Idle, In, Hold, Out };
+
+    void endBlock();
+
+    // The finder's state.
+    int channels_ = 1;
+    int blockFrames_ = 1;
+    int lookBackBlocks_ = 1;
+    std::int64_t refractoryFrames_ = 0;
+    float peakDecay_ = 1.0f;
+    std::int64_t framesSeen_ = 0;
+    int inBlock_ = 0;
+    double sumLevel_ = 0.0, sumEdge_ = 0.0;
+    std::array<float, kMaxChannels> previous_{};
+    // Mean square of each recent block, plain and differentiated (the latter hears hats and snares over
+    // a ringing kick).
+    std::array<float, 64> pastLevel_{}, pastEdge_{};
+    int pastAt_ = 0;
+    float peakLevel_ = 0.0f, peakEdge_ = 0.0f;
+    std::int64_t lastAttack_ = 0;
+    bool anyAttack_ = false;
+
+    // Attacks found and not yet reached by the output, as input frames, oldest first.
+    std::array<std::int64_t, 128> attacks_{};
+    std::size_t head_ = 0, tail_ = 0;
+
+    // The splice under way.
+    Phase phase_ = Phase::Idle;
+    float fade_ = 0.0f;  // 0 all stretcher, 1 all song
+    std::int64_t frame_ = 0, holdEnd_ = 0;
+    std::int64_t preFrames_ = 0, postFrames_ = 0, fadeOutFrames_ = 1;
+    float fadeInStep_ = 1.0f, fadeOutStep_ = 1.0f;
+};
+
+}  // namespace zorvik::platform
