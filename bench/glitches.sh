@@ -4,7 +4,9 @@
 # output is recorded; every run of digital silence inside the tones is a dropout the user hears as a
 # click. Each round runs once per output the server can take (OUTPUTS): on PulseAudio our own stream
 # and SDL's PulseAudio back end, on PipeWire (E2E_SERVER=pipewire) the native node and our PulseAudio
-# stream through pipewire-pulse.
+# stream through pipewire-pulse. Beside them, the same server's own player (pw-play asking for the drums'
+# 64 frames, or paplay asking for the drums' first PulseAudio buffer) plays a steady tone for as long: what
+# any client of that server drops out on this machine at that latency.
 #
 # Usage: [E2E_SERVER=pipewire] bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
 # The graph may run as fast as the drums ask, unlike in the tests (see start_pipewire).
@@ -27,9 +29,38 @@ sox -n -r 48000 -c 2 -b 16 "$APP/Sounds/Open Hi Hat.wav" synth 2.4 sine 1100 vol
 start_display wm
 start_sound
 
+# count_gaps FILE: the dropouts in a round's recording, from just after the first sound (found in 2 ms
+# steps, so up to 2 ms early) to the end of the round.
+count_gaps() {
+    local first
+    first=$("$WAVCHECK" first "$1" 0 -40)
+    [ "$first" != none ] || fail "nothing was heard"
+    "$WAVCHECK" gaps "$1" "$(echo "$first + 0.01" | bc)" \
+        "$(echo "$first + $SECONDS_PER_ROUND - 0.3" | bc)" | cut -d' ' -f1
+}
+
+# reference_round PLAYER: prints the dropouts of the server's own player playing a steady tone.
+reference_round() {
+    local tone="$E2E_TMP/tone.wav"
+    [ -e "$tone" ] || sox -n -r 48000 -c 2 -b 16 "$tone" synth "$((SECONDS_PER_ROUND + 1))" sine 700 vol 0.37
+    record_start "$E2E_TMP/round.wav"
+    case "$1" in
+        pw-play) pw-play --latency=64 "$tone" ;;
+        paplay) paplay --latency-msec=15 "$tone" ;;
+    esac
+    record_stop
+    count_gaps "$E2E_TMP/round.wav"
+}
+
 # play_round OUTPUT: prints the dropouts of one round with Zorvik playing through OUTPUT ("sdl" is
-# SDL's PulseAudio back end). Runs in a subshell of its own, so the environment goes no further.
+# SDL's PulseAudio back end; "pw-play" and "paplay" the server's own player). Runs in a subshell of its
+# own, so the environment goes no further.
 play_round() {
+    case "$1" in pw-play | paplay)
+        reference_round "$1"
+        return
+        ;;
+    esac
     export ZORVIK_AUDIO=$1
     if [ "$1" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; fi
     open_main "$APP/Zorvik"
@@ -47,15 +78,10 @@ play_round() {
     xdotool key --clearmodifiers alt+F4
     wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || kill -KILL "$PID"
     wait "$PID" 2>/dev/null || true
-    local first
-    first=$("$WAVCHECK" first "$E2E_TMP/round.wav" 0 -40)
-    [ "$first" != none ] || fail "nothing was heard"
-    # From just after the first sound (found in 2 ms steps, so up to 2 ms early) to the last key.
-    "$WAVCHECK" gaps "$E2E_TMP/round.wav" "$(echo "$first + 0.01" | bc)" \
-        "$(echo "$first + $SECONDS_PER_ROUND - 0.3" | bc)" | cut -d' ' -f1
+    count_gaps "$E2E_TMP/round.wav"
 }
 
-if [ "$E2E_SERVER" = pipewire ]; then OUTPUTS=${OUTPUTS:-pipewire pulse}; else OUTPUTS=${OUTPUTS:-pulse sdl}; fi
+if [ "$E2E_SERVER" = pipewire ]; then OUTPUTS=${OUTPUTS:-pipewire pulse pw-play}; else OUTPUTS=${OUTPUTS:-pulse sdl paplay}; fi
 declare -A TOTAL
 for output in $OUTPUTS; do TOTAL[$output]=0; done
 note "$E2E_SERVER server: $ROUNDS rounds of ${SECONDS_PER_ROUND}s, 8 hits/s; dropouts per round ($OUTPUTS)"
