@@ -22,23 +22,6 @@ using runtime::ColourFromBgr;
 
 namespace {
 
-// The drum keys in the order they are tested: character code, and the row of the drum (its label, and
-// the kit's name for its sample).
-struct DrumKey {
-    std::int16_t code;
-    int index;
-};
-constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
-    {49, 0},
-    {50, 1},
-    {51, 2},
-    {46, 3},
-    {52, 4},
-    {53, 5},
-    {54, 6},
-    {43, 7},
-}};
-
 // Window style bits added at load: the frameless window keeps its window menu and can be minimised.
 constexpr Qt::WindowFlags kAddedStyle = Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint;
 // How often the window looks for a lost drum output to bring back, with its MIDI input: a drummer on

@@ -22,6 +22,23 @@ namespace zorvik::forms {
 
 class Program;
 
+// The drum keys in the order they are tested: character code, and the row of the drum (its label, and
+// the kit's name for its sample).
+struct DrumKey {
+    std::int16_t code;
+    int index;
+};
+inline constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
+    {49, 0},
+    {50, 1},
+    {51, 2},
+    {46, 3},
+    {52, 4},
+    {53, 5},
+    {54, 6},
+    {43, 7},
+}};
+
 // The recorder program that "Open Recorder" starts, in the application folder.
 inline constexpr const char* kRecorderFile = "zorvik-recorder";
 
