@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     QMouseEvent click(QEvent::MouseButtonPress, inside, splash->mapToGlobal(inside), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(splash, &click);
-    QWidget* zorvik = program.zorv().window();
+    QWidget* mainWindow = program.zorv().window();
     BareWindow bare;
     bare.show();
     // Both windows on screen, and the drums' output opened in the background as the window opens.
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     std::vector<double> first, ours, theirs;
     for (int i = 0; i < hits; ++i) {
         const auto key = static_cast<char16_t>(kDrumKeys[i % kDrumKeys.size()].code);
-        const double hit = Hit(zorvik, key);
+        const double hit = Hit(mainWindow, key);
         (i < static_cast<int>(kDrumKeys.size()) ? first : ours).push_back(hit);
         theirs.push_back(Hit(&bare, key));
     }
