@@ -21,13 +21,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "DrumPlayer.h"
-#include "GstMediaGraph.h"
-#include "MusicControl.h"
-#include "Program.h"
-#include "Runtime.h"
-#include "Skin.h"
-#include "SoundControl.h"
+#include "Studio.h"
 #include "Zorv.h"
 #include "ZorvSplash.h"
 
@@ -88,11 +82,8 @@ Figures Of(std::vector<double> ms) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int hits = argc > 1 ? std::max(100, std::atoi(argv[1])) : 2000;
-    zorvik::runtime::InitRuntime();
-    zorvik::skin::InitResources();
-    zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
-    zorvik::SoundControl sound([] { return zorvik::platform::MakeDrumPlayer(); });
-    zorvik::forms::Program program(music, sound);
+    zorvik::Studio studio;
+    zorvik::forms::Program& program = studio.program;
     program.zorvSplash().Show();
     QWidget* splash = program.zorvSplash().window();
     const QPointF inside(splash->width() / 2.0, splash->height() / 2.0);

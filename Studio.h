@@ -1,0 +1,31 @@
+#pragma once
+// The program as it runs: the real platform implementations behind the modules and the forms. main() and
+// the benchmarks that drive the whole program build it the same way.
+
+#include "DrumPlayer.h"
+#include "GstMediaGraph.h"
+#include "MusicControl.h"
+#include "Program.h"
+#include "Runtime.h"
+#include "Skin.h"
+#include "SoundControl.h"
+
+namespace zorvik {
+
+// Needs the QApplication already made.
+class Studio {
+    // First, so the runtime and the skin are ready before any form is made.
+    struct Init {
+        Init() {
+            runtime::InitRuntime();
+            skin::InitResources();
+        }
+    } init_;
+
+  public:
+    MusicControl music{[] { return platform::GstMediaGraph::Create(); }};
+    SoundControl sound{[] { return platform::MakeDrumPlayer(); }};
+    forms::Program program{music, sound};
+};
+
+}  // namespace zorvik
