@@ -20,13 +20,15 @@ constexpr float kSilence = 1e-9f;
 // A drum's own attack is one event: its first 30 ms find no second one.
 constexpr double kRefractorySeconds = 0.030;
 
-// The song's own frames are heard from 10 ms before the attack to 10 ms after it, then fade back to the
-// stretcher over 5 ms. Before: the stretcher's smear starts early. After: the attack has reached its
-// peak, and the stretcher's version of the decay takes over while the two are still at about the same
-// level (the song's own decay, heard at its own pace, falls faster than the slowed one: a later hand-over
-// would be heard as a second, quieter attack). A longer fade-out lets a kick's low tone and its slowed
-// copy cancel for a few milliseconds, which is heard as a flutter.
-constexpr double kPreSeconds = 0.010;
+// The song's own frames are heard from 45 ms before the attack to 10 ms after it, then fade back to the
+// stretcher over 5 ms. Before: the stretcher smears an attack back by up to half its longest window
+// (2048 frames, 43-46 ms), heard as a swell ahead of the beat; so much of the song before the attack is
+// heard again instead (at half speed, its last 22 ms). After: the attack has reached its peak, and the
+// stretcher's version of the decay takes over while the two are still at about the same level (the
+// song's own decay, heard at its own pace, falls faster than the slowed one: a later hand-over would be
+// heard as a second, quieter attack). A longer fade-out lets a low tone and its slowed copy cancel for a
+// few milliseconds, which is heard as a flutter.
+constexpr double kPreSeconds = 0.045;
 constexpr double kPostSeconds = 0.010;
 constexpr double kFadeInSeconds = 0.003;
 constexpr double kFadeOutSeconds = 0.005;
@@ -121,9 +123,8 @@ AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_
         const double due = (static_cast<double>(attack) - songFrame) / speed;
         if (speed >= 1.0 || due > static_cast<double>(preFrames_)) break;
         ++head_;
-        // Attacks at least the refractory time apart never meet a splice still under way at the speeds
-        // that are treated; should one, the splice it falls into carries on and this attack is left to
-        // the stretcher.
+        // An attack due while a splice is still under way (a flam, a fast roll played nearly at speed)
+        // is left to the stretcher: the splice carries on.
         if (phase_ != Phase::Idle) continue;
         phase_ = Phase::In;
         frame_ = attack - std::llround(due);

@@ -8,7 +8,8 @@
 // its attacks, and around each one plays the song's own frames at their own pace, placed so that the
 // attack lands exactly where the slowed song puts it; before the attack it cross-fades from the stretcher
 // to the song, after it back again. The stretcher's latency is the look-ahead that makes this possible:
-// an attack is found well before its turn to be heard.
+// an attack is found well before its turn to be heard. The caller gives the song frame the stretched
+// sound is at, which after a speed change is not quite where the element's own timeline is.
 //
 // Only slowing down is treated so. Sped up, the stretcher keeps attacks within a couple of milliseconds,
 // and at normal speed the element passes the song through anyway.

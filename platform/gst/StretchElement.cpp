@@ -4,6 +4,7 @@
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -33,6 +34,45 @@ constexpr const char* kCaps =
     "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved, "
     "rate=(int)[ 8000, 384000 ], channels=(int)[ 1, 16 ]";
 
+// Where in the song the stretcher's output is. A new ratio applies to the frames the stretcher has yet to
+// analyse; the output it has already overlapped, one start delay's worth, still comes out at the old
+// speed. So after a change the stretched sound runs up to that many frames off the element's own timeline
+// (about 43 ms when slowing from 1.0 to 0.5), which does not matter for the position but does for putting
+// the song's own attacks where the stretcher has its.
+class StretcherClock {
+  public:
+    void Reset(double speed, std::int64_t delay) {
+        frame_ = 0.0;
+        speed_ = speed;
+        delay_ = delay;
+        head_ = tail_ = 0;
+    }
+    // The element set a new ratio when `outputFrame` was its next frame out.
+    void SpeedChanged(std::int64_t outputFrame, double speed) {
+        if (tail_ - head_ == changes_.size()) speed_ = changes_[head_++ % changes_.size()].speed;
+        changes_[tail_++ % changes_.size()] = {outputFrame + delay_, speed};
+    }
+    // The song frame output frame `outputFrame` belongs to; the next call is for the frame after it.
+    double Next(std::int64_t outputFrame) {
+        while (head_ != tail_ && changes_[head_ % changes_.size()].at <= outputFrame)
+            speed_ = changes_[head_++ % changes_.size()].speed;
+        const double now = frame_;
+        frame_ += speed_;
+        return now;
+    }
+    double Speed() const { return speed_; }
+
+  private:
+    struct Change {
+        std::int64_t at;
+        double speed;
+    };
+    std::array<Change, 32> changes_{};
+    std::size_t head_ = 0, tail_ = 0;
+    double frame_ = 0.0, speed_ = 1.0;
+    std::int64_t delay_ = 0;
+};
+
 // Everything the streaming thread owns. The GUI thread only ever touches the two atomics.
 struct Core {
     std::atomic<double> speed{1.0};
@@ -61,6 +101,7 @@ struct Core {
     bool fadeToPassThrough = false;
     std::int64_t fadeHistoryFrame = 0;  // while fading into stretching: where the pass-through had got to
     AttackKeeper attacks;               // the song's own drum attacks, spliced into the stretched sound
+    StretcherClock stretcherClock;      // where in the song the stretched sound is
 
     GstSegment inSegment{};
     bool haveOrigin = false;
@@ -153,6 +194,7 @@ struct Core {
             pad -= count;
         }
         dropLeft = stretcher->getStartDelay();
+        stretcherClock.Reset(appliedSpeed, static_cast<std::int64_t>(dropLeft));
     }
 
     // Takes up a speed set since the last buffer. Going to or from exactly 1.0 cross-fades between the
@@ -163,6 +205,7 @@ struct Core {
         const bool wasPassThrough = appliedSpeed == 1.0;
         const bool passThrough = wanted == 1.0;
         stretcher->setTimeRatio(1.0 / wanted);
+        stretcherClock.SpeedChanged(framesOut, wanted);
         if (wasPassThrough != passThrough) {
             fadeToPassThrough = passThrough;
             fadeLeft = fadeLength;
@@ -269,7 +312,10 @@ GstFlowReturn drain(StretchElement* self) {
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
-            const AttackKeeper::Mix mix = core.attacks.Next(core.songFrame, core.appliedSpeed, core.framesIn);
+            const double stretchedFrame =
+                core.stretcherClock.Next(core.framesOut + static_cast<std::int64_t>(written));
+            const AttackKeeper::Mix mix =
+                core.attacks.Next(stretchedFrame, core.stretcherClock.Speed(), core.framesIn);
             if (core.fadeLeft > 0) {
                 const float in =
                     1.0f - static_cast<float>(core.fadeLeft) / static_cast<float>(core.fadeLength);

@@ -1,6 +1,6 @@
 #!/bin/bash
-# The transport panel as a user drives it: load a song through the real dialog, play it, speed it up
-# without a change of pitch, turn it down, stop it, drum over it, and close while it plays.
+# The transport panel as a user drives it: load a song through the real dialog, play it, slow it down and
+# speed it up without a change of pitch, turn it down, stop it, drum over it, and close while it plays.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -37,8 +37,8 @@ sleep 2.6
 record_stop
 START=$("$WAVCHECK" first "$E2E_TMP/play.wav" 0 -30)
 [ "$START" != none ] || fail "Play is silent"
-pace() {  # median interval between onsets of FILE from FROM to TO
-    "$WAVCHECK" onsets "$1" "$2" "$3" -30 | awk 'NR > 1 { print $1 - prev } { prev = $1 }' | sort -n |
+pace() {  # median interval between onsets of FILE from FROM to TO [above DB, -30 unless told]
+    "$WAVCHECK" onsets "$1" "$2" "$3" "${4:--30}" | awk 'NR > 1 { print $1 - prev } { prev = $1 }' | sort -n |
         awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
 }
 FREQ=$("$WAVCHECK" freq "$E2E_TMP/play.wav" "$(echo "$START + 0.03" | bc)" "$(echo "$START + 0.22" | bc)")
@@ -48,8 +48,23 @@ note "normal speed: ${FREQ} Hz, a pulse every ${PACE} s, ${LEVEL_FULL} dBFS"
 [ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch $FREQ Hz"
 [ "$(echo "$PACE > 0.485 && $PACE < 0.515" | bc)" = 1 ] || fail "pace $PACE s"
 
-note "Speed slider to 150: faster, same pitch"
+note "Speed slider to 50: slower, same pitch, each pulse starting once"
 click_at 260 80
+xdotool key Home
+sleep 0.5
+record_start "$E2E_TMP/slow.wav"
+sleep 4.5
+record_stop
+# Slowed, a pulse's abrupt end rings on for a few tens of milliseconds at up to -18 dB: count the pulses
+# at -15 dB (the tone is at -9.5 dB).
+FIRST=$("$WAVCHECK" onsets "$E2E_TMP/slow.wav" 0 4.4 -15 | head -1)
+FREQ=$("$WAVCHECK" freq "$E2E_TMP/slow.wav" "$(echo "$FIRST + 0.05" | bc)" "$(echo "$FIRST + 0.45" | bc)")
+PACE=$(pace "$E2E_TMP/slow.wav" 0 4.4 -15)
+note "speed 0.5: ${FREQ} Hz, a pulse every ${PACE} s"
+[ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch changed to $FREQ Hz"
+[ "$(echo "$PACE > 0.97 && $PACE < 1.03" | bc)" = 1 ] || fail "pace $PACE s at speed 0.5"
+
+note "Speed slider to 150: faster, same pitch"
 xdotool key End
 sleep 0.5
 record_start "$E2E_TMP/fast.wav"
