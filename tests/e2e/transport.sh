@@ -48,35 +48,31 @@ note "normal speed: ${FREQ} Hz, a pulse every ${PACE} s, ${LEVEL_FULL} dBFS"
 [ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch $FREQ Hz"
 [ "$(echo "$PACE > 0.485 && $PACE < 0.515" | bc)" = 1 ] || fail "pace $PACE s"
 
+# at_speed SPEED KEY SECONDS: KEY moves the Speed slider (it has the focus) to SPEED; what is then heard
+# for SECONDS keeps its pitch and pulses every 0.5 / SPEED s. Pulses are counted at -15 dB (the tone is at
+# -9.5 dB): slowed, a pulse's abrupt end rings on for a few tens of milliseconds at up to -18 dB.
+at_speed() {
+    xdotool key "$2"
+    sleep 0.5
+    record_start "$E2E_TMP/speed.wav"
+    sleep "$3"
+    record_stop
+    local end first freq pulses
+    end=$(echo "$3 - 0.1" | bc)
+    # The first whole pulse: the recording may begin in the middle of one.
+    first=$("$WAVCHECK" onsets "$E2E_TMP/speed.wav" 0 "$end" -15 | head -1)
+    freq=$("$WAVCHECK" freq "$E2E_TMP/speed.wav" "$(echo "$first + 0.03" | bc)" "$(echo "$first + 0.2 / $1" | bc -l)")
+    pulses=$(pace "$E2E_TMP/speed.wav" 0 "$end" -15)
+    note "speed $1: ${freq} Hz, a pulse every ${pulses} s"
+    [ "$(echo "$freq > 435.6 && $freq < 444.4" | bc)" = 1 ] || fail "pitch changed to $freq Hz at speed $1"
+    [ "$(echo "$pulses > 0.485 / $1 && $pulses < 0.515 / $1" | bc -l)" = 1 ] || fail "pace $pulses s at speed $1"
+}
+
 note "Speed slider to 50: slower, same pitch, each pulse starting once"
 click_at 260 80
-xdotool key Home
-sleep 0.5
-record_start "$E2E_TMP/slow.wav"
-sleep 4.5
-record_stop
-# Slowed, a pulse's abrupt end rings on for a few tens of milliseconds at up to -18 dB: count the pulses
-# at -15 dB (the tone is at -9.5 dB).
-FIRST=$("$WAVCHECK" onsets "$E2E_TMP/slow.wav" 0 4.4 -15 | head -1)
-FREQ=$("$WAVCHECK" freq "$E2E_TMP/slow.wav" "$(echo "$FIRST + 0.05" | bc)" "$(echo "$FIRST + 0.45" | bc)")
-PACE=$(pace "$E2E_TMP/slow.wav" 0 4.4 -15)
-note "speed 0.5: ${FREQ} Hz, a pulse every ${PACE} s"
-[ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch changed to $FREQ Hz"
-[ "$(echo "$PACE > 0.97 && $PACE < 1.03" | bc)" = 1 ] || fail "pace $PACE s at speed 0.5"
-
+at_speed 0.5 Home 4.5
 note "Speed slider to 150: faster, same pitch"
-xdotool key End
-sleep 0.5
-record_start "$E2E_TMP/fast.wav"
-sleep 2.5
-record_stop
-# The first whole pulse: the recording may begin in the middle of one.
-FIRST=$("$WAVCHECK" onsets "$E2E_TMP/fast.wav" 0 2.4 -30 | head -1)
-FREQ=$("$WAVCHECK" freq "$E2E_TMP/fast.wav" "$(echo "$FIRST + 0.02" | bc)" "$(echo "$FIRST + 0.14" | bc)")
-PACE=$(pace "$E2E_TMP/fast.wav" 0 2.4)
-note "speed 1.5: ${FREQ} Hz, a pulse every ${PACE} s"
-[ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch changed to $FREQ Hz"
-[ "$(echo "$PACE > 0.323 && $PACE < 0.343" | bc)" = 1 ] || fail "pace $PACE s at speed 1.5"
+at_speed 1.5 End 2.5
 
 note "Volume slider to -100: 40 dB down"
 click_at 180 80
