@@ -37,6 +37,18 @@ class SpscRing {
         return true;
     }
 
+    // Consumer only. The oldest value, left in the queue; null when there is none.
+    const T* Peek() const {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        return tail == head_.load(std::memory_order_acquire) ? nullptr : &slots_[tail % N];
+    }
+
+    // Consumer only. Drops the oldest value, if there is one.
+    void Drop() {
+        T gone{};
+        Pop(gone);
+    }
+
     // Producer only: how many more Push() calls will succeed at least.
     std::size_t Room() const {
         return N - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));

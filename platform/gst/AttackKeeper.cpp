@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace zorvik::platform {
 namespace {
@@ -63,8 +64,8 @@ void AttackKeeper::Reset() {
     pastEdge_.fill(0.0f);
     pastAt_ = 0;
     peakLevel_ = peakEdge_ = 0.0f;
-    anyAttack_ = false;
-    head_ = tail_ = 0;
+    lastAttack_ = -refractoryFrames_;  // an attack on the very first block counts
+    while (attacks_.Peek() != nullptr) attacks_.Drop();
     phase_ = Phase::Idle;
     fade_ = 0.0f;
 }
@@ -101,11 +102,10 @@ void AttackKeeper::endBlock() {
     peakEdge_ = std::max(peakEdge_ * peakDecay_, edge);
     const bool rises = (level > kRise * before && level > kQuiet * peakLevel_ && level > kSilence) ||
                        (edge > kRise * edgeBefore && edge > kQuiet * peakEdge_ && edge > kSilence);
-    if (rises && (!anyAttack_ || blockStart - lastAttack_ >= refractoryFrames_)) {
-        anyAttack_ = true;
+    if (rises && blockStart - lastAttack_ >= refractoryFrames_) {
         lastAttack_ = blockStart;
         // A full list drops the newest: the output is far behind and would pass over it anyway.
-        if (tail_ - head_ < attacks_.size()) attacks_[tail_++ % attacks_.size()] = blockStart;
+        attacks_.Push(std::int64_t{blockStart});
     }
     pastLevel_[pastAt_] = level;
     pastEdge_[pastAt_] = edge;
@@ -113,16 +113,16 @@ void AttackKeeper::endBlock() {
 }
 
 AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_t framesIn) {
-    while (head_ != tail_) {
-        const std::int64_t attack = attacks_[head_ % attacks_.size()];
+    while (const std::int64_t* next = attacks_.Peek()) {
+        const std::int64_t attack = *next;
         if (static_cast<double>(attack) < songFrame) {
-            ++head_;  // passed over: played at a speed that keeps attacks, or found too late
+            attacks_.Drop();  // passed over: played at a speed that keeps attacks, or found too late
             continue;
         }
         // Output frames until the slowed song reaches the attack.
         const double due = (static_cast<double>(attack) - songFrame) / speed;
         if (speed >= 1.0 || due > static_cast<double>(preFrames_)) break;
-        ++head_;
+        attacks_.Drop();
         // An attack due while a splice is still under way (a flam, a fast roll played nearly at speed)
         // is left to the stretcher: the splice carries on.
         if (phase_ != Phase::Idle) continue;
@@ -135,7 +135,7 @@ AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_
     if (phase_ == Phase::Idle) return mix;
     // The song's frames run out before the stretcher's only at a very slow speed; leave in time.
     if (phase_ != Phase::Out && frame_ + fadeOutFrames_ >= framesIn) phase_ = Phase::Out;
-    constexpr float kQuarterTurn = 1.5707963f;
+    constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
     mix = {std::cos(fade_ * kQuarterTurn), std::sin(fade_ * kQuarterTurn), frame_};
 
     ++frame_;

@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "SpscRing.h"
+
 namespace zorvik::platform {
 
 class AttackKeeper {
@@ -65,11 +67,10 @@ class AttackKeeper {
     int pastAt_ = 0;
     float peakLevel_ = 0.0f, peakEdge_ = 0.0f;
     std::int64_t lastAttack_ = 0;
-    bool anyAttack_ = false;
 
-    // Attacks found and not yet reached by the output, as input frames, oldest first.
-    std::array<std::int64_t, 128> attacks_{};
-    std::size_t head_ = 0, tail_ = 0;
+    // Attacks found and not yet reached by the output, as input frames, oldest first. Both ends are on
+    // the streaming thread.
+    SpscRing<std::int64_t, 128> attacks_;
 
     // The splice under way.
     Phase phase_ = Phase::Idle;

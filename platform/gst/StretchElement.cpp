@@ -4,7 +4,6 @@
 #include <rubberband/RubberBandStretcher.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "AttackKeeper.h"
+#include "SpscRing.h"
 
 namespace zorvik::platform {
 namespace {
@@ -45,17 +45,23 @@ class StretcherClock {
         frame_ = 0.0;
         speed_ = speed;
         delay_ = delay;
-        head_ = tail_ = 0;
+        while (changes_.Peek() != nullptr) changes_.Drop();
     }
     // The element set a new ratio when `outputFrame` was its next frame out.
     void SpeedChanged(std::int64_t outputFrame, double speed) {
-        if (tail_ - head_ == changes_.size()) speed_ = changes_[head_++ % changes_.size()].speed;
-        changes_[tail_++ % changes_.size()] = {outputFrame + delay_, speed};
+        if (changes_.Room() == 0) {  // a slider dragged faster than the output goes: the oldest is due
+            speed_ = changes_.Peek()->speed;
+            changes_.Drop();
+        }
+        changes_.Push({outputFrame + delay_, speed});
     }
     // The song frame output frame `outputFrame` belongs to; the next call is for the frame after it.
     double Next(std::int64_t outputFrame) {
-        while (head_ != tail_ && changes_[head_ % changes_.size()].at <= outputFrame)
-            speed_ = changes_[head_++ % changes_.size()].speed;
+        for (const Change* change = changes_.Peek(); change != nullptr && change->at <= outputFrame;
+             change = changes_.Peek()) {
+            speed_ = change->speed;
+            changes_.Drop();
+        }
         const double now = frame_;
         frame_ += speed_;
         return now;
@@ -67,8 +73,8 @@ class StretcherClock {
         std::int64_t at;
         double speed;
     };
-    std::array<Change, 32> changes_{};
-    std::size_t head_ = 0, tail_ = 0;
+    // Both ends are on the streaming thread.
+    SpscRing<Change, 32> changes_;
     double frame_ = 0.0, speed_ = 1.0;
     std::int64_t delay_ = 0;
 };
