@@ -55,6 +55,6 @@ read -r _ TOM_MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/default.wav" "$APP/Sounds.a
 [ "$(echo "$TOM_MATCH < 0.5" | bc)" = 1 ] || fail "the missing sample still played ($TOM_MATCH)"
 
 xdotool key --clearmodifiers alt+F4
-wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 wait $PID || fail "exit code $?"
 echo "PASS"

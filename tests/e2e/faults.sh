@@ -62,11 +62,11 @@ open_main "$E2E_TMP/no-server.sh"
 for _ in 1 2 3 4 5 6; do xdotool key 1; sleep 0.1; done
 kill -0 "$PID" 2>/dev/null || fail "the program died on drum keys with no sound server"
 load_song "$SONG"
-wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
+wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
 xdotool windowactivate --sync "$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)" key Return
-wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
+wait_for $E2E_BOUND sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
 xdotool windowactivate --sync "$MAIN" key --clearmodifiers alt+F4
-wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 wait "$PID" || fail "exit code $?"
 
 open_main "$APP/Zorvik"
@@ -128,19 +128,19 @@ kill_sound
 sleep 0.5
 alive "server killed again"
 load_song "$SONG"
-wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
+wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no message about the missing output"
 MESSAGE=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
 screenshot "$E2E_TMP/no-output.png"
 cp "$E2E_TMP/no-output.png" "${E2E_ARTIFACTS:-$E2E_TMP}/faults-no-output.png" 2>/dev/null || true
 xdotool windowactivate --sync "$MESSAGE" key Return
-wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
+wait_for $E2E_BOUND sh -c "! xdotool search --onlyvisible --name '^Music Loader\$'" || fail "the message did not close"
 alive "load with no server"
 
 note "the server comes back: a reloaded song plays"
 restart_and_play
 if [ "$E2E_SERVER" = pipewire ]; then
     # No key is struck now: an e-drum player's MIDI input must come back by itself.
-    wait_for 5 sh -c "pw-link -i | grep -qF 'Zorvik Drums MIDI:midi_in'" || fail "the MIDI input did not come back"
+    wait_for $E2E_BOUND sh -c "pw-link -i | grep -qF 'Zorvik Drums MIDI:midi_in'" || fail "the MIDI input did not come back"
 fi
 load_song "$SONG"
 xdotool search --onlyvisible --name '^Music Loader$' >/dev/null && fail "the reload was refused"
@@ -169,6 +169,6 @@ note "default sound at ${FIRST} s, ${FREQ} Hz (kick match $KICK_MATCH)"
 alive "Sounds removed"
 
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 wait $PID || fail "exit code $?"
 echo "PASS"

@@ -56,7 +56,7 @@ open_main "$PREFIX/bin/zorvik"
 record_start "$E2E_TMP/kick.wav"
 xdotool key 1
 # Two seconds of sound after the key, so the whole kick is in.
-wait_for 5 sh -c "[ \$(stat -c %s '$E2E_TMP/kick.wav') -gt 384044 ]" || fail "the recording does not grow"
+wait_for $E2E_BOUND sh -c "[ \$(stat -c %s '$E2E_TMP/kick.wav') -gt 384044 ]" || fail "the recording does not grow"
 record_stop
 # Only the loud part: the kick, without the silence around it.
 sox "$E2E_TMP/kick.wav" "$E2E_TMP/heard.wav" remix 1 silence 1 0.01 2% reverse silence 1 0.01 2% reverse
@@ -74,16 +74,16 @@ recorder_window() {
     done
     return 1
 }
-wait_for 15 recorder_window || fail "no recorder window after Open Recorder"
+wait_for $E2E_BOUND recorder_window || fail "no recorder window after Open Recorder"
 RECORDER_WINDOW=$(recorder_window)
 RECORDER_PID=$(xdotool getwindowpid "$RECORDER_WINDOW")
 track "$RECORDER_PID"
 [ "$(readlink -f "/proc/$RECORDER_PID/exe")" = "$(readlink -f "$APP/zorvik-recorder")" ] ||
     fail "Open Recorder started $(readlink -f "/proc/$RECORDER_PID/exe")"
-wait_for 5 sh -c "xprop -id $RECORDER_WINDOW WM_STATE | grep -q 'window state: Iconic'" || fail "the recorder is not minimised"
+wait_for $E2E_BOUND sh -c "xprop -id $RECORDER_WINDOW WM_STATE | grep -q 'window state: Iconic'" || fail "the recorder is not minimised"
 kill "$RECORDER_PID"
 
 xdotool windowactivate --sync "$MAIN"
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 echo "PASS"

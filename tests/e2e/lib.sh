@@ -57,9 +57,17 @@ wait_for() {
 
 track() { E2E_PIDS="$E2E_PIDS $1"; }
 
+# ended PID: the process has ended.
+ended() { ! kill -0 "$1" 2>/dev/null; }
+
 # Bounds for servers the tests start: generous, since a busy two-core machine can take many seconds to
 # bring one up; a healthy start takes well under a second and returns as soon as it is seen.
 E2E_SERVER_BOUND=60
+# Bound for the program's answers to what a test does: a window shown, a dialog gone, a recording
+# growing, the program ended after a close. Also generous: each wait returns once the answer is seen, so
+# the bound only decides when a hang is called one. A sanitizer build's exit includes its leak check,
+# which alone took up to 0.9 s on a loaded two-core machine, and a stalled VM adds seconds to anything.
+E2E_BOUND=30
 
 # what_was_seen NAME PID LOG: why a server we started is not answering, for the failure message.
 what_was_seen() {
@@ -139,7 +147,7 @@ CONF
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
     dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" >"$E2E_TMP/dbus.log" 2>&1 &
     track $!
-    wait_for 10 test -S "$XDG_RUNTIME_DIR/bus" || fail "the D-Bus session did not start"
+    wait_for $E2E_SERVER_BOUND test -S "$XDG_RUNTIME_DIR/bus" || fail "the D-Bus session did not start"
     start_pipewire_daemons
 }
 
@@ -149,18 +157,18 @@ start_pipewire_daemons() {
     pipewire >>"$E2E_TMP/pipewire.log" 2>&1 &
     track $!
     E2E_PW_PIDS="$E2E_PW_PIDS $!"
-    wait_for 10 test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "pipewire did not start"
+    wait_for $E2E_SERVER_BOUND test -S "$XDG_RUNTIME_DIR/pipewire-0" || fail "pipewire did not start"
     wireplumber >>"$E2E_TMP/wireplumber.log" 2>&1 &
     track $!
     E2E_PW_PIDS="$E2E_PW_PIDS $!"
     pipewire-pulse >>"$E2E_TMP/pipewire-pulse.log" 2>&1 &
     track $!
     E2E_PW_PIDS="$E2E_PW_PIDS $!"
-    wait_for 10 pactl info || fail "pipewire-pulse does not answer"
+    wait_for $E2E_SERVER_BOUND pactl info || fail "pipewire-pulse does not answer"
     pactl load-module module-null-sink sink_name=testsink rate=48000 channels=2 >/dev/null ||
         fail "no null sink"
     # WirePlumber may still be choosing its own default when the sink appears.
-    wait_for 10 sh -c 'pactl set-default-sink testsink && pactl info | grep -q "^Default Sink: testsink$"' ||
+    wait_for $E2E_SERVER_BOUND sh -c 'pactl set-default-sink testsink && pactl info | grep -q "^Default Sink: testsink$"' ||
         fail "the null sink does not become the default"
 }
 
@@ -179,7 +187,7 @@ kill_sound() {
             for pid in $E2E_PW_PIDS; do wait "$pid" 2>/dev/null || true; done
             ;;
     esac
-    wait_for 5 sh -c "! pactl info" || fail "the sound server did not die"
+    wait_for $E2E_SERVER_BOUND sh -c "! pactl info" || fail "the sound server did not die"
 }
 
 # restart_sound: the server starts again in the same place, as a user restarting it would, with its
@@ -192,7 +200,7 @@ restart_sound() {
     # The null sink stalls a fresh server's first streams until it runs; it runs once something records it.
     parec -d testsink.monitor --raw --latency-msec=10 >/dev/null &
     track $!
-    wait_for 10 sh -c "pactl list short sources | grep testsink.monitor | grep -q RUNNING" ||
+    wait_for $E2E_SERVER_BOUND sh -c "pactl list short sources | grep testsink.monitor | grep -q RUNNING" ||
         fail "the restarted sink does not run"
 }
 
@@ -201,7 +209,7 @@ record_start() {
     parec -d testsink.monitor --file-format=wav --rate=48000 --channels=2 --latency-msec=10 "$1" &
     E2E_REC=$!
     track $E2E_REC
-    wait_for 5 sh -c "[ \$(stat -c %s '$1' 2>/dev/null || echo 0) -gt 4096 ]" || fail "the recording does not grow"
+    wait_for $E2E_BOUND sh -c "[ \$(stat -c %s '$1' 2>/dev/null || echo 0) -gt 4096 ]" || fail "the recording does not grow"
 }
 
 record_stop() {
@@ -216,7 +224,7 @@ recorded_seconds() {
 
 # window_of PID: the id of the visible window of a process, waiting for it to appear.
 window_of() {
-    wait_for 15 sh -c "xdotool search --onlyvisible --pid $1 | head -1 | grep -q ." || return 1
+    wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --pid $1 | head -1 | grep -q ." || return 1
     xdotool search --onlyvisible --pid "$1" | head -1
 }
 
@@ -244,7 +252,7 @@ open_main() {
     splash=$(window_of $PID) || fail "no splash"
     geometry "$splash"
     xdotool mousemove $((WX + 10)) $((WY + 10)) click 1
-    wait_for 5 sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$splash\$'" || fail "no main window"
+    wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --pid $PID | grep -qv '^$splash\$'" || fail "no main window"
     MAIN=$(xdotool search --onlyvisible --pid $PID | grep -v "^$splash\$" | head -1)
     xdotool windowmove --sync "$MAIN" 100 100
     xdotool windowactivate --sync "$MAIN"
@@ -255,7 +263,7 @@ open_main() {
 load_song() {
     xdotool windowactivate --sync "$MAIN" 2>/dev/null || true
     click_at 367 120
-    wait_for 10 sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
+    wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --name '^Music Loader\$'" || fail "no Music Loader dialog"
     local dialog
     dialog=$(xdotool search --onlyvisible --name '^Music Loader$' | head -1)
     printf '%s' "$1" | xclip -quiet -selection clipboard -loops 2 2>/dev/null &
@@ -268,7 +276,7 @@ load_song() {
     if ! wait_for 2 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$dialog'"; then
         xdotool key Return
     fi
-    wait_for 5 sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$dialog'" ||
+    wait_for $E2E_BOUND sh -c "! xdotool search --onlyvisible --name '^Music Loader\$' | grep -qx '$dialog'" ||
         fail "the dialog did not take the file"
 }
 

@@ -22,7 +22,7 @@ kit() {
     track $!
 }
 # linked NAME: a link from NAME's port to the program's MIDI input shows within 5 s.
-linked() { wait_for 5 sh -c "pw-link -l | grep -A1 '^$1:' | grep -qF -- '-> $PORT'"; }
+linked() { wait_for $E2E_BOUND sh -c "pw-link -l | grep -A1 '^$1:' | grep -qF -- '-> $PORT'"; }
 PORT="Zorvik Drums MIDI:midi_in"
 
 note "a kit there before the program is linked when it starts"
@@ -30,7 +30,7 @@ kit kit-at-start 38 600000
 open_main "$ZORVIK"
 
 note "the MIDI input is there before the first note"
-wait_for 5 sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port: $(pw-link -i | tr '\n' ' ')"
+wait_for $E2E_BOUND sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port: $(pw-link -i | tr '\n' ' ')"
 linked kit-at-start || fail "the kit there at start is not linked: $(pw-link -l | tr '\n' ' ')"
 
 # play_midi FILE: plays FILE into the program's MIDI input the way a user linking a software source
@@ -39,7 +39,7 @@ play_midi() {
     pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
     PLAYER=$!
     track $PLAYER
-    wait_for 5 sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
+    wait_for $E2E_BOUND sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
     pw-link "$(pw-link -o | grep -m1 '^midi-file:')" "$PORT" || fail "cannot link the player to $PORT"
 }
 
@@ -131,6 +131,6 @@ read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/plugged.wav" "$KIT/Kick.wav" 0)
 [ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "the kit plugged in later is not heard ($MATCH)"
 
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 wait "$PID" || fail "exit code $?"
 echo "PASS"

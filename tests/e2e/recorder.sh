@@ -38,7 +38,7 @@ note "records what the computer plays"
 paplay "$E2E_TMP/tone.wav" &
 TONE=$!
 track $TONE
-wait_for 5 sh -c 'pactl list short sink-inputs | grep -q .' || fail "the tone does not play"
+wait_for $E2E_BOUND sh -c 'pactl list short sink-inputs | grep -q .' || fail "the tone does not play"
 "$RECORDER" --record-seconds 2 --output "$E2E_TMP/take.wav" || fail "the recorder failed"
 LENGTH=$(stat_of "$E2E_TMP/take.wav" "Length (seconds)")
 PEAK=$(stat_of "$E2E_TMP/take.wav" "Maximum amplitude")
@@ -78,14 +78,14 @@ iconic() { xprop -id "$1" WM_STATE | grep -q "window state: Iconic"; }
 # that looks at the previously active window, which may be gone.
 activate() {
     xdotool windowactivate "$1" 2>/dev/null || true
-    wait_for 5 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $1 ]"
+    wait_for $E2E_BOUND sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $1 ]"
 }
-wait_for 15 recorder_window $A || fail "no window for the first copy"
-wait_for 15 recorder_window $B || fail "no window for the second copy"
+wait_for $E2E_BOUND recorder_window $A || fail "no window for the first copy"
+wait_for $E2E_BOUND recorder_window $B || fail "no window for the second copy"
 WA=$(recorder_window $A)
 WB=$(recorder_window $B)
-wait_for 5 iconic "$WA" || fail "the first copy did not start minimised"
-wait_for 5 iconic "$WB" || fail "the second copy did not start minimised"
+wait_for $E2E_BOUND iconic "$WA" || fail "the first copy did not start minimised"
+wait_for $E2E_BOUND iconic "$WB" || fail "the second copy did not start minimised"
 
 # part_growing: a recording is running in the Music folder and sound is reaching it.
 part_growing() {
@@ -96,10 +96,10 @@ part_growing() {
 note "record and stop from the keyboard"
 activate "$WA" || fail "the first copy's window cannot be raised"
 xdotool key --clearmodifiers alt+r
-wait_for 10 part_growing || fail "pressing Record did not start a recording"
+wait_for $E2E_BOUND part_growing || fail "pressing Record did not start a recording"
 paplay "$E2E_TMP/long.wav" || fail "paplay failed"
 xdotool key --clearmodifiers alt+s
-wait_for 5 sh -c "! ls '$MUSIC' | grep -q '(recording '" || fail "Stop did not finish the recording"
+wait_for $E2E_BOUND sh -c "! ls '$MUSIC' | grep -q '(recording '" || fail "Stop did not finish the recording"
 KEPT=$(ls "$MUSIC")
 echo "kept: $KEPT"
 echo "$KEPT" | grep -Eq '^Zorvik [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}\.wav$' || fail "kept as '$KEPT'"
@@ -111,19 +111,19 @@ within_db "$PEAK" 0.5 || fail "peak $PEAK, not 0.5"
 
 note "closing the first copy while idle ends it"
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "! kill -0 $A 2>/dev/null" || fail "the first copy did not end"
+wait_for $E2E_BOUND ended $A || fail "the first copy did not end"
 wait $A || fail "the first copy exited with $?"
 
 note "closing the second copy while it records asks, and Save keeps the recording"
 activate "$WB" || fail "the second copy's window cannot be raised"
 xdotool key --clearmodifiers alt+r
-wait_for 10 part_growing || fail "the second copy did not start recording"
+wait_for $E2E_BOUND part_growing || fail "the second copy did not start recording"
 xdotool key --clearmodifiers alt+F4
-wait_for 5 sh -c "xdotool search --all --pid $B --onlyvisible --name '^Zorvik Recorder$' | wc -l | grep -qx 2" ||
+wait_for $E2E_BOUND sh -c "xdotool search --all --pid $B --onlyvisible --name '^Zorvik Recorder$' | wc -l | grep -qx 2" ||
     fail "no question when closing during a recording"
 kill -0 $B 2>/dev/null || fail "the second copy ended without asking"
 xdotool key --clearmodifiers Return
-wait_for 5 sh -c "! kill -0 $B 2>/dev/null" || fail "the second copy did not end after Save"
+wait_for $E2E_BOUND ended $B || fail "the second copy did not end after Save"
 wait $B || fail "the second copy exited with $?"
 [ "$(ls "$MUSIC" | grep -c '^Zorvik .*\.wav$')" = 2 ] || fail "Music holds: $(ls "$MUSIC")"
 ls "$MUSIC" | grep -q '(recording ' && fail "a part file was left: $(ls "$MUSIC")"

@@ -11,7 +11,7 @@ start_display wm
 xmessage -name beneath -title beneath -bg '#ff0000' -fg '#ff0000' -bd '#ff0000' -buttons "" -geometry 900x600+0+0 " " &
 BENEATH_PID=$!
 track $BENEATH_PID
-wait_for 10 sh -c "xdotool search --onlyvisible --name '^beneath\$'" || fail "no window beneath"
+wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --name '^beneath\$'" || fail "no window beneath"
 BENEATH=$(xdotool search --onlyvisible --name '^beneath$' | head -1)
 
 open_main "$ZORVIK"
@@ -19,9 +19,9 @@ open_main "$ZORVIK"
 
 note "the borderless window can be minimised and restored"
 xdotool windowminimize --sync "$MAIN"
-wait_for 3 sh -c "! xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not minimise"
+wait_for $E2E_BOUND sh -c "! xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not minimise"
 xdotool windowactivate --sync "$MAIN"
-wait_for 3 sh -c "xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not come back"
+wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --pid $PID | grep -q '^$MAIN\$'" || fail "the window did not come back"
 geometry "$MAIN"
 [ "$WX,$WY" = "100,100" ] || fail "the restored window is at $WX,$WY"
 
@@ -37,7 +37,7 @@ cp "$E2E_TMP/shot.png" "${E2E_ARTIFACTS:-$E2E_TMP}/shell-row15.png" 2>/dev/null 
 
 note "a click on row 15 lands on the window beneath"
 xdotool mousemove $((WX + 250)) $((WY + 15)) click 1
-wait_for 3 sh -c "[ \"\$(xdotool getactivewindow)\" = $BENEATH ]" || fail "the click on row 15 did not reach the window beneath: active $(xdotool getactivewindow) beneath $BENEATH main $MAIN"
+wait_for $E2E_BOUND sh -c "[ \"\$(xdotool getactivewindow)\" = $BENEATH ]" || fail "the click on row 15 did not reach the window beneath: active $(xdotool getactivewindow) beneath $BENEATH main $MAIN"
 xdotool windowactivate --sync "$MAIN"
 
 note "a left drag of the title strip moves the window; right and middle drags do not"
@@ -69,14 +69,14 @@ close_square() {
 [ "$(close_square "$BUILD/skin/ClosePicture.png")" = 0 ] || fail "the close square does not show the close picture"
 xdotool mousemove $((WX + 300)) $((WY + 100)) sleep 0.1 mousemove $((WX + 506)) $((WY + 8))
 hover_shown() { [ "$(close_square "$BUILD/skin/CloseOverPicture.png")" = 0 ]; }
-wait_for 3 hover_shown ||
+wait_for $E2E_BOUND hover_shown ||
     fail "no hover picture on the close square"
 # Leaving onto the drag strip keeps the hover picture.
 xdotool mousemove $((WX + 480)) $((WY + 7))
 sleep 0.2
 [ "$(close_square "$BUILD/skin/CloseOverPicture.png")" = 0 ] || fail "the hover picture went when leaving onto the strip"
 xdotool mousemove $((WX + 506)) $((WY + 8)) click 1
-wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the close click did not end the program"
+wait_for $E2E_BOUND ended $PID || fail "the close click did not end the program"
 wait $PID || fail "exit code $?"
 
 note "Open Recorder starts the recorder minimised, once per click; without it a message says so"
@@ -89,15 +89,15 @@ STANDIN
 chmod +x "$E2E_TMP/app/zorvik-recorder"
 open_main "$E2E_TMP/app/Zorvik"
 xdotool mousemove $((WX + 170)) $((WY + 154)) click 1 sleep 0.3 click 1
-wait_for 5 sh -c "[ \$(grep -c -- '--minimized' '$E2E_TMP/recorder-starts' 2>/dev/null || echo 0) = 2 ]" ||
+wait_for $E2E_BOUND sh -c "[ \$(grep -c -- '--minimized' '$E2E_TMP/recorder-starts' 2>/dev/null || echo 0) = 2 ]" ||
     fail "two clicks did not start two recorders"
 rm "$E2E_TMP/app/zorvik-recorder"
 xdotool mousemove $((WX + 170)) $((WY + 154)) click 1
-wait_for 5 sh -c "xdotool search --onlyvisible --name '^Open Recorder\$'" || fail "no message about the missing recorder"
+wait_for $E2E_BOUND sh -c "xdotool search --onlyvisible --name '^Open Recorder\$'" || fail "no message about the missing recorder"
 MESSAGE=$(xdotool search --onlyvisible --name '^Open Recorder$' | head -1)
 xdotool windowactivate --sync "$MESSAGE" key Return
-wait_for 3 sh -c "! xdotool search --onlyvisible --name '^Open Recorder\$'" || fail "the message did not close"
+wait_for $E2E_BOUND sh -c "! xdotool search --onlyvisible --name '^Open Recorder\$'" || fail "the message did not close"
 kill -0 $PID || fail "the program ended after the missing recorder"
 xdotool windowactivate --sync "$MAIN" key --clearmodifiers alt+F4
-wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 echo "PASS"

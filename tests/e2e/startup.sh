@@ -22,7 +22,7 @@ main_shown() {
     _w=$(xdotool search --onlyvisible --pid $PID | head -1)
     [ "$(xdotool search --onlyvisible --pid $PID | wc -l)" = 1 ] && [ "$_w" != "$SPLASH" ] && echo "$_w"
 }
-wait_for 5 main_shown || fail "the main window did not replace the splash"
+wait_for $E2E_BOUND main_shown || fail "the main window did not replace the splash"
 MAIN=$(main_shown)
 geometry "$MAIN"
 [ "$WW" = 514 ] && [ "$WH" = 238 ] || fail "main window is ${WW}x${WH}, not 514x238"
@@ -31,7 +31,7 @@ geometry "$MAIN"
 note "close through the window manager"
 xdotool windowactivate --sync "$MAIN"
 xdotool key --clearmodifiers alt+F4
-wait_for 2 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end within 2 s of the close"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end after the close"
 wait $PID
 RC=$?
 [ $RC = 0 ] || fail "exit code $RC"

@@ -26,7 +26,7 @@ title_shown() {
         -threshold 30% -negate -format '%[fx:round(mean*w*h)]' info:)
     [ "$DARK" -gt 100 ]
 }
-wait_for 10 title_shown || fail "no title in the name box"
+wait_for $E2E_BOUND title_shown || fail "no title in the name box"
 cp "$E2E_TMP/loaded.png" "${E2E_ARTIFACTS:-$E2E_TMP}/transport-loaded.png" 2>/dev/null || true
 if xdotool search --onlyvisible --name 'Music Loader' >/dev/null; then fail "the song was refused"; fi
 
@@ -112,7 +112,7 @@ FREQ=$("$WAVCHECK" freq "$E2E_TMP/both.wav" "$(echo "$PULSE + 0.02" | bc)" "$(ec
 
 note "the close command while the music plays: the music stops and the program ends"
 xdotool mousemove $((WX + 300)) $((WY + 100)) sleep 0.1 mousemove $((WX + 506)) $((WY + 8)) sleep 0.3 click 1
-wait_for 3 sh -c "! kill -0 $PID 2>/dev/null" || fail "the program did not end"
+wait_for $E2E_BOUND ended $PID || fail "the program did not end"
 wait $PID || fail "exit code $?"
 record_start "$E2E_TMP/after.wav"
 sleep 0.5
