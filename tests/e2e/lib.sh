@@ -190,6 +190,19 @@ kill_sound() {
     wait_for $E2E_SERVER_BOUND sh -c "! pactl info" || fail "the sound server did not die"
 }
 
+# stall_sound SECONDS: the server stops and goes on again, as on a loaded machine or at a resume.
+stall_sound() {
+    case "$E2E_SERVER" in
+        pulse) _server=$(cat "$PULSE_RUNTIME_PATH/pid") ;;
+        pipewire) _server=$E2E_PW_PIDS ;;
+    esac
+    # shellcheck disable=SC2086 # a list of process ids
+    kill -STOP $_server || fail "no sound server to stall"
+    sleep "$1"
+    # shellcheck disable=SC2086
+    kill -CONT $_server
+}
+
 # restart_sound: the server starts again in the same place, as a user restarting it would, with its
 # null sink the default and a reader on the monitor.
 restart_sound() {

@@ -111,11 +111,25 @@ std::size_t PulseOutput::FramesNotTaken() const {
         pa_stream_get_latency(stream_, &latency, &negative) != 0 || negative != 0) {
         return 0;
     }
-    // The latency runs from the last frame written to the one being heard. The sink takes the queue in
-    // blocks of up to its configured latency, so that much past the frame heard may be taken already.
-    const long long sinkUs =
-        static_cast<long long>(std::max(timing->sink_usec, timing->configured_sink_usec));
-    const long long queuedUs = static_cast<long long>(latency) - sinkUs - options_.rewriteMargin.count();
+    // What the server holds ahead of the sink: the library's latency less the sink's part. The library
+    // smooths its clock over the server's reports, and after the server stalls (a loaded machine, a
+    // resume) that clock lags the truth by 20-40 ms for seconds; written back that far, a hit lands
+    // where the sink has read already and is lost whole. So it is held to what the server's own indices
+    // say: what was written, less what the server had read when it last reported, less what it has read
+    // since at the stream's pace.
+    const long long frameBytes = static_cast<long long>(kFrameBytes);
+    const long long sinceReportUs =
+        timing->playing != 0 ? static_cast<long long>(pa_timeval_age(&timing->timestamp)) : 0;
+    const long long unreadFrames =
+        (timing->write_index - timing->read_index) / frameBytes - sinceReportUs * rate_ / 1'000'000;
+    const long long heldUs =
+        std::min(static_cast<long long>(latency) - static_cast<long long>(timing->sink_usec),
+                 unreadFrames * 1'000'000 / rate_);
+    // The sink takes the queue in blocks of up to its configured latency, so that much past the frame
+    // heard may be taken already.
+    const long long sinkAheadUs = std::max(0LL, static_cast<long long>(timing->configured_sink_usec) -
+                                                    static_cast<long long>(timing->sink_usec));
+    const long long queuedUs = heldUs - sinkAheadUs - options_.rewriteMargin.count();
     return queuedUs > 0 ? static_cast<std::size_t>(queuedUs * rate_ / 1'000'000) : 0;
 }
 
