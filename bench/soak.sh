@@ -76,6 +76,12 @@ read -r HEARD SPLIT LAG_FOUND <<<"$(awk -v lag="$LAG" '
                 # Slow and clamped, so one late buffer cannot pull the lag onto the next hit.
                 if (follow) off += 0.02 * (d - 0.005 > 0.01 ? 0.01 : d - 0.005 < -0.01 ? -0.01 : d - 0.005)
                 m++; j++
+            } else if (follow) {
+                # Runs of unheard hits, by the driver clock, tell a stall of the machine from a fault
+                # that loses hits all along.
+                if (i == lastMiss + 1 && runs) runEnd[runs] = hit[i]
+                else { runs++; runStart[runs] = runEnd[runs] = hit[i] }
+                runCount[runs]++; lastMiss = i
             }
         }
         endOff = off
@@ -89,8 +95,10 @@ read -r HEARD SPLIT LAG_FOUND <<<"$(awk -v lag="$LAG" '
             if (m > best) { best = m; bestOff = off }
         }
         m = match_all(bestOff, nh, 1)
+        for (r = 1; r <= runs; r++)
+            printf "%.2f-%.2f s: %d\n", runStart[r], runEnd[r], runCount[r] > unheard
         print m, no - m, endOff - bestOff
-    }' "$E2E_TMP/hits.txt" "$E2E_TMP/onsets.txt")"
+    }' unheard="$E2E_TMP/unheard.txt" "$E2E_TMP/hits.txt" "$E2E_TMP/onsets.txt")"
 
 echo "SOAK|length|${SECONDS_TOTAL} s"
 echo "SOAK|hits made|$HITS"
@@ -112,7 +120,8 @@ if [ -n "${SOAK_KEEP:-}" ]; then
 fi
 [ "$PLAYED" = "$HITS" ] || fail "the player refused $((HITS - PLAYED)) of $HITS hits"
 LOST=$((PLAYED - HEARD))
-[ "$((LOST * 100))" -le "$((PLAYED * MAX_LOST_PERCENT))" ] || fail "$PLAYED hits started but $HEARD heard"
+[ "$((LOST * 100))" -le "$((PLAYED * MAX_LOST_PERCENT))" ] ||
+    fail "$PLAYED hits started but $HEARD heard; unheard, by time since the start: $(head -n 20 "$E2E_TMP/unheard.txt" 2>/dev/null | tr '\n' ' ')"
 [ "$LOADED" = "$LOADS" ] || fail "only $LOADED of $LOADS songs loaded"
 # AddressSanitizer's quarantine holds freed memory, so under it resident size is reported, not judged.
 if [ "$(figure rss_meaningful)" = 1 ]; then
