@@ -23,6 +23,7 @@
 #include "AlsaSeqInput.h"
 #include "PipeWireOutput.h"
 #include "PulseOutput.h"
+#include "SdlOutput.h"
 
 namespace {
 
@@ -164,6 +165,15 @@ TEST_F(AlsaOutputTest, PlaysTheRenderedFramesInOrder) {
 
 TEST_F(AlsaOutputTest, AMissingDeviceIsRefused) {
     EXPECT_EQ(AlsaOutput::Open({}, kSilence, "hw:CARD=ZorvikNoSuchCard"), nullptr);
+}
+
+// After our own outputs, SDL keeps to the drivers they do not cover, unless the user names one.
+TEST(SdlOutputTest, ADriverTheUserNamesIsKeptAfterOurOwnOutputs) {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    auto output = SdlOutput::Open({}, kSilence, "Zorvik test", "Drums", true);
+    ::unsetenv("SDL_AUDIODRIVER");
+    ASSERT_NE(output, nullptr);
+    EXPECT_TRUE(output->Alive());
 }
 
 // What the sequencer delivers from a kit reaches the drums as the MIDI message it was, on its channel;

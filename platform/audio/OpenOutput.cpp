@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +18,8 @@ bool Set(const char* name) {
 }
 
 std::unique_ptr<AudioOutput> OpenOne(OutputKind kind, const OutputFormat& format,
-                                     const RenderCallback& render, const OpenOptions& options) {
+                                     const RenderCallback& render, const OpenOptions& options,
+                                     bool afterOurOwn) {
     switch (kind) {
         case OutputKind::kPipeWire:
             return PipeWireOutput::Open(format, render, options.appName, options.streamName,
@@ -35,7 +37,8 @@ std::unique_ptr<AudioOutput> OpenOne(OutputKind kind, const OutputFormat& format
         case OutputKind::kAlsa:
             return AlsaOutput::Open(format, render, AlsaOutput::DefaultDevice());
         case OutputKind::kSdl:
-            return SdlOutput::Open(format, render, options.appName.c_str(), options.streamName.c_str());
+            return SdlOutput::Open(format, render, options.appName.c_str(), options.streamName.c_str(),
+                                   afterOurOwn);
     }
     return nullptr;
 }
@@ -74,8 +77,10 @@ std::vector<OutputKind> OutputOrder() {
 std::unique_ptr<AudioOutput> OpenOutput(const OutputFormat& format, RenderCallback render,
                                         const OpenOptions& options) {
     const std::vector<OutputKind> kinds = options.kinds.empty() ? OutputOrder() : options.kinds;
+    const bool afterOurOwn =
+        std::any_of(kinds.begin(), kinds.end(), [](OutputKind kind) { return kind != OutputKind::kSdl; });
     for (OutputKind kind : kinds) {
-        if (auto output = OpenOne(kind, format, render, options)) {
+        if (auto output = OpenOne(kind, format, render, options, afterOurOwn)) {
             std::fprintf(stderr, "zorvik: drums play through %s, latency %.1f ms\n", output->Name(),
                          static_cast<double>(output->Latency().count()) / 1000.0);
             return output;

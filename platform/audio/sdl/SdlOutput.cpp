@@ -2,18 +2,47 @@
 
 #include <SDL.h>
 
+#include <string>
+
 namespace zorvik::platform::audio {
 namespace {
 
 // Latency follows the buffer: 256 frames is 5.3 ms at 48 kHz.
 constexpr Uint16 kDeviceBufferFrames = 256;
 
+// SDL's drivers that our own outputs cover (on Linux, sndio plays through ALSA too), and those that
+// never play to a listener.
+bool OursOrSilent(const std::string& driver) {
+    return driver == "pipewire" || driver == "pulseaudio" || driver == "alsa" || driver == "sndio" ||
+           driver == "disk" || driver == "dummy";
+}
+
+// SDL's audio with the drivers our own outputs do not cover; false if it has none that starts. Ours
+// have just failed on the same server or device, and at a server's restart SDL's could take it
+// half-started and keep the drums on SDL's stream, with its dropouts, for the rest of the session.
+bool InitOtherDrivers() {
+    std::string others;
+    for (int i = 0; i < SDL_GetNumAudioDrivers(); ++i) {
+        const std::string driver = SDL_GetAudioDriver(i);
+        if (!OursOrSilent(driver)) {
+            others += (others.empty() ? "" : ",") + driver;
+        }
+    }
+    if (others.empty()) {
+        return false;
+    }
+    SDL_SetHint(SDL_HINT_AUDIODRIVER, others.c_str());
+    const bool started = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    SDL_ResetHint(SDL_HINT_AUDIODRIVER);
+    return started;
+}
+
 }  // namespace
 
 std::unique_ptr<SdlOutput> SdlOutput::Open(const OutputFormat& format, RenderCallback render,
-                                           const char* appName, const char* streamName) {
+                                           const char* appName, const char* streamName, bool afterOurOwn) {
     std::unique_ptr<SdlOutput> output(new SdlOutput(std::move(render)));
-    const bool started = output->Start(format, appName, streamName);
+    const bool started = output->Start(format, appName, streamName, afterOurOwn);
     // SDL keeps its error text in thread-local storage that it frees only for its own threads; an
     // opening on a short-lived thread would leave some behind at every attempt.
     SDL_TLSCleanup();
@@ -23,14 +52,17 @@ std::unique_ptr<SdlOutput> SdlOutput::Open(const OutputFormat& format, RenderCal
     return output;
 }
 
-bool SdlOutput::Start(const OutputFormat& format, const char* appName, const char* streamName) {
+bool SdlOutput::Start(const OutputFormat& format, const char* appName, const char* streamName,
+                      bool afterOurOwn) {
     // Default priority: the user's environment and the application's own settings win.
     SDL_SetHintWithPriority(SDL_HINT_APP_NAME, appName, SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, streamName, SDL_HINT_DEFAULT);
     // SDL would turn SIGINT and SIGTERM into quit events nobody reads, and the program would no longer
     // end when the session asks it to.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    // A driver named by the user (SDL_AUDIODRIVER) is always theirs to have.
+    const bool othersOnly = afterOurOwn && SDL_GetHint(SDL_HINT_AUDIODRIVER) == nullptr;
+    if (!(othersOnly ? InitOtherDrivers() : SDL_InitSubSystem(SDL_INIT_AUDIO) == 0)) {
         return false;
     }
     initialised_ = true;

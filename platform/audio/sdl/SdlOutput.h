@@ -1,6 +1,7 @@
 #pragma once
 // The last resort: an SDL audio device, through whatever driver SDL picks (or SDL_AUDIODRIVER names).
-// SDL's own back ends drop out under load where ours do not, so it only plays when nothing else can.
+// SDL's own back ends drop out under load where ours do not, so it only plays when nothing else can;
+// opened after our own outputs failed, it is left only the drivers they do not cover (OSS).
 
 #include <chrono>
 #include <memory>
@@ -12,7 +13,8 @@ namespace zorvik::platform::audio {
 class SdlOutput final : public AudioOutput {
   public:
     static std::unique_ptr<SdlOutput> Open(const OutputFormat& format, RenderCallback render,
-                                           const char* appName, const char* streamName);
+                                           const char* appName, const char* streamName,
+                                           bool afterOurOwn = false);
     ~SdlOutput() override;
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
@@ -23,7 +25,7 @@ class SdlOutput final : public AudioOutput {
 
   private:
     explicit SdlOutput(RenderCallback render) : render_(std::move(render)) {}
-    bool Start(const OutputFormat& format, const char* appName, const char* streamName);
+    bool Start(const OutputFormat& format, const char* appName, const char* streamName, bool afterOurOwn);
 
     const RenderCallback render_;
     int channels_ = 2;
