@@ -95,9 +95,11 @@ daemons are killed and restarted.
 MID
 echo "| fault: program started with no sound server and no card | 1 | runs; drum keys silent; load says \"No sound output\"; closes cleanly | - | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault: sound server killed while a song plays, then restarted | 1 | program stays up; drums heard within 1 s of the server playing again; Play carries the song on with no reload; killed again, load says \"No sound output\" and a reloaded song plays | reconnected after $(figure 'server back (pulse): drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'server back (pulse): first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults "$LOG/ctest.log") |"
+echo "| fault: sound server stalled for 1.5 s | 10 | at least 9 of 10 kicks struck after it heard | $(figure 'server stalled (pulse): kicks heard after it' "$LOG/ctest.log") | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault: Sounds folder removed from the running program | 1 | drum key plays the default sound | - | $(verdict e2e_faults "$LOG/ctest.log") |"
 echo "| fault (PipeWire): program started with no sound server and no card | 1 | runs; drum keys silent; load says \"No sound output\"; closes cleanly | - | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
 echo "| fault (PipeWire): sound server killed while a song plays, then restarted | 1 | program stays up; drums heard within 1 s of the server playing again; Play carries the song on with no reload; killed again, load says \"No sound output\" and a reloaded song plays | reconnected after $(figure 'server back (pipewire): drums reconnected after' "$LOG/ctest.log"), first drum heard after $(figure 'server back (pipewire): first drum heard after' "$LOG/ctest.log") | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
+echo "| fault (PipeWire): sound server stalled for 1.5 s | 10 | at least 9 of 10 kicks struck after it heard | $(figure 'server stalled (pipewire): kicks heard after it' "$LOG/ctest.log") | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
 echo "| fault (PipeWire): Sounds folder removed from the running program | 1 | drum key plays the default sound | - | $(verdict e2e_faults_pipewire "$LOG/ctest.log") |"
 echo "| long session, short form: 20 hits/s for 30 s, 20 song loads | $(figure 'hits made' "$LOG/ctest.log") hits | hits started are heard (2 % may go unheard on a busy CI machine); files, threads flat | heard $(figure 'hits heard in the recording' "$LOG/ctest.log"), files $(figure 'open files growth' "$LOG/ctest.log"), threads $(figure 'threads growth' "$LOG/ctest.log") | $(verdict e2e_soak_short "$LOG/ctest.log") |"
 
@@ -182,6 +184,12 @@ cat <<'TAIL'
   waits only for the sink's share of the buffer. `bench/glitches.sh build`: 1.8 dropouts a minute of
   drumming against 45 to 87 through SDL; `bench/latency.sh build`: key to sound 11.6 ms median, 13.3 ms
   p95 (through SDL's back end 7.9 ms and 10.8 ms, crackling).
+- After the PulseAudio server stalled for a second or two (a loaded machine, a resume), the drums went
+  silent for seconds: a hit is written back over the queued audio the sink cannot have reached, and
+  the queue was judged by the client library's smoothed clock, which then ran 20 to 40 ms ahead of what
+  the server held, past a buffer of at most 40 ms. Each hit landed where the sink had read already. In
+  the program 1, 1 and 5 of 10 kicks struck over the 6 s after a 1.5 s stall were heard. The write-back
+  is now held to what the server's own indices say it holds.
 - A few bytes of a damaged song could crash the program on a desktop with GStreamer's -bad plug-ins:
   one that typefound as video made playbin's autoplugging load the DirectFB and KMS video sinks, and
   DirectFB's own thread ("Fusion Dispatch", in libfusion-1.7) died of a segmentation fault while a

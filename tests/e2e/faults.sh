@@ -138,6 +138,7 @@ while :; do
     HEARD=$((HEARD + 1))
     FROM=$(echo "$AT + 0.3" | bc)
 done
+echo "FIGURE|server stalled ($E2E_SERVER): kicks heard after it|$HEARD of 10"
 # One may go to a stall of the machine itself; the fault this guards lost seconds of hits at a time.
 [ "$HEARD" -ge 9 ] || fail "$HEARD of 10 drum hits heard after the server stalled"
 
