@@ -76,7 +76,7 @@ play_round() {
     done
     record_stop
     xdotool key --clearmodifiers alt+F4
-    wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || kill -KILL "$PID"
+    wait_for 5 ended "$PID" || kill -KILL "$PID"
     wait "$PID" 2>/dev/null || true
     count_gaps "$E2E_TMP/round.wav"
 }

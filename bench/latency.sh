@@ -37,7 +37,7 @@ start_zorvik() {
 # hang the bench.
 stop_zorvik() {
     xdotool key --clearmodifiers alt+F4
-    wait_for 5 sh -c "! kill -0 $PID 2>/dev/null" || kill -KILL "$PID"
+    wait_for 5 ended "$PID" || kill -KILL "$PID"
     wait "$PID" 2>/dev/null || true
 }
 

@@ -49,6 +49,11 @@ class SpscRing {
         Pop(gone);
     }
 
+    // Consumer only. Drops every value there is.
+    void Clear() {
+        while (Peek() != nullptr) Drop();
+    }
+
     // Producer only: how many more Push() calls will succeed at least.
     std::size_t Room() const {
         return N - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));

@@ -65,7 +65,7 @@ void AttackKeeper::Reset() {
     pastAt_ = 0;
     peakLevel_ = peakEdge_ = 0.0f;
     lastAttack_ = -refractoryFrames_;  // an attack on the very first block counts
-    while (attacks_.Peek() != nullptr) attacks_.Drop();
+    attacks_.Clear();
     phase_ = Phase::Idle;
     fade_ = 0.0f;
 }

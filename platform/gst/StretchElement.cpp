@@ -45,7 +45,7 @@ class StretcherClock {
         frame_ = 0.0;
         speed_ = speed;
         delay_ = delay;
-        while (changes_.Peek() != nullptr) changes_.Drop();
+        changes_.Clear();
     }
     // The element set a new ratio when `outputFrame` was its next frame out.
     void SpeedChanged(std::int64_t outputFrame, double speed) {

@@ -172,18 +172,25 @@ start_pipewire_daemons() {
         fail "the null sink does not become the default"
 }
 
+# server_pids: the processes of the server E2E_SERVER names.
+server_pids() {
+    case "$E2E_SERVER" in
+        pulse) cat "$PULSE_RUNTIME_PATH/pid" ;;
+        pipewire) echo "$E2E_PW_PIDS" ;;
+    esac
+}
+
 # kill_sound: the sound server dies at once, as in a crash.
 kill_sound() {
+    # shellcheck disable=SC2046 # a list of process ids
+    kill -9 $(server_pids) 2>/dev/null || fail "no sound server to kill"
     case "$E2E_SERVER" in
         pulse)
-            kill -9 "$(cat "$PULSE_RUNTIME_PATH/pid")" 2>/dev/null || fail "no sound server to kill"
             # A container's first process may never reap the daemon, and its zombie makes the pid file
             # look alive to the next start ("Daemon already running").
             rm -f "$PULSE_RUNTIME_PATH/pid"
             ;;
         pipewire)
-            # shellcheck disable=SC2086 # a list of process ids
-            kill -9 $E2E_PW_PIDS 2>/dev/null || fail "no sound server to kill"
             for pid in $E2E_PW_PIDS; do wait "$pid" 2>/dev/null || true; done
             ;;
     esac
@@ -192,15 +199,13 @@ kill_sound() {
 
 # stall_sound SECONDS: the server stops and goes on again, as on a loaded machine or at a resume.
 stall_sound() {
-    case "$E2E_SERVER" in
-        pulse) _server=$(cat "$PULSE_RUNTIME_PATH/pid") ;;
-        pipewire) _server=$E2E_PW_PIDS ;;
-    esac
+    local server
+    server=$(server_pids)
     # shellcheck disable=SC2086 # a list of process ids
-    kill -STOP $_server || fail "no sound server to stall"
+    kill -STOP $server || fail "no sound server to stall"
     sleep "$1"
     # shellcheck disable=SC2086
-    kill -CONT $_server
+    kill -CONT $server
 }
 
 # restart_sound: the server starts again in the same place, as a user restarting it would, with its
