@@ -36,10 +36,27 @@ struct Heard {
     bool ended = false;
 };
 
-// Pushes `input` (interleaved) through the element. `speedAt(frame)` is asked before each push and the
-// speed property set to its answer.
+// What a test does to the element while the song goes through it. `speedAt(frame)` is asked before each
+// push, from the test's thread, and the speed property set to its answer (with no `inside`, which sets
+// every speed after the first); `inside(element, index)` runs on
+// the streaming thread as buffer `index` reaches the element, after every event before it and before the
+// element sees the buffer, so a test can place a speed change or a flush exactly there.
+struct Drive {
+    std::function<double(std::size_t)> speedAt;
+    std::function<void(GstElement*, int)> inside;
+    std::size_t pushFrames = kPushFrames;
+};
+
+Heard stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive);
+
+// Pushes `input` (interleaved) through the element, at the speeds `speedAt(frame)` asks for.
 Heard stretch(const std::vector<float>& input, int rate, int channels,
               const std::function<double(std::size_t)>& speedAt) {
+    return stretch(input, rate, channels, Drive{speedAt, nullptr});
+}
+
+Heard stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive) {
+    const auto& speedAt = drive.speedAt;
     EXPECT_TRUE(RegisterStretchElement());
     const std::string caps = "audio/x-raw,format=F32LE,layout=interleaved,rate=" + std::to_string(rate) +
                              ",channels=" + std::to_string(channels);
@@ -71,12 +88,29 @@ Heard stretch(const std::vector<float>& input, int rate, int channels,
         return GST_FLOW_OK;
     };
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &heard, nullptr);
+    struct Probe {
+        const Drive* drive;
+        GstElement* element;
+        int index;
+    } probe{&drive, element, 0};
+    GstPad* sinkPad = gst_element_get_static_pad(element, "sink");
+    if (drive.inside) {
+        gst_pad_add_probe(
+            sinkPad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad*, GstPadProbeInfo*, gpointer data) {
+                auto* at = static_cast<Probe*>(data);
+                at->drive->inside(at->element, at->index++);
+                return GST_PAD_PROBE_OK;
+            },
+            &probe, nullptr);
+    }
+    gst_object_unref(sinkPad);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
 
     const std::size_t frames = input.size() / channels;
-    for (std::size_t at = 0; at < frames; at += kPushFrames) {
-        g_object_set(element, "speed", speedAt(at), nullptr);
-        const std::size_t count = std::min(kPushFrames, frames - at);
+    for (std::size_t at = 0; at < frames; at += drive.pushFrames) {
+        if (!drive.inside) g_object_set(element, "speed", speedAt(at), nullptr);
+        const std::size_t count = std::min(drive.pushFrames, frames - at);
         GstBuffer* buffer =
             gst_buffer_new_memdup(input.data() + at * channels, count * channels * sizeof(float));
         GST_BUFFER_PTS(buffer) = gst_util_uint64_scale_int(at, GST_SECOND, rate);
@@ -233,6 +267,113 @@ TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
             }
             EXPECT_LT(best, 1e-5f) << "the burst is not heard as it was played within 1 ms of its beat";
             EXPECT_NEAR(double(bestAt), double(due), kRate * 0.0005);
+        }
+    }
+}
+
+// Where sharp sounds start in the first channel: 1 ms frames whose first difference (which hears the
+// bursts and not the tone under them) is four times louder than in any of the 20 ms before.
+std::vector<std::size_t> onsets(const std::vector<float>& samples, int rate, int channels) {
+    const std::size_t frame = rate / 1000, frames = samples.size() / channels / frame;
+    std::vector<float> level(frames, 0.0f);
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t i = std::max<std::size_t>(f * frame, 1); i < (f + 1) * frame; ++i) {
+            const float d = samples[i * channels] - samples[(i - 1) * channels];
+            level[f] += d * d;
+        }
+    }
+    std::vector<std::size_t> found;
+    for (std::size_t f = 0; f < frames; ++f) {
+        float before = 0.0f;
+        for (std::size_t b = f >= 20 ? f - 20 : 0; b < f; ++b) before = std::max(before, level[b]);
+        if (level[f] > 16.0f * before && level[f] > 0.01f * frame) found.push_back(f * frame);
+    }
+    return found;
+}
+
+// A slowed song's attacks are heard once whenever the speed reaches the element: before the song, as its
+// first buffer arrives (after the segment that started the stretcher), after some of it has played at
+// normal speed, twice within one cross-fade out of normal speed, and right after a flush. Each row places
+// the change on the streaming thread at one buffer, as the GUI's slider, a preroll and a seek can meet.
+// Where the whole song is slowed, every attack is also the song's own and exactly on its slowed beat.
+TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
+    constexpr int kRate = 44100;
+    constexpr std::size_t kEvery = kRate / 4;
+    const auto setSpeed = [](GstElement* element, double speed) {
+        g_object_set(element, "speed", speed, nullptr);
+    };
+    const auto flush = [](GstElement* element) {
+        GstPad* pad = gst_element_get_static_pad(element, "sink");
+        gst_pad_send_event(pad, gst_event_new_flush_start());
+        gst_pad_send_event(pad, gst_event_new_flush_stop(FALSE));
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_TIME);
+        gst_pad_send_event(pad, gst_event_new_segment(&segment));
+        gst_object_unref(pad);
+    };
+    struct Row {
+        const char* name;
+        double first;
+        std::size_t pushFrames;
+        std::function<void(GstElement*, int)> inside;
+        bool wholeSongSlowed;
+    };
+    const Row rows[] = {
+        {"set before the song", 0.5, kPushFrames, nullptr, true},
+        {"set as the first buffer arrives", 1.0, kPushFrames,
+         [&](GstElement* e, int i) {
+             if (i == 0) setSpeed(e, 0.5);
+         },
+         true},
+        {"set after the first buffer", 1.0, kPushFrames,
+         [&](GstElement* e, int i) {
+             if (i == 1) setSpeed(e, 0.5);
+         },
+         false},
+        {"set after a second at normal speed", 1.0, kPushFrames,
+         [&](GstElement* e, int i) {
+             if (i == 43) setSpeed(e, 0.5);
+         },
+         false},
+        {"changed twice within the cross-fade from normal speed", 1.0, 128,
+         [&](GstElement* e, int i) {
+             if (i == 200) setSpeed(e, 0.75);
+             if (i == 201) setSpeed(e, 0.5);
+         },
+         false},
+        {"set right after a flush", 1.0, kPushFrames,
+         [&](GstElement* e, int i) {
+             if (i != 20) return;
+             flush(e);
+             setSpeed(e, 0.5);
+         },
+         false},
+        {"set right before a flush", 1.0, kPushFrames,
+         [&](GstElement* e, int i) {
+             if (i != 20) return;
+             setSpeed(e, 0.5);
+             flush(e);
+         },
+         false},
+    };
+    const std::vector<float> input = music(kRate, 2, 3.0);
+    const std::size_t bursts = (input.size() / 2 + kEvery - 1) / kEvery;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const double first = row.first;
+        const Heard heard = stretch(
+            input, kRate, 2, Drive{[first](std::size_t) { return first; }, row.inside, row.pushFrames});
+        ASSERT_TRUE(heard.ended);
+        const std::vector<std::size_t> found = onsets(heard.samples, kRate, 2);
+        ::testing::Message where;
+        for (const std::size_t at : found) where << " " << double(at) / kRate;
+        EXPECT_LE(found.size(), bursts) << "attacks heard at (s):" << where;
+        for (std::size_t i = 1; i < found.size(); ++i)
+            EXPECT_GT(found[i] - found[i - 1], kRate * 0.06) << "an attack heard twice; all at (s):" << where;
+        if (!row.wholeSongSlowed) continue;
+        for (std::size_t burst = 1; burst < found.size(); ++burst) {
+            const double due = double(burst * kEvery) / 0.5;
+            EXPECT_NEAR(double(found[burst]), due, kRate * 0.0015) << "attack " << burst;
         }
     }
 }

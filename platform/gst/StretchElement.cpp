@@ -34,11 +34,14 @@ constexpr const char* kCaps =
     "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved, "
     "rate=(int)[ 8000, 384000 ], channels=(int)[ 1, 16 ]";
 
-// Where in the song the stretcher's output is. A new ratio applies to the frames the stretcher has yet to
-// analyse; the output it has already overlapped, one start delay's worth, still comes out at the old
-// speed. So after a change the stretched sound runs up to that many frames off the element's own timeline
-// (about 43 ms when slowing from 1.0 to 0.5), which does not matter for the position but does for putting
-// the song's own attacks where the stretcher has its.
+// Where in the song the stretcher's output is. The stretcher analyses its input one window behind the
+// newest frame it was given, and each analysis takes the ratio set at that moment: a new ratio applies
+// from the song frame half a window (its start delay) behind the input taken so far, and the output that
+// belongs to frames before it still comes at the old speed. Kept in song frames, the change is where the
+// stretcher has it whenever it comes: before any input (nothing yet at the old speed), as the stretcher
+// fills, or while it runs (about 43 ms of output at the old speed when slowing from 1.0 to 0.5). That
+// does not matter for the position but does for putting the song's own attacks where the stretcher has
+// its.
 class StretcherClock {
   public:
     void Reset(double speed, std::int64_t delay) {
@@ -47,17 +50,17 @@ class StretcherClock {
         delay_ = delay;
         changes_.Clear();
     }
-    // The element set a new ratio when `outputFrame` was its next frame out.
-    void SpeedChanged(std::int64_t outputFrame, double speed) {
+    // The element set a new ratio with `framesIn` song frames given to the stretcher.
+    void SpeedChanged(std::int64_t framesIn, double speed) {
         if (changes_.Room() == 0) {  // a slider dragged faster than the output goes: the oldest is due
             speed_ = changes_.Peek()->speed;
             changes_.Drop();
         }
-        changes_.Push({outputFrame + delay_, speed});
+        changes_.Push({static_cast<double>(framesIn - delay_), speed});
     }
-    // The song frame output frame `outputFrame` belongs to; the next call is for the frame after it.
-    double Next(std::int64_t outputFrame) {
-        for (const Change* change = changes_.Peek(); change != nullptr && change->at <= outputFrame;
+    // The song frame of the next output frame.
+    double Next() {
+        for (const Change* change = changes_.Peek(); change != nullptr && change->at <= frame_;
              change = changes_.Peek()) {
             speed_ = change->speed;
             changes_.Drop();
@@ -70,7 +73,7 @@ class StretcherClock {
 
   private:
     struct Change {
-        std::int64_t at;
+        double at;  // song frame
         double speed;
     };
     // Both ends are on the streaming thread.
@@ -211,7 +214,7 @@ struct Core {
         const bool wasPassThrough = appliedSpeed == 1.0;
         const bool passThrough = wanted == 1.0;
         stretcher->setTimeRatio(1.0 / wanted);
-        stretcherClock.SpeedChanged(framesOut, wanted);
+        stretcherClock.SpeedChanged(framesIn, wanted);
         if (wasPassThrough != passThrough) {
             fadeToPassThrough = passThrough;
             fadeLeft = fadeLength;
@@ -318,8 +321,7 @@ GstFlowReturn drain(StretchElement* self) {
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
-            const double stretchedFrame =
-                core.stretcherClock.Next(core.framesOut + static_cast<std::int64_t>(written));
+            const double stretchedFrame = core.stretcherClock.Next();
             const AttackKeeper::Mix mix =
                 core.attacks.Next(stretchedFrame, core.stretcherClock.Speed(), core.framesIn);
             if (core.fadeLeft > 0) {
