@@ -1,14 +1,19 @@
 #include "Zorv.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFont>
+#include <QMimeData>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "Colour.h"
+#include "KitFiles.h"
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
@@ -27,6 +32,17 @@ constexpr Qt::WindowFlags kAddedStyle = Qt::WindowSystemMenuHint | Qt::WindowMin
 // How often the window looks for a lost drum output to bring back, with its MIDI input: a drummer on
 // an e-drum kit may strike no key for the whole session.
 constexpr std::chrono::milliseconds kKeepOpenInterval{1000};
+
+// The kit a drop carries: the first local file or folder that is a Hydrogen kit; empty for none.
+QString DroppedKit(const QMimeData* data) {
+    if (data == nullptr) return {};
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && kit::LooksLikeHydrogenKit(url.toLocalFile().toStdString())) {
+            return url.toLocalFile();
+        }
+    }
+    return {};
+}
 
 QFont ControlFont(const char* face) {
     QFont font{QString::fromLatin1(face)};
@@ -69,9 +85,17 @@ Zorv::Zorv(Program& program, MusicControl& music, SoundControl& sound)
       music_(music),
       sound_(sound) {}
 
+Zorv::~Zorv() {
+    stopKitLoading();
+}
+
 QWidget* Zorv::Control(const QString& name) const {
     QWidget* w = window();
     return w != nullptr ? w->findChild<QWidget*>(name) : nullptr;
+}
+
+QString Zorv::SoundsFolder() {
+    return runtime::ApplicationFolder() + QStringLiteral("/Sounds");
 }
 
 QString Zorv::RecorderPath() {
@@ -162,32 +186,122 @@ void Zorv::Form_Load() {
     SetKeyPreview(true);
     // The drums' output opens while the window comes up, so the first hit finds it ready, and with it
     // the MIDI input, so a kit can be linked before its first note.
-    std::vector<std::string> kit;
-    for (std::size_t row = 0; row < kit::kDrumNames.size(); ++row) kit.push_back(SamplePath(row));
-    sound_.SetKit(kit);
     sound_.Prepare();
     auto* keepOpen = new QTimer(this);
     QObject::connect(keepOpen, &QTimer::timeout, this, [this] { sound_.Prepare(); });
     keepOpen->start(kKeepOpenInterval);
-    if (const int fd = sound_.MidiHitsFd(); fd >= 0) {
-        auto* hits = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        QObject::connect(hits, &QSocketNotifier::activated, this, [this] {
-            int row = 0;
-            while (sound_.TakeMidiHit(row))
-                runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[row]));
-        });
+    if (const int fd = sound_.MidiEventsFd(); fd >= 0) {
+        auto* events = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        QObject::connect(events, &QSocketNotifier::activated, this, [this] { takeMidiEvents(); });
+    }
+    if (QWidget* w = window()) {
+        w->setAcceptDrops(true);
+        w->installEventFilter(this);
+    }
+    // The eight WAVs are read at once, so the kit plays from the first note; a Hydrogen kit in Sounds
+    // loads in the background.
+    const std::string sounds = SoundsFolder().toStdString();
+    if (kit::LooksLikeHydrogenKit(sounds)) {
+        LoadKit(SoundsFolder(), false);
+    } else {
+        kitLoaded(sound_.LoadKit(sounds, kitCancelled_), SoundsFolder(), false);
     }
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
     (void)Cancel;
+    stopKitLoading();
     (void)music_.CloseMusic();
+}
+
+void Zorv::takeMidiEvents() {
+    platform::MidiEvent event;
+    while (sound_.TakeMidiEvent(event)) {
+        if (event.kind == platform::MidiEvent::Kind::kRowHit) {
+            runtime::SetTopInTwips(*DrumPressed,
+                                   runtime::TopInTwips(*DrumsName[static_cast<std::size_t>(event.value)]));
+            continue;
+        }
+        const std::vector<std::string> kits = kit::FindKits(SoundsFolder().toStdString());
+        if (static_cast<std::size_t>(event.value) < kits.size()) {
+            LoadKit(QString::fromStdString(kits[static_cast<std::size_t>(event.value)]), true);
+        } else {
+            std::fprintf(stderr, "zorvik: program %d chooses no kit: %zu kits are found\n", event.value + 1,
+                         kits.size());
+        }
+    }
+}
+
+bool Zorv::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window() && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString path = DroppedKit(drop->mimeData());
+        if (path.isEmpty()) return false;
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop) LoadKit(path, true);
+        return true;
+    }
+    return Form::eventFilter(watched, event);
+}
+
+void Zorv::LoadKit(const QString& path, bool askedByUser) {
+    if (kitBusy_) {
+        nextKit_ = path;
+        nextKitAsked_ = askedByUser;
+        return;
+    }
+    if (kitLoading_.joinable()) kitLoading_.join();  // done: it handed its kit over before we got here
+    kitBusy_ = true;
+    kitLoading_ = std::thread([this, path, askedByUser] {
+        const platform::KitLoad load = sound_.LoadKit(path.toStdString(), kitCancelled_);
+        QMetaObject::invokeMethod(
+            this, [this, load, path, askedByUser] { kitLoaded(load, path, askedByUser); },
+            Qt::QueuedConnection);
+    });
+}
+
+void Zorv::kitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser) {
+    kitBusy_ = false;
+    if (kitCancelled_) return;
+    if (load.kit) {
+        sound_.UseKit(load.kit);
+        kitName_ = QString::fromStdString(load.name);
+        if (QWidget* w = window()) {
+            w->setWindowTitle(QString::fromUtf8(kZorvCaption) + QStringLiteral(" \u2013 ") + kitName_);
+        }
+        std::fprintf(stderr, "zorvik: kit \"%s\" from %s%s\n", load.name.c_str(),
+                     path.toLocal8Bit().constData(), load.warnings.empty() ? "" : ", with parts left out:");
+        for (const std::string& warning : load.warnings)
+            std::fprintf(stderr, "zorvik:   %s\n", warning.c_str());
+    } else {
+        std::fprintf(stderr, "zorvik: the kit %s cannot be played: %s\n", path.toLocal8Bit().constData(),
+                     load.error.c_str());
+        if (askedByUser) {
+            runtime::ShowMessage(
+                window(), QStringLiteral("Drum Kit"),
+                QStringLiteral("The kit \u201C%1\u201D cannot be played; the kit in use plays on.\n\n%2")
+                    .arg(path, QString::fromStdString(load.error)));
+        }
+    }
+    if (!nextKit_.isEmpty()) {
+        const QString next = std::exchange(nextKit_, QString());
+        LoadKit(next, nextKitAsked_);
+    }
+}
+
+void Zorv::stopKitLoading() {
+    kitCancelled_ = true;
+    nextKit_.clear();
+    if (kitLoading_.joinable()) kitLoading_.join();
 }
 
 void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
     for (const DrumKey& key : kDrumKeys) {
         if (KeyAscii != key.code) continue;
-        (void)sound_.sndPlaySound(SamplePath(key.index), SoundControl::SND_ASYNC);
+        // A kit with an instrument for the row plays it; otherwise the row's Sounds file plays.
+        if (!sound_.PlayRow(static_cast<std::size_t>(key.index))) {
+            (void)sound_.sndPlaySound(SamplePath(key.index), SoundControl::SND_ASYNC);
+        }
         runtime::SetTopInTwips(*DrumPressed, runtime::TopInTwips(*DrumsName[key.index]));
     }
 }

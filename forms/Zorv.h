@@ -5,13 +5,16 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "Controls.h"
 #include "Form.h"
 #include "Layout.h"
+#include "SamplePlayer.h"
 
 namespace zorvik {
 class MusicControl;
@@ -46,6 +49,7 @@ class Zorv : public runtime::Form {
     Q_OBJECT
   public:
     Zorv(Program& program, MusicControl& music, SoundControl& sound);
+    ~Zorv() override;
 
     // The controls, while the form is loaded.
     QPointer<runtime::Slider> MVolume;
@@ -83,10 +87,20 @@ class Zorv : public runtime::Form {
 
     // Where the recorder is started from.
     static QString RecorderPath();
+    // The kits folder beside the program: its WAVs, or the drumkit.xml in it, are the kit at start.
+    static QString SoundsFolder();
+
+    // The kit: the one at `path` is read in the background while the kit in use plays on, then takes
+    // over; one that cannot be played leaves the kit in use and, asked for by the user, says why.
+    // A request while one loads waits for it, and only the newest request waits.
+    void LoadKit(const QString& path, bool askedByUser);
+    // The name of the kit in use, shown in the window's title.
+    QString KitName() const { return kitName_; }
     // The rate a speed slider value stands for: value / 100 in double, rounded to single precision.
     static float SpeedRate(int sliderValue);
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void CreateControls(QWidget& window) override;
     void Form_Load() override;
     void Form_Unload(std::int16_t& Cancel) override;
@@ -96,12 +110,21 @@ class Zorv : public runtime::Form {
   private:
     void connectHandlers();
     void applySliders();
+    void takeMidiEvents();
+    void kitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser);
+    void stopKitLoading();
     // The sample file of the kit's row, in the application folder's Sounds.
     static std::string SamplePath(std::size_t row);
 
     Program& program_;
     MusicControl& music_;
     SoundControl& sound_;
+    std::thread kitLoading_;
+    std::atomic<bool> kitCancelled_{false};
+    bool kitBusy_ = false;
+    QString nextKit_;  // waiting for the load under way
+    bool nextKitAsked_ = false;
+    QString kitName_;
 };
 
 }  // namespace zorvik::forms

@@ -20,16 +20,26 @@ bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flag
     return p && p->Play(soundName, flags);
 }
 
-void SoundControl::SetKit(const std::vector<std::string>& paths) {
-    if (auto* p = player()) p->SetKit(paths);
+platform::KitLoad SoundControl::LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const {
+    if (!player_) return {nullptr, {}, "there is no sample player", {}};
+    return player_->LoadKit(path, cancelled);
 }
 
-int SoundControl::MidiHitsFd() const {
-    return player_ ? player_->MidiHitsFd() : -1;
+void SoundControl::UseKit(platform::samples::KitPtr kit) {
+    if (auto* p = player()) p->UseKit(std::move(kit));
 }
 
-bool SoundControl::TakeMidiHit(int& row) {
-    return player_ && player_->TakeMidiHit(row);
+bool SoundControl::PlayRow(std::size_t row) {
+    auto* p = player();
+    return p && p->PlayRow(row);
+}
+
+int SoundControl::MidiEventsFd() const {
+    return player_ ? player_->MidiEventsFd() : -1;
+}
+
+bool SoundControl::TakeMidiEvent(platform::MidiEvent& event) {
+    return player_ && player_->TakeMidiEvent(event);
 }
 
 }  // namespace zorvik

@@ -2,6 +2,8 @@
 // The one sample-playback call of the drum pads, bound to the platform's sample player when the window
 // that plays them opens (Prepare) or at the first hit, so the program starts without waiting for audio.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,11 +29,16 @@ class SoundControl {
     // Gets the audio output opening in the background; returns at once.
     void Prepare();
 
-    // MIDI: the kit a MIDI input plays, a sample path per row, given before Prepare(); the descriptor
-    // that turns readable when rows were hit from it (-1 when there is no MIDI input); and those rows.
-    void SetKit(const std::vector<std::string>& paths);
-    int MidiHitsFd() const;
-    bool TakeMidiHit(int& row);
+    // The kit: LoadKit() reads and decodes one and may run on any thread once Prepare() has run (it
+    // stops early, refused, when `cancelled` turns true); UseKit() plays it from MIDI and from the
+    // rows PlayRow() plays, which is false for a row left to its Sounds file.
+    platform::KitLoad LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const;
+    void UseKit(platform::samples::KitPtr kit);
+    bool PlayRow(std::size_t row);
+    // MIDI: the descriptor that turns readable when a MIDI input brought news (-1 when there is none),
+    // and that news.
+    int MidiEventsFd() const;
+    bool TakeMidiEvent(platform::MidiEvent& event);
 
   private:
     platform::SamplePlayer* player();

@@ -1,6 +1,8 @@
 #pragma once
-// The sample player behind the drum pads: one voice for the keyboard, and a voice per drum for a MIDI kit.
+// The sample player behind the drum pads: one voice for the keyboard, and the voices of a kit for MIDI.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -8,6 +10,25 @@
 #include <vector>
 
 namespace zorvik::platform {
+namespace samples {
+struct LoadedKit;
+using KitPtr = std::shared_ptr<const LoadedKit>;
+}  // namespace samples
+
+// A kit read and decoded, ready for UseKit(); or why it cannot be played.
+struct KitLoad {
+    samples::KitPtr kit;  // null when refused
+    std::string name;     // the kit's own name
+    std::string error;
+    std::vector<std::string> warnings;  // what was left out of it, one line each
+};
+
+// What MIDI tells the window: a row's drum was hit (light its pad), or a Program Change chose a kit.
+struct MidiEvent {
+    enum class Kind : std::uint8_t { kRowHit, kProgram };
+    Kind kind = Kind::kRowHit;
+    int value = 0;  // the row, or the program (0 for the first kit)
+};
 
 inline constexpr std::uint32_t kSndAsync = 1;
 inline constexpr std::uint32_t kSndNoDefault = 2;
@@ -25,15 +46,30 @@ class SamplePlayer {
     // server, and the MIDI input with it, comes back without waiting for a key.
     virtual void Prepare() {}
 
-    // MIDI: the kit an e-drum kit or pad controller plays, one sample file per row of the window (the
-    // General MIDI drum notes map onto rows). Set it before Prepare(); the input opens with the output.
-    virtual void SetKit(const std::vector<std::string>& paths) { (void)paths; }
-    // A file descriptor that turns readable when rows were hit from MIDI; -1 with no MIDI input.
-    virtual int MidiHitsFd() const { return -1; }
-    // The next row hit from MIDI, oldest first; false when there is none. Takes the descriptor's
-    // readiness with it.
-    virtual bool TakeMidiHit(int& row) {
+    // Reads and decodes the kit at `path` (the eight WAVs of a Sounds folder, or a Hydrogen kit). Blocks
+    // for as long as that takes, and stops early, refused, once `cancelled` turns true; any thread, so a
+    // caller runs it in the background.
+    virtual KitLoad LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const {
+        (void)path;
+        (void)cancelled;
+        return {nullptr, {}, "kits cannot be played here", {}};
+    }
+    // The kit a MIDI input plays: from the next render block on, while the kit before it rings out.
+    // Keys play it through PlayRow().
+    virtual void UseKit(samples::KitPtr kit) { (void)kit; }
+    // Plays the instrument of a window row of the kit in use at full velocity, through the one voice
+    // the keys share, as Play() does. False, playing nothing, where the kit leaves that row to the
+    // Sounds file (the kit of Sounds itself, or a kit without an instrument for the row).
+    virtual bool PlayRow(std::size_t row) {
         (void)row;
+        return false;
+    }
+    // A file descriptor that turns readable when MIDI brought news for the window; -1 with no MIDI input.
+    virtual int MidiEventsFd() const { return -1; }
+    // The next piece of news, oldest first; false when there is none. Takes the descriptor's readiness
+    // with it.
+    virtual bool TakeMidiEvent(MidiEvent& event) {
+        (void)event;
         return false;
     }
 };

@@ -11,7 +11,7 @@ apt-get install -y -qq --no-install-recommends \
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
     gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio \
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly \
-    libsdl2-dev libsndfile1-dev librubberband-dev \
+    libsdl2-dev libsndfile1-dev librubberband-dev libsoxr-dev libarchive-dev hydrogen-drumkits \
     fonts-liberation2 fonts-ebgaramond \
     libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb openbox xdotool xclip x11-utils imagemagick bc \

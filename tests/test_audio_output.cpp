@@ -177,7 +177,7 @@ TEST(SdlOutputTest, ADriverTheUserNamesIsKeptAfterOurOwnOutputs) {
 }
 
 // What the sequencer delivers from a kit reaches the drums as the MIDI message it was, on its channel;
-// what drums take no notice of does not reach them at all.
+// what drums take no notice of (the clock) does not reach them at all.
 struct SequencerRow {
     const char* name;
     snd_seq_event_type_t type;
@@ -189,14 +189,14 @@ class SequencerEventTest : public testing::TestWithParam<SequencerRow> {};
 TEST_P(SequencerEventTest, BecomesItsMidiMessage) {
     snd_seq_event_t event{};
     event.type = GetParam().type;
-    if (event.type == SND_SEQ_EVENT_CONTROLLER) {
+    if (event.type == SND_SEQ_EVENT_CONTROLLER || event.type == SND_SEQ_EVENT_PGMCHANGE) {
         event.data.control.channel = 9;
         event.data.control.param = 4;
-        event.data.control.value = 90;
+        event.data.control.value = event.type == SND_SEQ_EVENT_PGMCHANGE ? 2 : 90;
     } else {
         event.data.note.channel = 9;
         event.data.note.note = 42;
-        event.data.note.velocity = GetParam().message.empty() ? 0 : GetParam().message[2];
+        event.data.note.velocity = GetParam().message.size() < 3 ? 0 : GetParam().message[2];
     }
     std::uint8_t message[3]{};
     const std::size_t size = ToMidiMessage(event, message);
@@ -208,7 +208,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SequencerRow{"NoteOn", SND_SEQ_EVENT_NOTEON, {0x99, 42, 100}},
                     SequencerRow{"NoteOnAtVelocityZero", SND_SEQ_EVENT_NOTEON, {0x99, 42, 0}},
                     SequencerRow{"NoteOff", SND_SEQ_EVENT_NOTEOFF, {0x89, 42, 64}},
-                    SequencerRow{"HiHatPedalController", SND_SEQ_EVENT_CONTROLLER, {}},
+                    SequencerRow{"NoteWithALength", SND_SEQ_EVENT_NOTE, {0x99, 42, 100}},
+                    SequencerRow{"KeyPressureOfAGrabbedCymbal", SND_SEQ_EVENT_KEYPRESS, {0xA9, 42, 30}},
+                    SequencerRow{"HiHatPedalController", SND_SEQ_EVENT_CONTROLLER, {0xB9, 4, 90}},
+                    SequencerRow{"ProgramChange", SND_SEQ_EVENT_PGMCHANGE, {0xC9, 2}},
                     SequencerRow{"Clock", SND_SEQ_EVENT_CLOCK, {}}),
     [](const testing::TestParamInfo<SequencerRow>& row) { return std::string(row.param.name); });
 

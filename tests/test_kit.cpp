@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "MidiMap.h"
+#include "KitFiles.h"
+#include "NoteMap.h"
 
 namespace {
 
@@ -163,13 +164,16 @@ struct NoteRow {
 class MidiNoteTest : public testing::TestWithParam<NoteRow> {};
 
 TEST_P(MidiNoteTest, ReachesItsDrum) {
-    const int row = zorvik::kit::RowOfNote(GetParam().note);
+    const zorvik::kit::OpenedKit sounds = zorvik::kit::OpenSoundsKit(ZORVIK_SOUNDS_DIR);
+    const int instrument = sounds.kit.byNote[GetParam().note];
     if (!GetParam().drum) {
-        EXPECT_EQ(row, -1);
+        EXPECT_EQ(instrument, -1);
         return;
     }
-    ASSERT_GE(row, 0);
-    EXPECT_STREQ(zorvik::kit::kDrumNames[static_cast<std::size_t>(row)], GetParam().drum);
+    const auto row = std::find(sounds.kit.rows.begin(), sounds.kit.rows.end(), instrument);
+    ASSERT_NE(row, sounds.kit.rows.end());
+    EXPECT_STREQ(zorvik::kit::kDrumNames[static_cast<std::size_t>(row - sounds.kit.rows.begin())],
+                 GetParam().drum);
 }
 
 INSTANTIATE_TEST_SUITE_P(GeneralMidi, MidiNoteTest,
@@ -183,10 +187,15 @@ INSTANTIATE_TEST_SUITE_P(GeneralMidi, MidiNoteTest,
                              return "Note" + std::to_string(row.param.note);
                          });
 
-TEST(MidiMap, ClosedAndPedalHiHatsChokeTheOpenOneAndNothingElseDoes) {
+TEST(MidiMap, ClosedAndPedalHiHatNotesPlayTheHiHatThatChokesTheOpenOne) {
+    const zorvik::kit::OpenedKit sounds = zorvik::kit::OpenSoundsKit(ZORVIK_SOUNDS_DIR);
+    const zorvik::kit::HiHats hats = zorvik::kit::FindHiHats(sounds.kit);
+    EXPECT_EQ(hats.closed, sounds.kit.rows[2]);
+    EXPECT_EQ(hats.open, sounds.kit.rows[3]);
     for (int note = 0; note < 128; ++note) {
-        const bool expected = note == 42 || note == 44;
-        EXPECT_EQ(zorvik::kit::ChokesOpenHiHat(static_cast<std::uint8_t>(note)), expected) << "note " << note;
+        const bool closes = note == 42 || note == 44;
+        EXPECT_EQ(sounds.kit.byNote[static_cast<std::size_t>(note)] == hats.closed, closes)
+            << "note " << note;
     }
 }
 

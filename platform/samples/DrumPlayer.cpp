@@ -8,7 +8,7 @@
 
 #include "AlsaSeqInput.h"
 #include "DefaultSound.h"
-#include "MidiMap.h"
+#include "NoteMap.h"
 #include "Resampler.h"
 #include "WavDecoder.h"
 
@@ -21,40 +21,32 @@ std::unique_ptr<SamplePlayer> MakeDrumPlayer() {
 namespace samples {
 namespace {
 
-// Brings decoded audio to the mix format, so the render callback only copies and adds.
-ClipPtr ToMixFormat(DecodedWav&& wav) {
-    auto clip = std::make_shared<StereoClip>();
-    if (wav.channels == kMixChannels && wav.sampleRate == kMixRate) {
-        clip->samples = std::move(wav.samples);
-        return clip;
-    }
-    std::vector<float> stereo;
-    if (wav.channels == 1) {
-        stereo.resize(wav.samples.size() * kMixChannels);
-        for (std::size_t f = 0; f < wav.samples.size(); ++f) {
-            stereo[f * kMixChannels] = wav.samples[f];
-            stereo[f * kMixChannels + 1] = wav.samples[f];
-        }
-    } else {
-        stereo = std::move(wav.samples);
-    }
-    clip->samples =
-        Resample(stereo.data(), stereo.size() / kMixChannels, kMixChannels, wav.sampleRate, kMixRate);
-    return clip;
-}
-
 ClipPtr LoadClip(const std::string& path) {
     WavResult decoded = LoadWavFile(path);
     return decoded.Ok() ? ToMixFormat(std::move(decoded.wav)) : nullptr;
 }
 
+// The window row a kit's instrument stands in, -1 for none.
+int RowOf(const kit::Kit& kit, int instrument) {
+    for (std::size_t row = 0; row < kit.rows.size(); ++row) {
+        if (kit.rows[row] == instrument) return static_cast<int>(row);
+    }
+    return -1;
+}
+
+// How many data bytes follow a channel status.
+std::size_t DataBytes(std::uint8_t status) {
+    const std::uint8_t kind = status & 0xF0;
+    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}
+
 }  // namespace
 
 void DrumPlayer::Stage::TakeHits() {
-    ClipPtr clip;
-    while (released.Room() >= VoiceMixer::kMaxTails + 1 && hits.Pop(clip)) {
+    KeyHit hit;
+    while (released.Room() >= VoiceMixer::kMaxTails + 1 && hits.Pop(hit)) {
         VoiceMixer::Released let{};
-        mixer.Start(std::move(clip), let);
+        mixer.Start(std::move(hit.clip), let, hit.gain);
         for (ClipPtr& old : let) {
             if (old) {
                 released.Push(std::move(old));
@@ -64,62 +56,134 @@ void DrumPlayer::Stage::TakeHits() {
 }
 
 void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
+    // A new kit waits while the one before it still fades: only one is ever retiring.
+    if (!retiring) {
+        if (KitPtr next; kitsIn.Pop(next)) {
+            retiring = std::move(current);
+            current = std::move(next);
+            kit.Use(current.get());
+        }
+    }
     TakeHits();
     MidiMessage message;
     while (midiIn.Pop(message)) {
         Midi(message.bytes, message.size);
     }
     mixer.Render(out, frames);
-    bool mixed = false;
-    for (VoiceMixer& drum : kit) {
-        mixed = drum.Sounding() || mixed;
-        drum.Mix(out, frames);
-    }
+    const bool mixed = kit.Sounding();
+    kit.Mix(out, frames);
     // Drums struck together add up; the sum must not wrap. With no MIDI drum sounding there is no sum.
     if (mixed) {
         for (std::size_t i = 0; i < frames * kMixChannels; ++i) {
             out[i] = std::clamp(out[i], -1.0f, 1.0f);
         }
     }
+    if (retiring && !kit.Holds(retiring.get())) {
+        (void)kitsOut.Push(std::move(retiring));  // a full queue keeps it here until the next block
+    }
 }
 
-void DrumPlayer::Stage::Midi(const std::uint8_t* message, std::size_t size) {
-    // A note-on on any channel; one of velocity 0 is a note-off, and a drum ignores note-offs.
-    if (size < 3 || (message[0] & 0xF0) != 0x90 || message[2] == 0) {
-        return;
+void DrumPlayer::Stage::Midi(const std::uint8_t* bytes, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+        std::uint8_t status = bytes[at];
+        if (status >= 0xF8) {  // real-time bytes may come anywhere, even inside a message
+            ++at;
+            continue;
+        }
+        if (status & 0x80) {
+            ++at;
+            // A system message ends running status, and nothing of it plays a drum.
+            runningStatus = status < 0xF0 ? status : 0;
+            if (status >= 0xF0) {
+                while (at < size && !(bytes[at] & 0x80)) ++at;
+                continue;
+            }
+        } else {
+            status = runningStatus;  // data bytes under the status of the message before
+        }
+        if (status == 0) {
+            ++at;
+            continue;
+        }
+        const std::size_t need = DataBytes(status);
+        if (size - at < need) return;
+        Message(status, bytes + at);
+        at += need;
     }
-    const int row = kit::RowOfNote(message[1]);
-    if (row < 0 || !kitClips[row]) {
-        return;
+}
+
+void DrumPlayer::Stage::Message(std::uint8_t status, const std::uint8_t* data) {
+    const LoadedKit* loaded = kit.Kit();
+    const std::uint8_t note = data[0] & 0x7F;
+    const std::uint8_t value = DataBytes(status) == 2 ? data[1] & 0x7F : 0;
+    switch (status & 0xF0) {
+        case 0x90: {  // a note-on on any channel; one of velocity 0 is a note-off, which a drum ignores
+            if (!loaded || value == 0) return;
+            int instrument = loaded->kit.byNote[note];
+            if (pedalSeen && loaded->hiHats.IsHiHat(instrument)) {
+                if (const int hat = loaded->hiHats.ForPedal(pedal); hat >= 0) instrument = hat;
+            }
+            if (instrument < 0) return;
+            kit.Hit(instrument, value);
+            if (const int row = RowOf(loaded->kit, instrument); row >= 0) {
+                Tell({MidiEvent::Kind::kRowHit, row});
+            }
+            return;
+        }
+        case 0xA0: {  // pressure on a ringing note: the player has grabbed the cymbal
+            if (!loaded || value == 0) return;
+            const int instrument = loaded->kit.byNote[note];
+            if (instrument >= 0 && kit.Ringing(instrument)) kit.Choke(instrument);
+            return;
+        }
+        case 0xB0:
+            if (note != 4) return;  // the foot controller: the hi-hat pedal
+            if (loaded && value >= kit::kPedalShut && (!pedalSeen || pedal < kit::kPedalShut)) {
+                kit.Choke(loaded->hiHats.open);
+                kit.Choke(loaded->hiHats.halfOpen);
+            }
+            pedal = value;
+            pedalSeen = true;
+            return;
+        case 0xC0:
+            Tell({MidiEvent::Kind::kProgram, note});
+            return;
+        default:
+            return;
     }
-    // What the voices let go of is still held by kitClips, so dropping it here frees nothing.
-    VoiceMixer::Released choked{};
-    if (kit::ChokesOpenHiHat(message[1])) {
-        kit[kit::kOpenHiHatRow].Stop(choked);
-    }
-    VoiceMixer::Released cut{};
-    kit[row].Start(kitClips[row], cut, kit::VelocityGain(message[2]));
-    int hit = row;
-    if (midiRows.Push(std::move(hit)) && hitsFd >= 0) {
+}
+
+void DrumPlayer::Stage::Tell(MidiEvent event) {
+    if (events.Push(std::move(event)) && eventsFd >= 0) {
         const std::uint64_t one = 1;
-        (void)!write(hitsFd, &one, sizeof one);
+        (void)!write(eventsFd, &one, sizeof one);
     }
 }
 
-void DrumPlayer::Stage::Reset() {
-    ClipPtr clip;
-    while (hits.Pop(clip)) {
-        clip.reset();
+void DrumPlayer::Stage::Reset(KitPtr use) {
+    KeyHit hit;
+    while (hits.Pop(hit)) {
+        hit.clip.reset();
     }
     FreeReleased();
+    kitsIn.Clear();
     mixer = VoiceMixer{};
-    kit.fill(VoiceMixer{});
+    kit = KitMixer{};
+    retiring.reset();
+    current = std::move(use);
+    kit.Use(current.get());
+    runningStatus = 0;
 }
 
 void DrumPlayer::Stage::FreeReleased() {
     ClipPtr clip;
     while (released.Pop(clip)) {
         clip.reset();
+    }
+    KitPtr old;
+    while (kitsOut.Pop(old)) {
+        old.reset();
     }
 }
 
@@ -129,8 +193,8 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
       open_(std::move(options.openOutput)),
       cache_(LoadClip, options.cacheBytes),
       stage_(std::make_unique<Stage>()),
-      hitsFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    stage_->hitsFd = hitsFd_;
+      eventsFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    stage_->eventsFd = eventsFd_;
     if (!open_) {
         open_ = [](audio::RenderCallback render, audio::MidiCallback midi) {
             audio::OpenOptions open;
@@ -146,25 +210,58 @@ DrumPlayer::~DrumPlayer() {
         output_ = opening_.get();
     }
     output_.reset();
-    stage_->Reset();
-    if (hitsFd_ >= 0) {
-        close(hitsFd_);
+    stage_->Reset(nullptr);
+    if (eventsFd_ >= 0) {
+        close(eventsFd_);
     }
 }
 
-void DrumPlayer::SetKit(const std::vector<std::string>& paths) {
-    for (std::size_t row = 0; row < kitClips_.size(); ++row) {
-        ClipPtr clip = row < paths.size() ? cache_.Get(paths[row]) : nullptr;
-        kitClips_[row] = clip ? std::move(clip) : DefaultClip();
-    }
+void DrumPlayer::UseKit(KitPtr kit) {
+    kit_ = std::move(kit);
+    rowTurn_.fill(0);
+    kitPending_ = true;
+    HandKitOver();
 }
 
-bool DrumPlayer::TakeMidiHit(int& row) {
-    if (hitsFd_ >= 0) {
+// The stage of a rendering output takes the kit through its queue; one being opened gets it with its
+// reset, so it only waits while an opening runs.
+void DrumPlayer::HandKitOver() {
+    if (!kitPending_ || opening_.valid()) {
+        return;
+    }
+    stage_->FreeReleased();
+    if (!output_) {
+        stage_->Reset(kit_);
+        kitPending_ = false;
+        return;
+    }
+    KitPtr copy = kit_;
+    kitPending_ = !stage_->kitsIn.Push(std::move(copy));
+}
+
+bool DrumPlayer::TakeMidiEvent(MidiEvent& event) {
+    if (eventsFd_ >= 0) {
         std::uint64_t count = 0;
-        (void)!read(hitsFd_, &count, sizeof count);
+        (void)!read(eventsFd_, &count, sizeof count);
     }
-    return stage_->midiRows.Pop(row);
+    return stage_->events.Pop(event);
+}
+
+bool DrumPlayer::PlayRow(std::size_t row) {
+    if (!kit_ || kit_->soundsKit || row >= kit::kRows || kit_->kit.rows[row] < 0) {
+        return false;
+    }
+    const auto instrument = static_cast<std::size_t>(kit_->kit.rows[row]);
+    const kit::Instrument& drum = kit_->kit.instruments[instrument];
+    const auto layer = static_cast<std::size_t>(kit::LayerFor(drum, 127));
+    const auto& clips = kit_->clips[instrument][layer];
+    const std::size_t sample = rowTurn_[row] % clips.size();
+    rowTurn_[row] = static_cast<std::uint8_t>((sample + 1) % clips.size());
+    if (!EnsureOutput()) {
+        return true;  // the row is the kit's, heard or not
+    }
+    (void)Start(clips[sample], drum.layers[layer].samples[sample].gain * drum.volume);
+    return true;
 }
 
 void DrumPlayer::Prepare() {
@@ -180,6 +277,8 @@ void DrumPlayer::Prepare() {
     if (!TakeOpening(std::chrono::milliseconds::zero())) {
         return;
     }
+    stage_->FreeReleased();
+    HandKitOver();
     if (output_) {
         hadMidi_ = output_->HasMidiInput();
     }
@@ -194,7 +293,6 @@ bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {
     if (!EnsureOutput()) {
         return false;
     }
-    stage_->FreeReleased();
     ClipPtr clip = cache_.Get(path);
     if (!clip) {
         if (flags & kSndNoDefault) {
@@ -202,23 +300,27 @@ bool DrumPlayer::Play(const std::string& path, std::uint32_t flags) {
         }
         clip = DefaultClip();
     }
+    return Start(std::move(clip), 1.0f);
+}
+
+bool DrumPlayer::Start(ClipPtr clip, float gain) {
+    stage_->FreeReleased();
+    HandKitOver();
     // Where the output can hold its render still, the hit goes into the mixer from here and reaches
     // back over the frames queued but not yet heard.
     VoiceMixer::Released let{};
     const bool rewritten = output_->Rewrite([&](std::size_t maxBack) {
         stage_->TakeHits();
-        // Frames holding a MIDI drum are not rendered twice: its voice has moved on past them.
-        const bool kitSounding = std::any_of(stage_->kit.begin(), stage_->kit.end(),
-                                             [](const VoiceMixer& drum) { return drum.Sounding(); });
-        const std::size_t back = stage_->mixer.Rewind(kitSounding ? 0 : maxBack);
-        stage_->mixer.Start(std::move(clip), let);
+        // Frames holding a MIDI drum are not rendered twice: its voices have moved on past them.
+        const std::size_t back = stage_->mixer.Rewind(stage_->kit.Sounding() ? 0 : maxBack);
+        stage_->mixer.Start(std::move(clip), let, gain);
         return back;
     });
     if (rewritten) {
         return true;  // `let` frees the clips the mixer let go of, now that the render runs again
     }
     // A full queue means the render thread has stopped pulling; the hit would never be heard.
-    return stage_->hits.Push(std::move(clip));
+    return stage_->hits.Push(Stage::KeyHit{std::move(clip), gain});
 }
 
 // Takes the result of a background opening if it finishes within `wait` (negative: however long it
@@ -234,6 +336,7 @@ bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
     }
     output_ = opening_.get();
     FollowMidi();
+    HandKitOver();
     if (!output_ && !saidNone_) {
         saidNone_ = true;
         std::fprintf(stderr, "zorvik: no audio output opens; drum hits stay silent until one does\n");
@@ -262,12 +365,12 @@ void DrumPlayer::FollowMidi() {
 void DrumPlayer::StartOpening() {
     attempted_ = true;
     nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
+    kitPending_ = false;
     opening_ = std::async(std::launch::async, [old = std::move(output_), stage = stage_.get(), open = open_,
-                                               kitClips = kitClips_]() mutable {
+                                               kit = kit_]() mutable {
         // The old output stops rendering before the stage is cleared for the new one.
         old.reset();
-        stage->Reset();
-        stage->kitClips = std::move(kitClips);
+        stage->Reset(std::move(kit));
         return open([stage](float* out, std::size_t frames) { stage->Render(out, frames); },
                     [stage](const std::uint8_t* message, std::size_t size) { stage->Midi(message, size); });
     });

@@ -16,7 +16,8 @@
 
 #include "AudioOutput.h"
 #include "ClipCache.h"
-#include "Kit.h"
+#include "KitLoader.h"
+#include "KitMixer.h"
 #include "SamplePlayer.h"
 #include "SpscRing.h"
 #include "VoiceMixer.h"
@@ -61,10 +62,13 @@ class DrumPlayer final : public SamplePlayer {
     void Prepare() override;
     // Every play is asynchronous, so kSndAsync changes nothing.
     bool Play(const std::string& path, std::uint32_t flags) override;
-    // A file that cannot be played gives its row the default sound.
-    void SetKit(const std::vector<std::string>& paths) override;
-    int MidiHitsFd() const override { return hitsFd_; }
-    bool TakeMidiHit(int& row) override;
+    KitLoad LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const override {
+        return LoadKitAt(path, cancelled);
+    }
+    void UseKit(KitPtr kit) override;
+    bool PlayRow(std::size_t row) override;
+    int MidiEventsFd() const override { return eventsFd_; }
+    bool TakeMidiEvent(MidiEvent& event) override;
 
     // The output in use, null while there is none or one is being opened. For tests.
     audio::AudioOutput* Output() const { return opening_.valid() ? nullptr : output_.get(); }
@@ -73,36 +77,52 @@ class DrumPlayer final : public SamplePlayer {
     // What the caller's thread and the render thread share. Hits go in through `hits`; the render
     // side starts them in the mixer and sends what the mixer released back through `released`.
     struct Stage {
+        // A key's hit: the clip and its level.
+        struct KeyHit {
+            ClipPtr clip;
+            float gain = 1.0f;
+        };
         static constexpr std::size_t kHits = 16;
-        SpscRing<ClipPtr, kHits> hits;
+        SpscRing<KeyHit, kHits> hits;
         // Room for every hit in the queue to release a voice and all its tails, many times over.
         SpscRing<ClipPtr, 1024> released;
         VoiceMixer mixer;
-        // MIDI hits: a voice per row, so drums struck together all sound, and the row's clip. The clips
-        // are held here for as long as the stage renders, so a voice letting one go never frees it.
-        std::array<VoiceMixer, kit::kDrumNames.size()> kit;
-        std::array<ClipPtr, kit::kDrumNames.size()> kitClips;
+        // MIDI plays `current`. A new kit comes in through `kitsIn`; the one it replaces is held in
+        // `retiring` while its voices fade, then goes back through `kitsOut` to be freed off this thread.
+        KitMixer kit;
+        KitPtr current;
+        KitPtr retiring;
+        SpscRing<KitPtr, 4> kitsIn;
+        SpscRing<KitPtr, 4> kitsOut;
         // MIDI from an input of no output's own (the ALSA sequencer's), taken at the start of a block.
         struct MidiMessage {
             std::uint8_t size = 0;
             std::uint8_t bytes[3]{};
         };
         SpscRing<MidiMessage, 256> midiIn;
-        // The rows hit from MIDI, for the window; `hitsFd` (an eventfd) says there are some.
-        SpscRing<int, 256> midiRows;
-        int hitsFd = -1;
+        std::uint8_t runningStatus = 0;
+        std::uint8_t pedal = 0;  // CC 4, 127 = shut
+        bool pedalSeen = false;  // a kit without a pedal plays its hi-hat notes as they come
+        // What MIDI tells the window; `eventsFd` (an eventfd) says there is some.
+        SpscRing<MidiEvent, 256> events;
+        int eventsFd = -1;
 
         // Render side: starts the hits handed over, while there is room to give back what they cut.
         void TakeHits();
         void Render(float* out, std::size_t frames);
-        // Render side: one MIDI message, at the frame the next Render() starts with.
-        void Midi(const std::uint8_t* message, std::size_t size);
-        // Caller side, with no output rendering: back to silence, every clip let go of.
-        void Reset();
-        // Caller side: frees the clips the render side is done with.
+        // Render side: MIDI bytes (one message, or several under running status), at the frame the next
+        // Render() starts with.
+        void Midi(const std::uint8_t* bytes, std::size_t size);
+        void Message(std::uint8_t status, const std::uint8_t* data);
+        void Tell(MidiEvent event);
+        // Caller side, with no output rendering: back to silence, every clip let go of, `kit` in use.
+        void Reset(KitPtr kit);
+        // Caller side: frees the clips and kits the render side is done with.
         void FreeReleased();
     };
 
+    bool Start(ClipPtr clip, float gain);
+    void HandKitOver();
     bool EnsureOutput();
     // Starts the sequencer's MIDI input when the output offers none of its own, and stops it when it does.
     void FollowMidi();
@@ -124,9 +144,12 @@ class DrumPlayer final : public SamplePlayer {
     // An opening in the background. While it is valid, the output and the stage belong to it.
     std::future<std::unique_ptr<audio::AudioOutput>> opening_;
     ClipPtr defaultClip_;
-    // What the next output's stage plays for MIDI, by row.
-    std::array<ClipPtr, kit::kDrumNames.size()> kitClips_;
-    int hitsFd_ = -1;
+    // The kit in use, and whether the stage has yet to get it.
+    KitPtr kit_;
+    bool kitPending_ = false;
+    // The next sample in turn for the keys, by row.
+    std::array<std::uint8_t, kit::kRows> rowTurn_{};
+    int eventsFd_ = -1;
     std::unique_ptr<audio::AlsaSeqInput> sequencer_;
 };
 

@@ -1,17 +1,15 @@
 #include "WavDecoder.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
+
+#include "KitFiles.h"
 
 namespace zorvik::platform::samples {
 namespace {
@@ -77,6 +75,19 @@ bool IsWavContainer(int format) {
     return type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX;
 }
 
+// What drum kits ship their samples in.
+bool IsKitContainer(int format) {
+    const int type = format & SF_FORMAT_TYPEMASK;
+    return IsWavContainer(format) || type == SF_FORMAT_AIFF || type == SF_FORMAT_FLAC ||
+           type == SF_FORMAT_OGG;
+}
+
+// Codings that pack samples into fewer bits than PCM: a file's size says little about its length.
+bool IsCompressed(int format) {
+    const int type = format & SF_FORMAT_TYPEMASK;
+    return type == SF_FORMAT_FLAC || type == SF_FORMAT_OGG;
+}
+
 bool IsSupportedCoding(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_U8:
@@ -87,6 +98,8 @@ bool IsSupportedCoding(int format) {
         case SF_FORMAT_DOUBLE:
         case SF_FORMAT_IMA_ADPCM:
         case SF_FORMAT_MS_ADPCM:
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_VORBIS:
             return true;
         default:
             return false;
@@ -102,31 +115,13 @@ struct SndfileCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
 };
 
-// Only regular files of sane size get opened or read.
-WavError CheckFileKind(const struct stat& st) {
-    if (!S_ISREG(st.st_mode)) {
-        return WavError::kNotRegularFile;
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxWavFileBytes) {
-        return WavError::kTooLarge;
-    }
-    return WavError::kNone;
-}
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-};
-
-}  // namespace
-
-WavResult DecodeWav(std::span<const std::byte> bytes) {
+WavResult Decode(std::span<const std::byte> bytes, bool kitFormats) {
     WavResult result;
     MemoryFile file{bytes};
     SF_VIRTUAL_IO io{MemLength, MemSeek, MemRead, MemWrite, MemTell};
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndfileCloser> snd(sf_open_virtual(&io, SFM_READ, &info, &file));
-    if (!snd || !IsWavContainer(info.format)) {
+    if (!snd || !(kitFormats ? IsKitContainer(info.format) : IsWavContainer(info.format))) {
         result.error = WavError::kNotWav;
         return result;
     }
@@ -146,7 +141,7 @@ WavResult DecodeWav(std::span<const std::byte> bytes) {
     // The header's frame count is only a hint: no coding we accept packs more than two samples into a
     // byte, so a claim beyond that is a lie and must not size the allocation.
     const auto claimed = static_cast<std::size_t>(std::max<sf_count_t>(info.frames, 0));
-    const std::size_t plausible = bytes.size() * 2 / inChannels;
+    const std::size_t plausible = IsCompressed(info.format) ? maxFrames : bytes.size() * 2 / inChannels;
     result.wav.samples.reserve(std::min({claimed, maxFrames, plausible}) * outChannels);
 
     constexpr std::size_t kChunkFrames = 4096;
@@ -184,54 +179,29 @@ WavResult DecodeWav(std::span<const std::byte> bytes) {
     return result;
 }
 
-WavResult LoadWavFile(const std::string& utf8Path) {
-    WavResult result;
-    if (utf8Path.empty() || utf8Path.find('\0') != std::string::npos) {
-        result.error = WavError::kUnreadable;
-        return result;
-    }
-    // stat() before open(): opening a FIFO would block and opening some devices has side effects.
-    // The fstat() after open() closes the race with a file swapped in between.
-    struct stat st {};
-    if (::stat(utf8Path.c_str(), &st) != 0) {
-        result.error = WavError::kUnreadable;
-        return result;
-    }
-    if (result.error = CheckFileKind(st); !result.Ok()) {
-        return result;
-    }
-    const int fd = ::open(utf8Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = WavError::kUnreadable;
-        return result;
-    }
-    FdCloser closer{fd};
-    if (::fstat(fd, &st) != 0) {
-        result.error = WavError::kUnreadable;
-        return result;
-    }
-    if (result.error = CheckFileKind(st); !result.Ok()) {
-        return result;
-    }
+}  // namespace
 
-    std::vector<std::byte> data(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < data.size()) {
-        const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            result.error = WavError::kUnreadable;
-            return result;
-        }
-        if (n == 0) {
-            break;  // the file shrank since fstat; decode what is there
-        }
-        got += static_cast<std::size_t>(n);
+WavResult DecodeWav(std::span<const std::byte> bytes) {
+    return Decode(bytes, false);
+}
+
+WavResult DecodeSample(std::span<const std::byte> bytes) {
+    return Decode(bytes, true);
+}
+
+WavResult LoadWavFile(const std::string& utf8Path) {
+    kit::FileBytes file = kit::ReadFileBytes(utf8Path, kMaxWavFileBytes);
+    switch (file.fault) {
+        case kit::FileFault::kNone:
+            return DecodeWav(file.bytes);
+        case kit::FileFault::kNotRegularFile:
+            return {WavError::kNotRegularFile, {}};
+        case kit::FileFault::kTooLarge:
+            return {WavError::kTooLarge, {}};
+        case kit::FileFault::kUnreadable:
+            break;
     }
-    data.resize(got);
-    return DecodeWav(data);
+    return {WavError::kUnreadable, {}};
 }
 
 }  // namespace zorvik::platform::samples

@@ -47,6 +47,8 @@ struct WavResult {
 };
 
 WavResult DecodeWav(std::span<const std::byte> bytes);
+// The same for a kit's sample, which may also be AIFF, FLAC or Ogg Vorbis; kNotWav names any other.
+WavResult DecodeSample(std::span<const std::byte> bytes);
 
 // Reads `utf8Path` (refusing non-regular and oversize files before reading anything) and decodes it.
 WavResult LoadWavFile(const std::string& utf8Path);

@@ -11,21 +11,32 @@
 namespace zorvik::platform::audio {
 
 std::size_t ToMidiMessage(const snd_seq_event_t& event, std::uint8_t (&message)[3]) {
-    std::uint8_t status = 0;
+    auto channel = [](unsigned char c) { return static_cast<std::uint8_t>(c & 0x0F); };
     switch (event.type) {
         case SND_SEQ_EVENT_NOTEON:
-            status = 0x90;
-            break;
+        case SND_SEQ_EVENT_NOTE:  // a note with its length: its start is the hit
         case SND_SEQ_EVENT_NOTEOFF:
-            status = 0x80;
-            break;
+        case SND_SEQ_EVENT_KEYPRESS: {
+            const std::uint8_t status = event.type == SND_SEQ_EVENT_NOTEOFF    ? 0x80
+                                        : event.type == SND_SEQ_EVENT_KEYPRESS ? 0xA0
+                                                                               : 0x90;
+            message[0] = static_cast<std::uint8_t>(status | channel(event.data.note.channel));
+            message[1] = static_cast<std::uint8_t>(event.data.note.note & 0x7F);
+            message[2] = static_cast<std::uint8_t>(event.data.note.velocity & 0x7F);
+            return 3;
+        }
+        case SND_SEQ_EVENT_CONTROLLER:
+            message[0] = static_cast<std::uint8_t>(0xB0 | channel(event.data.control.channel));
+            message[1] = static_cast<std::uint8_t>(event.data.control.param & 0x7F);
+            message[2] = static_cast<std::uint8_t>(event.data.control.value & 0x7F);
+            return 3;
+        case SND_SEQ_EVENT_PGMCHANGE:
+            message[0] = static_cast<std::uint8_t>(0xC0 | channel(event.data.control.channel));
+            message[1] = static_cast<std::uint8_t>(event.data.control.value & 0x7F);
+            return 2;
         default:
             return 0;
     }
-    message[0] = static_cast<std::uint8_t>(status | (event.data.note.channel & 0x0F));
-    message[1] = static_cast<std::uint8_t>(event.data.note.note & 0x7F);
-    message[2] = static_cast<std::uint8_t>(event.data.note.velocity & 0x7F);
-    return 3;
 }
 
 std::unique_ptr<AlsaSeqInput> AlsaSeqInput::Open(const std::string& clientName, MidiCallback onMessage) {

@@ -38,7 +38,8 @@ class AlsaSeqInput {
     std::thread thread_;
 };
 
-// A sequencer event as the MIDI message it stands for: note-ons and note-offs on any channel. Returns
+// A sequencer event as the MIDI message it stands for: notes, key pressure, controllers and program
+// changes on any channel. Returns
 // the message's size, 0 for an event the drums take no notice of.
 std::size_t ToMidiMessage(const snd_seq_event_t& event, std::uint8_t (&message)[3]);
 
