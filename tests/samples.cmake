@@ -9,3 +9,8 @@ zorvik_add_test(test_audio_output
     SOURCES test_audio_output.cpp
     LIBS zorvik_audio GTest::gtest_main
     LABELS unit)
+# Drum kits: the Hydrogen kits the test set-up installs, broken kits, and a kit played from MIDI.
+zorvik_add_test(test_drumkits
+    SOURCES test_drumkits.cpp
+    LIBS zorvik_samples GTest::gtest_main
+    LABELS unit)

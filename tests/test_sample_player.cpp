@@ -30,6 +30,7 @@
 #include "DrumPlayer.h"
 #include "NullOutput.h"
 #include "Resampler.h"
+#include "TestMedia.h"
 #include "VoiceMixer.h"
 #include "WavDecoder.h"
 
@@ -39,21 +40,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::byte>;
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "zorvik-sdl-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path_ / fs::u8path(name); }
-
-  private:
-    fs::path path_;
-};
+using testmedia::TempDir;
 
 // Channel 0 and 1 carry different tones so a swapped or merged pair shows.
 double TestSignal(int channel, std::size_t frame, int rate) {

@@ -84,32 +84,28 @@ void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
 }
 
 void DrumPlayer::Stage::Midi(const std::uint8_t* bytes, std::size_t size) {
-    std::size_t at = 0;
-    while (at < size) {
-        std::uint8_t status = bytes[at];
-        if (status >= 0xF8) {  // real-time bytes may come anywhere, even inside a message
-            ++at;
-            continue;
+    std::uint8_t data[2]{};
+    std::size_t have = 0;
+    for (std::size_t at = 0; at < size; ++at) {
+        const std::uint8_t byte = bytes[at];
+        if (byte >= 0xF8) {
+            continue;  // real-time bytes may come anywhere, even inside a message
         }
-        if (status & 0x80) {
-            ++at;
+        if (byte & 0x80) {
             // A system message ends running status, and nothing of it plays a drum.
-            runningStatus = status < 0xF0 ? status : 0;
-            if (status >= 0xF0) {
-                while (at < size && !(bytes[at] & 0x80)) ++at;
-                continue;
-            }
-        } else {
-            status = runningStatus;  // data bytes under the status of the message before
-        }
-        if (status == 0) {
-            ++at;
+            runningStatus = byte < 0xF0 ? byte : 0;
+            have = 0;
             continue;
         }
-        const std::size_t need = DataBytes(status);
-        if (size - at < need) return;
-        Message(status, bytes + at);
-        at += need;
+        if (runningStatus == 0) {
+            continue;
+        }
+        // Data bytes, under the status of this message or, running, of the one before.
+        data[have++] = byte;
+        if (have == DataBytes(runningStatus)) {
+            Message(runningStatus, data);
+            have = 0;
+        }
     }
 }
 

@@ -41,16 +41,16 @@ KitMixer::Voice& KitMixer::FreeSlot() {
     std::size_t ringing = 0;
     Voice* quietest = nullptr;
     for (Voice& voice : voices_) {
-        if (!voice.clip) return voice;
-        if (voice.fade == 0) {
+        if (voice.clip && voice.fade == 0) {
             ++ringing;
             if (!quietest || voice.Level() < quietest->Level()) quietest = &voice;
         }
     }
     if (ringing >= kVoices && quietest) FadeOut(*quietest);
-    // Every slot taken: the voice nearest the end of its fade is cut a little early.
+    // A free slot; with every slot taken, the voice nearest the end of its fade is cut a little early.
     return *std::min_element(voices_.begin(), voices_.end(), [](const Voice& a, const Voice& b) {
-        return (a.fade == 0 ? kFadeFrames + 1 : a.fade) < (b.fade == 0 ? kFadeFrames + 1 : b.fade);
+        auto left = [](const Voice& v) { return !v.clip ? 0u : (v.fade == 0 ? kFadeFrames + 1 : v.fade); };
+        return left(a) < left(b);
     });
 }
 

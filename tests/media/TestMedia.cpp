@@ -89,6 +89,16 @@ double StrongestTone(const std::vector<float>& samples, std::size_t from, std::s
     return best;
 }
 
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zorvik-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
 std::string ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -9,6 +9,22 @@
 
 namespace zorvik::testmedia {
 
+// A folder of its own for a test, removed with everything in it when the test is done.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::filesystem::path operator/(const std::string& name) const {
+        return path_ / std::filesystem::u8path(name);
+    }
+    const std::filesystem::path& Path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
 // gst-launch fragments that encode raw audio into a file of each kind Zorvik plays.
 inline constexpr const char* kWavEncoder = "wavenc";
 inline constexpr const char* kOggEncoder = "audioconvert ! vorbisenc ! oggmux";
