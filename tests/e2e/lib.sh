@@ -313,14 +313,18 @@ bar_matches() {
 row_top() { echo $((32 + 24 * $1)); }
 
 # write_midi FILE EVENT...: a one-track MIDI file at 120 beats a minute and 480 ticks a beat (a tick is
-# 1.0417 ms); each EVENT is "TICKS_SINCE_THE_LAST NOTE VELOCITY", a note-on on channel 10. Drums need no
-# note-offs.
+# 1.0417 ms); each EVENT is "TICKS_SINCE_THE_LAST NOTE VELOCITY", a note-on on channel 10, or
+# "TICKS_SINCE_THE_LAST program PROGRAM", a program change there. Drums need no note-offs.
 write_midi() {
     local file=$1 track="" delta note velocity length
     shift
     for event in "$@"; do
         read -r delta note velocity <<<"$event"
-        track="$track$(midi_number "$delta")$(printf '\\x99\\x%02x\\x%02x' "$note" "$velocity")"
+        if [ "$note" = program ]; then
+            track="$track$(midi_number "$delta")$(printf '\\xc9\\x%02x' "$velocity")"
+        else
+            track="$track$(midi_number "$delta")$(printf '\\x99\\x%02x\\x%02x' "$note" "$velocity")"
+        fi
     done
     track="$track$(midi_number 480)\\xff\\x2f\\x00"
     length=$(printf '%b' "$track" | wc -c)
