@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -73,5 +74,37 @@ int main(int argc, char** argv) {
             ++failures;
         }
     }
+    // Kits: the three generations of drumkit.xml as Debian's hydrogen-drumkits ships them, and a small
+    // kit of our own packed as a .h2drumkit.
+    fs::create_directories(out / "kit_xml");
+    fs::create_directories(out / "kit_archive");
+    const fs::path kits = "/usr/share/hydrogen/data/drumkits";
+    for (const char* kit : {"Millo-Drums_v.1", "Millo_MultiLayered2", "ForzeeStereo", "VariBreaks"}) {
+        std::error_code ec;
+        fs::copy_file(kits / kit / "drumkit.xml", out / "kit_xml" / kit, fs::copy_options::overwrite_existing,
+                      ec);
+        if (ec) {
+            std::fprintf(stderr, "make_seeds: no %s kit (hydrogen-drumkits): %s\n", kit,
+                         ec.message().c_str());
+            ++failures;
+        }
+    }
+    const fs::path folder = out / "kit_archive" / "Tiny";
+    fs::create_directories(folder);
+    const std::string xml =
+        "<drumkit_info><name>Tiny</name><instrumentList><instrument><name>Kick</name><muteGroup>1</muteGroup>"
+        "<layer><filename>kick.wav</filename><min>0</min><max>0.5</max><gain>1</gain></layer>"
+        "<layer><filename>kick.wav</filename><min>0.5</min><max>1</max><gain>0.8</gain></layer>"
+        "</instrument></instrumentList></drumkit_info>";
+    const bool wrote = testmedia::WriteBytes(folder / "drumkit.xml", xml) &&
+                       testmedia::WriteSound(folder / "kick.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 8000,
+                                             testmedia::Sine(400, 1, 8000, 100, 0.5));
+    const std::string tar = "tar -C '" + (out / "kit_archive").string() + "' -czf '" +
+                            (out / "kit_archive" / "tiny.h2drumkit").string() + "' Tiny";
+    if (!wrote || std::system(tar.c_str()) != 0) {
+        std::fprintf(stderr, "make_seeds: cannot pack the kit seed\n");
+        ++failures;
+    }
+    fs::remove_all(folder);
     return failures == 0 ? 0 : 1;
 }

@@ -67,6 +67,12 @@ class FolderFiles final : public KitFiles {
     std::string folder_;  // resolved, no trailing slash
 };
 
+// libarchive's own words, which it may not have.
+std::string ArchiveError(struct archive* a) {
+    const char* text = archive_error_string(a);
+    return text ? text : "no reason given";
+}
+
 // A .h2drumkit is a tar.gz of the kit's folder; its files are held unpacked, within kMaxArchiveBytes.
 class ArchiveFiles final : public KitFiles {
   public:
@@ -85,7 +91,7 @@ class ArchiveFiles final : public KitFiles {
         archive_read_support_format_zip(a);
         std::string error;
         if (archive_read_open_filename(a, path.c_str(), 1 << 16) != ARCHIVE_OK) {
-            error = std::string("cannot be read as an archive: ") + archive_error_string(a);
+            error = std::string("cannot be read as an archive: ") + ArchiveError(a);
         }
         std::size_t total = 0;
         struct archive_entry* entry = nullptr;
@@ -93,7 +99,7 @@ class ArchiveFiles final : public KitFiles {
             const int r = archive_read_next_header(a, &entry);
             if (r == ARCHIVE_EOF) break;
             if (r < ARCHIVE_WARN) {
-                error = std::string("the archive is damaged: ") + archive_error_string(a);
+                error = std::string("the archive is damaged: ") + ArchiveError(a);
                 break;
             }
             const char* entryName = archive_entry_pathname(entry);
@@ -108,7 +114,7 @@ class ArchiveFiles final : public KitFiles {
             std::vector<std::byte> data(static_cast<std::size_t>(size));
             const la_ssize_t got = archive_read_data(a, data.data(), data.size());
             if (got < 0) {
-                error = std::string("the archive is damaged: ") + archive_error_string(a);
+                error = std::string("the archive is damaged: ") + ArchiveError(a);
                 break;
             }
             data.resize(static_cast<std::size_t>(got));
@@ -209,16 +215,17 @@ bool LooksLikeHydrogenKit(const std::string& path) {
     return EndsWith(lower, ".h2drumkit") || EndsWith(lower, "drumkit.xml");
 }
 
+OpenedKit OpenHydrogenArchive(const std::string& path) {
+    auto files = std::make_shared<ArchiveFiles>();
+    if (std::string error = files->Unpack(path); !error.empty()) return Refused(error);
+    const std::vector<std::byte>* xml = files->FindKitXml();
+    if (!xml) return Refused("the archive holds no drumkit.xml");
+    return FromXml(*xml, std::move(files));
+}
+
 OpenedKit OpenHydrogenKit(const std::string& path) {
     std::error_code ec;
-    const std::string lower = Lower(path);
-    if (EndsWith(lower, ".h2drumkit")) {
-        auto files = std::make_shared<ArchiveFiles>();
-        if (std::string error = files->Unpack(path); !error.empty()) return Refused(error);
-        const std::vector<std::byte>* xml = files->FindKitXml();
-        if (!xml) return Refused("the archive holds no drumkit.xml");
-        return FromXml(*xml, std::move(files));
-    }
+    if (EndsWith(Lower(path), ".h2drumkit")) return OpenHydrogenArchive(path);
     const std::string xmlPath = fs::is_directory(path, ec) ? path + "/drumkit.xml" : path;
     const FileBytes xml = ReadFileBytes(xmlPath, kMaxKitXmlBytes);
     if (!xml.error.empty()) return Refused("its drumkit.xml " + xml.error);

@@ -56,6 +56,8 @@ OpenedKit ParseHydrogenKit(std::string_view xml);
 
 // A Hydrogen kit at `path`: a folder with drumkit.xml in it, a drumkit.xml, or a .h2drumkit archive.
 OpenedKit OpenHydrogenKit(const std::string& path);
+// The same for an archive, whatever its file is named.
+OpenedKit OpenHydrogenArchive(const std::string& path);
 
 // The default kit: Sounds/<row name>.wav for each row, in `folder`.
 OpenedKit OpenSoundsKit(const std::string& folder);
