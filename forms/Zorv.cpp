@@ -200,6 +200,7 @@ void Zorv::Form_Load() {
     }
     // The eight WAVs are read at once, so the kit plays from the first note; a Hydrogen kit in Sounds
     // loads in the background.
+    kitCancelled_ = false;
     const std::string sounds = SoundsFolder().toStdString();
     if (kit::LooksLikeHydrogenKit(sounds)) {
         LoadKit(SoundsFolder(), false);
@@ -267,10 +268,12 @@ void Zorv::kitLoaded(const platform::KitLoad& load, const QString& path, bool as
         sound_.UseKit(load.kit);
         kitName_ = QString::fromStdString(load.name);
         if (QWidget* w = window()) {
-            w->setWindowTitle(QString::fromUtf8(kZorvCaption) + QStringLiteral(" \u2013 ") + kitName_);
+            const QString caption = QString::fromUtf8(kZorvCaption);
+            w->setWindowTitle(kitName_.isEmpty() ? caption : caption + QStringLiteral(" \u2013 ") + kitName_);
         }
-        std::fprintf(stderr, "zorvik: kit \"%s\" from %s%s\n", load.name.c_str(),
-                     path.toLocal8Bit().constData(), load.warnings.empty() ? "" : ", with parts left out:");
+        std::fprintf(stderr, "zorvik: kit \"%s\" from %s%s\n",
+                     load.name.empty() ? "Sounds" : load.name.c_str(), path.toLocal8Bit().constData(),
+                     load.warnings.empty() ? "" : ", with parts left out:");
         for (const std::string& warning : load.warnings)
             std::fprintf(stderr, "zorvik:   %s\n", warning.c_str());
     } else {

@@ -94,8 +94,6 @@ class Zorv : public runtime::Form {
     // over; one that cannot be played leaves the kit in use and, asked for by the user, says why.
     // A request while one loads waits for it, and only the newest request waits.
     void LoadKit(const QString& path, bool askedByUser);
-    // The name of the kit in use, shown in the window's title.
-    QString KitName() const { return kitName_; }
     // The rate a speed slider value stands for: value / 100 in double, rounded to single precision.
     static float SpeedRate(int sliderValue);
 
@@ -124,7 +122,7 @@ class Zorv : public runtime::Form {
     bool kitBusy_ = false;
     QString nextKit_;  // waiting for the load under way
     bool nextKitAsked_ = false;
-    QString kitName_;
+    QString kitName_;  // of the kit in use, shown in the window's title
 };
 
 }  // namespace zorvik::forms

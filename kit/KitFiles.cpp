@@ -236,8 +236,7 @@ OpenedKit OpenHydrogenKit(const std::string& path) {
 
 OpenedKit OpenSoundsKit(const std::string& folder) {
     OpenedKit out;
-    out.soundsKit = true;
-    out.kit.name = "Zorvik";
+    out.soundsKit = true;  // no name: it is the program's own
     for (const char* name : kDrumNames) {
         Instrument instrument;
         instrument.name = name;

@@ -1,5 +1,5 @@
 zorvik_add_test(test_music_control SOURCES test_music_control.cpp LIBS zorvik_modules GTest::gtest_main)
-zorvik_add_test(test_forms SOURCES test_forms.cpp LIBS zorvik_forms Qt6::Test)
+zorvik_add_test(test_forms SOURCES test_forms.cpp LIBS zorvik_forms zorvik_samples Qt6::Test)
 
 # End-to-end: the built program on a private X display and sound server.
 add_executable(wavcheck e2e/wavcheck.cpp)

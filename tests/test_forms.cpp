@@ -8,9 +8,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +21,7 @@
 
 #include "ColourKey.h"
 #include "FakeGraph.h"
+#include "KitLoader.h"
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
@@ -35,6 +38,8 @@ struct PlayedSound {
     std::uint32_t flags;
 };
 
+// Kits it is asked for: a path naming "broken" is refused, the Sounds folder loads as the program's own
+// kit (no name), any other as a kit named as its folder.
 class RecordingPlayer : public platform::SamplePlayer {
   public:
     RecordingPlayer(std::vector<PlayedSound>& played, int& prepared) : played_(played), prepared_(prepared) {}
@@ -43,6 +48,16 @@ class RecordingPlayer : public platform::SamplePlayer {
         played_.push_back({path, flags});
         return true;
     }
+    platform::KitLoad LoadKit(const std::string& path, const std::atomic<bool>&) const override {
+        if (path.find("broken") != std::string::npos) return {nullptr, {}, "it is broken", {}};
+        const QString name = QFileInfo(QString::fromStdString(path)).fileName();
+        return {std::make_shared<platform::samples::LoadedKit>(),
+                name == QStringLiteral("Sounds") ? std::string() : name.toStdString(),
+                {},
+                {}};
+    }
+    void UseKit(platform::samples::KitPtr kit) override { used.push_back(std::move(kit)); }
+    std::vector<platform::samples::KitPtr> used;
 
   private:
     std::vector<PlayedSound>& played_;
@@ -635,6 +650,43 @@ TEST_F(FormsTest, TheSamplePlayerIsPreparedWhenTheWindowOpensAndEachHitAndRepeat
     zorv.MSpeed->setFocus();
     QTest::keyClick(zorv.MSpeed, '6');
     EXPECT_EQ(played.size(), 5U);
+}
+
+// A kit dropped on the window loads in the background and takes over, its name in the title; a broken
+// one leaves the kit in use and a message says why. What is not a kit is not taken.
+TEST_F(FormsTest, ADroppedKitTakesOverAndABrokenOneSaysWhy) {
+    Zorv& zorv = open();
+    QTemporaryDir dir;
+    auto drop = [&](const QString& name) {
+        const QString path = dir.filePath(name);
+        QDir().mkpath(path);
+        QFile xml(path + QStringLiteral("/drumkit.xml"));
+        EXPECT_TRUE(xml.open(QIODevice::WriteOnly));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zorv.window(), &enter);
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(zorv.window(), &dropped);
+        return enter.isAccepted();
+    };
+    const QString before = zorv.window()->windowTitle();
+    EXPECT_TRUE(drop(QStringLiteral("Layered Kit")));
+    ASSERT_TRUE(
+        WaitFor([&] { return zorv.window()->windowTitle().endsWith(QStringLiteral("Layered Kit")); }));
+    EXPECT_TRUE(drop(QStringLiteral("broken kit")));
+    ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
+    EXPECT_EQ(messages.back().first, QStringLiteral("Drum Kit"));
+    EXPECT_TRUE(messages.back().second.contains(QStringLiteral("it is broken")));
+    EXPECT_TRUE(zorv.window()->windowTitle().endsWith(QStringLiteral("Layered Kit")))
+        << "the kit in use stays";
+    EXPECT_NE(before, zorv.window()->windowTitle());
+
+    QMimeData text;
+    text.setText(QStringLiteral("not a kit"));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zorv.window(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
 }
 
 // ----- Transport panel ----------------------------------------------------------------------------------
