@@ -28,6 +28,7 @@
 namespace {
 
 using namespace zorvik::platform::audio;
+using zorvik::platform::midi::ToMidiMessage;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kDeadline = std::chrono::seconds(10);

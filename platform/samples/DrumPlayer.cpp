@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "AlsaSeqInput.h"
 #include "DefaultSound.h"
+#include "MidiInput.h"
 #include "NoteMap.h"
 #include "Resampler.h"
 #include "WavDecoder.h"
@@ -201,7 +201,7 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
 }
 
 DrumPlayer::~DrumPlayer() {
-    sequencer_.reset();
+    midiInput_.reset();
     if (opening_.valid()) {
         output_ = opening_.get();
     }
@@ -340,22 +340,19 @@ bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
     return true;
 }
 
-// Through PipeWire the sequencer would hear a kit a second time, by way of PipeWire's own bridge.
+// The sequencer outlives the outputs it plays into; an output's own input comes and goes with it.
 void DrumPlayer::FollowMidi() {
-    if (!output_) {
+    if (!output_ || (midiInput_ && !midiInput_->OfTheOutput() && !output_->HasMidiInput())) {
         return;
     }
-    if (output_->HasMidiInput()) {
-        sequencer_.reset();
-    } else if (!sequencer_) {
-        sequencer_ = audio::AlsaSeqInput::Open(
-            "Zorvik", [stage = stage_.get()](const std::uint8_t* bytes, std::size_t size) {
-                Stage::MidiMessage message;
-                message.size = static_cast<std::uint8_t>(std::min<std::size_t>(size, sizeof message.bytes));
-                std::copy_n(bytes, message.size, message.bytes);
-                (void)stage->midiIn.Push(std::move(message));
-            });
-    }
+    midiInput_.reset();
+    midiInput_ =
+        midi::OpenMidiInput(*output_, [stage = stage_.get()](const std::uint8_t* bytes, std::size_t size) {
+            Stage::MidiMessage message;
+            message.size = static_cast<std::uint8_t>(std::min<std::size_t>(size, sizeof message.bytes));
+            std::copy_n(bytes, message.size, message.bytes);
+            (void)stage->midiIn.Push(std::move(message));
+        });
 }
 
 void DrumPlayer::StartOpening() {

@@ -23,8 +23,8 @@
 #include "VoiceMixer.h"
 
 namespace zorvik::platform {
-namespace audio {
-class AlsaSeqInput;
+namespace midi {
+class MidiInput;
 }
 
 std::unique_ptr<SamplePlayer> MakeDrumPlayer();
@@ -124,7 +124,7 @@ class DrumPlayer final : public SamplePlayer {
     bool Start(ClipPtr clip, float gain);
     void HandKitOver();
     bool EnsureOutput();
-    // Starts the sequencer's MIDI input when the output offers none of its own, and stops it when it does.
+    // Follows the output with the MIDI input it calls for (midi::OpenMidiInput).
     void FollowMidi();
     bool TakeOpening(std::chrono::milliseconds wait);
     void StartOpening();
@@ -150,7 +150,7 @@ class DrumPlayer final : public SamplePlayer {
     // The next sample in turn for the keys, by row.
     std::array<std::uint8_t, kit::kRows> rowTurn_{};
     int eventsFd_ = -1;
-    std::unique_ptr<audio::AlsaSeqInput> sequencer_;
+    std::unique_ptr<midi::MidiInput> midiInput_;
 };
 
 }  // namespace samples

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace zorvik::platform::audio {
+namespace zorvik::platform::midi {
 
 std::size_t ToMidiMessage(const snd_seq_event_t& event, std::uint8_t (&message)[3]) {
     auto channel = [](unsigned char c) { return static_cast<std::uint8_t>(c & 0x0F); };
@@ -129,4 +129,4 @@ void AlsaSeqInput::Run() {
     }
 }
 
-}  // namespace zorvik::platform::audio
+}  // namespace zorvik::platform::midi

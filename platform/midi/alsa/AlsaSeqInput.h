@@ -12,16 +12,17 @@
 #include <string>
 #include <thread>
 
-#include "AudioOutput.h"
+#include "MidiInput.h"
 
-namespace zorvik::platform::audio {
+namespace zorvik::platform::midi {
 
-class AlsaSeqInput {
+class AlsaSeqInput final : public MidiInput {
   public:
     // A client named `clientName` whose port takes the hardware sources; `onMessage` runs on the
     // input's thread. nullptr, quietly, where there is no sequencer.
     static std::unique_ptr<AlsaSeqInput> Open(const std::string& clientName, MidiCallback onMessage);
-    ~AlsaSeqInput();
+    ~AlsaSeqInput() override;
+    const char* Name() const override { return "alsa sequencer"; }
     AlsaSeqInput(const AlsaSeqInput&) = delete;
     AlsaSeqInput& operator=(const AlsaSeqInput&) = delete;
 
@@ -43,4 +44,4 @@ class AlsaSeqInput {
 // the message's size, 0 for an event the drums take no notice of.
 std::size_t ToMidiMessage(const snd_seq_event_t& event, std::uint8_t (&message)[3]);
 
-}  // namespace zorvik::platform::audio
+}  // namespace zorvik::platform::midi
