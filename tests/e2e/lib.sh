@@ -164,7 +164,11 @@ start_pipewire_daemons() {
     pipewire-pulse >>"$E2E_TMP/pipewire-pulse.log" 2>&1 &
     track $!
     E2E_PW_PIDS="$E2E_PW_PIDS $!"
-    wait_for $E2E_SERVER_BOUND pactl info || fail "pipewire-pulse does not answer"
+    if ! wait_for $E2E_SERVER_BOUND pactl info; then
+        echo "pipewire-pulse does not answer; its log, then PipeWire's and WirePlumber's:" >&2
+        tail -n 20 "$E2E_TMP/pipewire-pulse.log" "$E2E_TMP/pipewire.log" "$E2E_TMP/wireplumber.log" >&2 || true
+        fail "pipewire-pulse does not answer"
+    fi
     pactl load-module module-null-sink sink_name=testsink rate=48000 channels=2 >/dev/null ||
         fail "no null sink"
     # WirePlumber may still be choosing its own default when the sink appears.

@@ -159,6 +159,47 @@ void Onsets(const Audio& a, double from, double to, double thresholdDb) {
     }
 }
 
+// Attacks of a drum loop whose attacks fall every `period` seconds, found in 1 ms RMS frames (a frame at
+// least 10 dB over the quietest of the 5 before it, above -50 dB, 20 ms after the last attack) from
+// `from` to `to`, and placed against the timeline that the first one starts. Prints the beats heard, the
+// share of them heard twice (a second attack within 60 ms), and the median distance of each beat's
+// first attack from its place on the timeline, in milliseconds.
+void Attacks(const Audio& a, double from, double to, double period) {
+    const std::size_t frame = static_cast<std::size_t>(0.001 * a.rate);
+    std::vector<double> level, attacks;
+    for (std::size_t i = Index(a, from); i + frame < Index(a, to); i += frame)
+        level.push_back(RmsDb(a, i, i + frame));
+    double last = -1;
+    for (std::size_t i = 5; i < level.size(); ++i) {
+        const double quietest =
+            *std::min_element(level.begin() + static_cast<long>(i) - 5, level.begin() + static_cast<long>(i));
+        const double t = from + 0.001 * static_cast<double>(i);
+        if (level[i] > -50 && level[i] - quietest >= 10 && (last < 0 || t - last >= 0.02)) {
+            attacks.push_back(t);
+            last = t;
+        }
+    }
+    if (attacks.empty()) {
+        std::printf("0 0 none\n");
+        return;
+    }
+    std::vector<double> errors;
+    std::size_t beats = 0, twice = 0;
+    for (std::size_t i = 0; i < attacks.size(); ++i) {
+        const bool second = i > 0 && attacks[i] - attacks[i - 1] < 0.06;
+        if (second) {
+            ++twice;
+            continue;
+        }
+        ++beats;
+        const double k = std::round((attacks[i] - attacks[0]) / period);
+        errors.push_back(std::abs(attacks[i] - attacks[0] - k * period) * 1000);
+    }
+    std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2), errors.end());
+    std::printf("%zu %.1f %.1f\n", beats, 100.0 * static_cast<double>(twice) / static_cast<double>(beats),
+                errors[errors.size() / 2]);
+}
+
 // The first time (seconds) from `from` on where the 2 ms level rises above `thresholdDb`.
 void FirstSound(const Audio& a, double from, double thresholdDb) {
     const std::size_t window = std::max<std::size_t>(1, static_cast<std::size_t>(0.002 * a.rate));
@@ -209,6 +250,8 @@ int main(int argc, char** argv) {
         Gains(Read(argv[2]), std::atof(argv[3]), samples);
     } else if (verb == "onsets" && argc == 6) {
         Onsets(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
+    } else if (verb == "attacks" && argc == 6) {
+        Attacks(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));
     } else if (verb == "first" && argc == 5) {
         FirstSound(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]));
     } else if (verb == "gaps" && argc == 5) {
@@ -220,7 +263,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: wavcheck level|freq FILE FROM TO | find REC SAMPLE FROM | onsets FILE FROM TO DB |\n"
-            "       gains REC AT SAMPLE... | first FILE FROM DB | gaps FILE FROM TO | length FILE\n");
+            "       gains REC AT SAMPLE... | first FILE FROM DB | gaps FILE FROM TO | length FILE |\n"
+            "       attacks FILE FROM TO PERIOD\n");
         return 2;
     }
     return 0;
