@@ -16,16 +16,17 @@ for f in "$BUILD/Zorvik" "$WAVCHECK" "$KIT/Kick.wav"; do [ -e "$f" ] || fail "mi
 start_display wm
 start_sound
 
-# One bar of 2 s: hats every 0.25 s, the kick on 1 and 3, the snare on 2 and 4; six bars.
+# One bar of 2 s: hats every 0.25 s, the kick on 1 and 3, the snare on 2 and 4; six bars. Each part is
+# mixed at its own level (-v 1), not at sox's share of one over the number of parts.
 for drum in Kick Snare "Hi Hat"; do sox "$KIT/$drum.wav" -r 44100 -c 2 "$E2E_TMP/${drum// /}.wav"; done
 PARTS=()
-for i in 0 1 2 3 4 5 6 7; do PARTS+=("|sox $E2E_TMP/HiHat.wav -p pad $(echo "$i * 0.25" | bc) 0"); done
-for at in 0 1; do PARTS+=("|sox $E2E_TMP/Kick.wav -p pad $at 0"); done
-for at in 0.5 1.5; do PARTS+=("|sox $E2E_TMP/Snare.wav -p pad $at 0"); done
+for i in 0 1 2 3 4 5 6 7; do PARTS+=(-v 1 "|sox $E2E_TMP/HiHat.wav -p pad $(echo "$i * 0.25" | bc) 2"); done
+for at in 0 1; do PARTS+=(-v 1 "|sox $E2E_TMP/Kick.wav -p pad $at 2"); done
+for at in 0.5 1.5; do PARTS+=(-v 1 "|sox $E2E_TMP/Snare.wav -p pad $at 2"); done
 sox -m "${PARTS[@]}" -r 44100 -c 2 "$E2E_TMP/bar.wav" trim 0 2 || fail "cannot make the bar"
 sox -n -r 44100 -c 2 "$E2E_TMP/tone.wav" synth 2 sine 440 vol 0.03
 SONG="$E2E_TMP/loop.wav"
-sox -m "$E2E_TMP/bar.wav" "$E2E_TMP/tone.wav" -b 16 "$SONG" repeat 5 || fail "cannot make the loop"
+sox -m -v 1 "$E2E_TMP/bar.wav" -v 1 "$E2E_TMP/tone.wav" -b 16 "$SONG" repeat 5 || fail "cannot make the loop"
 
 for run in $(seq "$RUNS"); do
     open_main "$BUILD/Zorvik"
@@ -39,6 +40,7 @@ for run in $(seq "$RUNS"); do
     record_stop
     xdotool key --clearmodifiers alt+F4
     wait_for $E2E_BOUND ended "$PID" || fail "the program did not end"
+    [ -z "${SLOWED_KEEP:-}" ] || cp "$E2E_TMP/run.wav" "$SLOWED_KEEP-$run.wav"
     read -r BEATS TWICE ERROR <<<"$("$WAVCHECK" attacks "$E2E_TMP/run.wav" 0 22 0.5)"
     echo "FIGURE|slowed to 0.5, run $run|beats $BEATS|heard twice $TWICE %|median onset error $ERROR ms"
 done

@@ -182,6 +182,14 @@ std::vector<int> OfRole(const Kit& kit, Role role) {
     return found;
 }
 
+// The first instrument of the first of `roles` the kit has, -1 for none.
+int FirstOf(const Kit& kit, std::initializer_list<Role> roles) {
+    for (const Role role : roles) {
+        if (const std::vector<int> found = OfRole(kit, role); !found.empty()) return found.front();
+    }
+    return -1;
+}
+
 }  // namespace
 
 RoleOfName ReadRole(std::string_view name) {
@@ -254,12 +262,7 @@ void AssignNotes(Kit& kit) {
         }
     }
 
-    auto first = [&](std::initializer_list<Role> roles) {
-        for (const Role role : roles) {
-            if (const std::vector<int> found = OfRole(kit, role); !found.empty()) return found.front();
-        }
-        return -1;
-    };
+    auto first = [&](std::initializer_list<Role> roles) { return FirstOf(kit, roles); };
     kit.rows[0] = first({Role::kKick});
     kit.rows[1] = first({Role::kSnare});
     kit.rows[2] = first({Role::kClosedHiHat, Role::kPedalHiHat});
@@ -298,12 +301,8 @@ int HiHats::ForPedal(std::uint8_t position) const {
 }
 
 HiHats FindHiHats(const Kit& kit) {
-    auto first = [&](Role role) {
-        const std::vector<int> found = OfRole(kit, role);
-        return found.empty() ? -1 : found.front();
-    };
-    return HiHats{first(Role::kClosedHiHat), first(Role::kHalfOpenHiHat), first(Role::kOpenHiHat),
-                  first(Role::kPedalHiHat)};
+    return HiHats{FirstOf(kit, {Role::kClosedHiHat}), FirstOf(kit, {Role::kHalfOpenHiHat}),
+                  FirstOf(kit, {Role::kOpenHiHat}), FirstOf(kit, {Role::kPedalHiHat})};
 }
 
 }  // namespace zorvik::kit

@@ -160,6 +160,46 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(row.param.kit).substr(0, 5) + "_" + std::to_string(row.param.note);
     });
 
+std::string Instrument(const std::string& name, const std::string& layers, const std::string& extra = "") {
+    return "<instrument><name>" + name + "</name>" + extra + layers + "</instrument>";
+}
+std::string Layer(const std::string& file, const std::string& range = "<min>0</min><max>1</max>",
+                  const std::string& gain = "1") {
+    return "<layer><filename>" + file + "</filename>" + range + "<gain>" + gain + "</gain></layer>";
+}
+std::string Kit(const std::string& instruments) {
+    return "<drumkit_info><name>Broken</name><instrumentList>" + Instrument("Kick", Layer("good.wav")) +
+           instruments + "</instrumentList></drumkit_info>";
+}
+
+// The three ways a drumkit.xml names an instrument's samples, and layers of one range played in turn.
+TEST(HydrogenGenerations, EachNamesItsSamples) {
+    const std::string inInstrument = "<filename>a.flac</filename>";
+    const std::string layers = Layer("a.flac", "<min>0</min><max>0.5</max>") +
+                               Layer("b.flac", "<min>0.5</min><max>1</max>") +
+                               Layer("c.flac", "<min>0.5</min><max>1</max>", "0.5");
+    const std::string component =
+        "<instrumentComponent><component_id>0</component_id>" + layers + "</instrumentComponent>";
+    for (const std::string& body : {inInstrument, layers, component}) {
+        const kit::OpenedKit opened = kit::ParseHydrogenKit(
+            "<drumkit_info xmlns=\"http://www.hydrogen-music.org/drumkit\"><name>G</name><instrumentList>" +
+            Instrument("Snare", body) + "</instrumentList></drumkit_info>");
+        ASSERT_EQ(opened.error, "") << body;
+        ASSERT_EQ(opened.kit.instruments.size(), 1u);
+        const kit::Instrument& snare = opened.kit.instruments[0];
+        if (body == inInstrument) {
+            ASSERT_EQ(snare.layers.size(), 1u);
+            EXPECT_EQ(snare.layers[0].samples[0].file, "a.flac");
+            continue;
+        }
+        ASSERT_EQ(snare.layers.size(), 2u) << body;
+        EXPECT_EQ(snare.layers[1].samples.size(), 2u) << "b and c share a range";
+        EXPECT_EQ(snare.layers[1].samples[1].gain, 0.5f);
+        // Its own notes, and the side stick's and clap's, which the kit has no instrument for.
+        EXPECT_EQ(snare.notes, (std::vector<std::uint8_t>{38, 40, 37, 39}));
+    }
+}
+
 // Names as kits write them.
 struct RoleRow {
     const char* name;
@@ -202,18 +242,6 @@ struct BadKitRow {
     const char* refused;  // part of the reason; nullptr when the kit loads
     const char* warning;  // part of a warning when it loads; nullptr for none
 };
-
-std::string Instrument(const std::string& name, const std::string& layers, const std::string& extra = "") {
-    return "<instrument><name>" + name + "</name>" + extra + layers + "</instrument>";
-}
-std::string Layer(const std::string& file, const std::string& range = "<min>0</min><max>1</max>",
-                  const std::string& gain = "1") {
-    return "<layer><filename>" + file + "</filename>" + range + "<gain>" + gain + "</gain></layer>";
-}
-std::string Kit(const std::string& instruments) {
-    return "<drumkit_info><name>Broken</name><instrumentList>" + Instrument("Kick", Layer("good.wav")) +
-           instruments + "</instrumentList></drumkit_info>";
-}
 
 class BadKitTest : public testing::TestWithParam<BadKitRow> {};
 

@@ -4,6 +4,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -272,6 +273,57 @@ TEST_P(PlaybackTest, StopAndPlayAtAChangedSpeedStartsAgainFromTheBeginning) {
         EXPECT_NEAR(*again.firstStreamSeconds, 0.0, 0.05);
         EXPECT_NEAR(double(again.left.size()), toneFrames(kToneSeconds) / rate,
                     0.03 * toneFrames(kToneSeconds));
+    }
+}
+
+// A speed set while the song is paused (just loaded, or stopped and rewound) is heard from the song's
+// first frame: the audio the sink already held, made at the speed before, is made again. Pulses 0.25 s
+// apart in the song come 0.5 s apart at half speed, the first pair too.
+TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
+    std::vector<float> pulses(toneFrames(kToneSeconds), 0.0f);
+    for (std::size_t beat = 0; beat * toneFrames(0.25) < pulses.size(); ++beat) {
+        const std::vector<float> burst = zorvik::testmedia::Sine(toneFrames(0.03), 1, kSampleRate, 440, 0.5);
+        std::copy(burst.begin(), burst.end(), pulses.begin() + static_cast<long>(beat * toneFrames(0.25)));
+    }
+    const fs::path path = s_folder / "pulses.wav";
+    ASSERT_TRUE(
+        zorvik::testmedia::WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kSampleRate, pulses));
+    // The first frame of each 1 ms above -26 dBFS after 30 ms below -34 dBFS, in seconds.
+    auto onsets = [](const std::vector<float>& samples) {
+        std::vector<double> found;
+        const std::size_t frame = toneFrames(0.001);
+        int quiet = 0;
+        for (std::size_t i = 0; i + frame <= samples.size(); i += frame) {
+            double sum = 0;
+            for (std::size_t j = i; j < i + frame; ++j) sum += double(samples[j]) * samples[j];
+            const double level = std::sqrt(sum / double(frame));
+            if (level > 0.05 && quiet >= 30) found.push_back(double(i) / kSampleRate);
+            quiet = level < 0.02 ? quiet + 1 : 0;
+        }
+        return found;
+    };
+    for (const bool stoppedFirst : {false, true}) {
+        SCOPED_TRACE(stoppedFirst ? "stopped and rewound" : "just loaded");
+        TestSink sink(captureSink("", 1));
+        auto graph = load(sink, path);
+        ASSERT_TRUE(graph);
+        if (stoppedFirst) {
+            ASSERT_EQ(graph->Run(), kOk);
+            Played some;
+            sink.pull(some, toneFrames(0.5));
+            ASSERT_EQ(graph->Stop(), kOk);
+            ASSERT_EQ(graph->put_CurrentPosition(0.0), kOk);
+        }
+        ASSERT_EQ(graph->put_Rate(0.5), kOk) << graph->LastErrorText();
+        ASSERT_EQ(graph->Run(), kOk);
+        Played played;
+        // Silence ahead of the first pulse, so the first one is found as well.
+        played.left.assign(toneFrames(0.05), 0.0f);
+        sink.pull(played, toneFrames(1.6));
+        const std::vector<double> found = onsets(played.left);
+        ASSERT_GE(found.size(), 3u);
+        EXPECT_NEAR(found[1] - found[0], 0.5, 0.003);
+        EXPECT_NEAR(found[2] - found[1], 0.5, 0.003);
     }
 }
 

@@ -103,6 +103,7 @@ void GstMediaGraph::unload() {
     loaded_ = false;
     uri_.clear();
     resumeAt_.reset();
+    pausedAt_.reset();
     rate_ = 1.0;
     if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
     if (stretch_) g_object_set(stretch_, "speed", rate_, nullptr);
@@ -215,6 +216,7 @@ HResult GstMediaGraph::prepare() {
         return fail(kFail, kNoSoundOutputText);
     }
     loaded_ = true;
+    pausedAt_ = 0.0;
     return succeed();
 }
 
@@ -252,6 +254,7 @@ HResult GstMediaGraph::Run() {
     if (HResult status = requireStream(); failed(status)) return status;
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not start playing");
+    pausedAt_.reset();
     return succeed();
 }
 
@@ -269,6 +272,12 @@ HResult GstMediaGraph::Stop() {
     }
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         return fail(kFail, "GStreamer could not pause");
+    if (!pausedAt_) {
+        gint64 position = 0;
+        pausedAt_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0
+                        ? static_cast<double>(position) / GST_SECOND
+                        : 0.0;
+    }
     return succeed();
 }
 
@@ -308,8 +317,13 @@ HResult GstMediaGraph::put_Rate(double rate) {
         return succeed();
     }
     if (HResult status = requireStream(); failed(status)) return status;
+    const bool changed = rate != rate_;
     rate_ = rate;
     g_object_set(stretch_, "speed", rate, nullptr);
+    // Paused (just loaded, or stopped), the sink already holds the first audio to play, made at the speed
+    // before; played, a slowed song's first beat would come at the old speed and every later one a few
+    // tens of milliseconds off it. Making it again costs nothing heard.
+    if (changed && pausedAt_) return seekTo(*pausedAt_);
     return succeed();
 }
 
@@ -321,11 +335,16 @@ HResult GstMediaGraph::put_CurrentPosition(double seconds) {
         return succeed();
     }
     if (HResult status = requireStream(); failed(status)) return status;
+    return seekTo(seconds);
+}
+
+HResult GstMediaGraph::seekTo(double seconds) {
     if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
                           static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                           GST_SEEK_TYPE_SET, static_cast<gint64>(std::llround(seconds * GST_SECOND)),
                           GST_SEEK_TYPE_NONE, static_cast<gint64>(GST_CLOCK_TIME_NONE)))
         return fail(kFail, "GStreamer could not move to that point in the file");
+    if (pausedAt_) pausedAt_ = seconds;
     return succeed();
 }
 

@@ -59,6 +59,7 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     HResult fail(HResult status, std::string text);
     HResult succeed();
     HResult requireStream();
+    HResult seekTo(double seconds);
 
     GstGraphOptions options_;
     GstElement* pipeline_ = nullptr;
@@ -70,6 +71,9 @@ class GstMediaGraph final : public IMediaControl, public IBasicAudio, public IMe
     bool loaded_ = false;
     std::string uri_;                 // the file loaded, kept so a lost output can be rebuilt
     std::optional<double> resumeAt_;  // while the output is lost: where the next Run carries on
+    // While paused: where playing will start. The sink then holds the audio from there, made at the
+    // speed of the time, so a new speed makes it again (put_Rate).
+    std::optional<double> pausedAt_;
     double linearVolume_ = 1.0;
     float panoramaValue_ = 0.0f;
     double rate_ = 1.0;

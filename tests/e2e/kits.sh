@@ -23,14 +23,6 @@ open_main "$ZORVIK"
 PORT="Zorvik Drums MIDI:midi_in"
 wait_for $E2E_BOUND sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port"
 
-play_midi() {
-    pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
-    PLAYER=$!
-    track $PLAYER
-    wait_for $E2E_BOUND sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
-    pw-link "$(pw-link -o | grep -m1 '^midi-file:')" "$PORT" || fail "cannot link the player to $PORT"
-}
-
 # The kick's layers: 0-0.21, 0.21-0.46, 0.47-0.7, 0.7-0.79 and 0.8-1 of full velocity.
 VELOCITIES=(15 45 75 95 120)
 LAYERS=(bd_01 bd_02 bd_03 bd_04 bd_05)
@@ -43,7 +35,7 @@ for v in "${VELOCITIES[@]}"; do
 done
 write_midi "$E2E_TMP/layers.mid" "${EVENTS[@]}"
 record_start "$E2E_TMP/layers.wav"
-play_midi "$E2E_TMP/layers.mid"
+play_midi "$E2E_TMP/layers.mid" "$PORT"
 wait "$PLAYER" || fail "the MIDI player failed"
 sleep 0.8
 record_stop

@@ -316,6 +316,16 @@ bar_matches() {
 # The top of drum row N in the main window (rows are 24 pixels apart from 32).
 row_top() { echo $((32 + 24 * $1)); }
 
+# play_midi FILE PORT: plays FILE into the MIDI input PORT the way a user linking a software source
+# would: a MIDI player with no link of its own, linked by hand. Sets PLAYER.
+play_midi() {
+    pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
+    PLAYER=$!
+    track $PLAYER
+    wait_for $E2E_BOUND sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
+    pw-link "$(pw-link -o | grep -m1 '^midi-file:')" "$2" || fail "cannot link the player to $2"
+}
+
 # write_midi FILE EVENT...: a one-track MIDI file at 120 beats a minute and 480 ticks a beat (a tick is
 # 1.0417 ms); each EVENT is "TICKS_SINCE_THE_LAST NOTE VELOCITY", a note-on on channel 10, or
 # "TICKS_SINCE_THE_LAST program PROGRAM", a program change there. Drums need no note-offs.

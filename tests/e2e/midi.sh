@@ -33,21 +33,11 @@ note "the MIDI input is there before the first note"
 wait_for $E2E_BOUND sh -c "pw-link -i | grep -qxF '$PORT'" || fail "no MIDI input port: $(pw-link -i | tr '\n' ' ')"
 linked kit-at-start || fail "the kit there at start is not linked: $(pw-link -l | tr '\n' ' ')"
 
-# play_midi FILE: plays FILE into the program's MIDI input the way a user linking a software source
-# would: a MIDI player with no link of its own, linked by hand. Sets PLAYER.
-play_midi() {
-    pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
-    PLAYER=$!
-    track $PLAYER
-    wait_for $E2E_BOUND sh -c "pw-link -o | grep -q '^midi-file:'" || fail "the MIDI player shows no output port"
-    pw-link "$(pw-link -o | grep -m1 '^midi-file:')" "$PORT" || fail "cannot link the player to $PORT"
-}
-
 # Two seconds for the link before the first note; then a note every 250 ms (240 ticks).
 write_midi "$E2E_TMP/kit.mid" "1920 36 127" "240 42 64" "240 36 127" "0 42 127" "240 38 100" "240 60 127" \
     "240 46 127" "240 42 127" "480 49 127"
 record_start "$E2E_TMP/kit.wav"
-play_midi "$E2E_TMP/kit.mid"
+play_midi "$E2E_TMP/kit.mid" "$PORT"
 wait "$PLAYER" || fail "the MIDI player failed"
 sleep 0.8
 record_stop
@@ -101,7 +91,7 @@ NOTES=(36 38 42 46 50 47 43 49)
 for i in $(seq 999); do BURST+=("1 ${NOTES[$((i % 8))]} $((1 + i % 127))"); done
 write_midi "$E2E_TMP/burst.mid" "${BURST[@]}"
 record_start "$E2E_TMP/burst.wav"
-play_midi "$E2E_TMP/burst.mid"
+play_midi "$E2E_TMP/burst.mid" "$PORT"
 sleep 2.5
 kill -9 "$PLAYER"
 sleep 0.5
