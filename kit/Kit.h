@@ -82,7 +82,6 @@ inline constexpr std::size_t kMaxInstruments = 256;
 inline constexpr std::size_t kMaxLayers = 32;                      // per instrument
 inline constexpr std::size_t kMaxSamplesPerLayer = 32;             // played in turn
 inline constexpr std::size_t kMaxKitSamples = 2048;                // in the whole kit
-inline constexpr double kMaxSampleSeconds = 60.0;                  // each
 inline constexpr std::size_t kMaxKitBytes = std::size_t{2} << 30;  // decoded, at the output's format
 
 }  // namespace zorvik::kit

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 
@@ -373,21 +375,30 @@ std::shared_ptr<LoadedKit> ConstantKit(
 
 class MidiKitTest : public testing::Test {
   protected:
-    void SetUp() override {
-        DrumPlayerOptions options;
-        options.openOutput = [this](audio::RenderCallback render, audio::MidiCallback midi) {
-            render_ = std::move(render);
-            midi_ = std::move(midi);
-            return std::make_unique<DrivenOutput>();
-        };
-        player_ = std::make_unique<DrumPlayer>(options);
+    void SetUp() override { Open(); }
+
+    // Makes the player and opens its output; the opening waits for `gate` when one is given.
+    void Open(std::shared_future<void> gate = {}, const std::function<void()>& whileOpening = {}) {
+        if (!player_) MakePlayer();
+        gate_ = std::move(gate);
         player_->Prepare();
+        if (whileOpening) whileOpening();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!player_->Output() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
             player_->Prepare();
         }
         ASSERT_NE(player_->Output(), nullptr);
+    }
+    void MakePlayer() {
+        DrumPlayerOptions options;
+        options.openOutput = [this](audio::RenderCallback render, audio::MidiCallback midi) {
+            if (gate_.valid()) gate_.wait();
+            render_ = std::move(render);
+            midi_ = std::move(midi);
+            return std::make_unique<DrivenOutput>();
+        };
+        player_ = std::make_unique<DrumPlayer>(options);
     }
 
     // Sends `bytes` as one MIDI message, then renders a block; the level of its last frame.
@@ -402,6 +413,7 @@ class MidiKitTest : public testing::Test {
     }
 
     std::unique_ptr<DrumPlayer> player_;
+    std::shared_future<void> gate_;
     audio::RenderCallback render_;
     audio::MidiCallback midi_;
 };
@@ -466,6 +478,56 @@ INSTANTIATE_TEST_SUITE_P(
         MidiRow{"GrabbedCymbalIsChoked", {{0x99, 49, 127}, {0xA9, 49, 40}}, 0.0f},
         MidiRow{"PressureOnAnotherNoteLeavesIt", {{0x99, 49, 127}, {0xA9, 38, 40}}, 0.0008f}),
     [](const testing::TestParamInfo<MidiRow>& row) { return std::string(row.param.name); });
+
+// A kit given before the output opens, while it opens, or once it renders is the kit MIDI plays.
+enum class KitGiven { kBeforeTheOutput, kWhileItOpens, kOnceItRenders };
+
+class KitOrderTest : public MidiKitTest, public testing::WithParamInterface<KitGiven> {
+  protected:
+    void SetUp() override {}
+};
+
+TEST_P(KitOrderTest, IsTheKitPlayed) {
+    auto kit = ConstantKit({{"Kick", 36, {{0.25f}}}});
+    MakePlayer();
+    std::promise<void> open;
+    switch (GetParam()) {
+        case KitGiven::kBeforeTheOutput:
+            player_->UseKit(kit);
+            Open();
+            break;
+        case KitGiven::kWhileItOpens:
+            Open(open.get_future().share(), [&] {
+                player_->UseKit(kit);
+                open.set_value();
+            });
+            break;
+        case KitGiven::kOnceItRenders:
+            Open();
+            Render();
+            player_->UseKit(kit);
+            break;
+    }
+    Render();
+    EXPECT_NEAR(Send({0x99, 36, 127}), 0.25f, 1e-6f);
+}
+
+std::string OrderName(const testing::TestParamInfo<KitGiven>& row) {
+    switch (row.param) {
+        case KitGiven::kBeforeTheOutput:
+            return "BeforeTheOutput";
+        case KitGiven::kWhileItOpens:
+            return "WhileItOpens";
+        case KitGiven::kOnceItRenders:
+            return "OnceItRenders";
+    }
+    return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, KitOrderTest,
+                         testing::Values(KitGiven::kBeforeTheOutput, KitGiven::kWhileItOpens,
+                                         KitGiven::kOnceItRenders),
+                         OrderName);
 
 TEST_F(MidiKitTest, AtMostSixtyFourVoicesSoundTogether) {
     std::vector<std::tuple<std::string, int, std::vector<std::vector<float>>>> drums;
