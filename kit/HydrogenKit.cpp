@@ -159,6 +159,8 @@ class Parser {
                                    "\" left out: its level or pan is not a number in range");
             r.layers.clear();
             r.file.clear();
+            // Kept in the list, silent, so no level out of range is left in the kit.
+            r.instrument.volume = r.instrument.panLeft = r.instrument.panRight = 0.0f;
         }
         return r;
     }
