@@ -58,8 +58,7 @@ TEST_F(NoServer, DrumHitsAreSilentAndQuick) {
 
 // No sequencer either: no MIDI input opens, and nothing else changes.
 TEST_F(NoServer, NoSequencerMeansNoMidiInput) {
-    EXPECT_EQ(platform::midi::AlsaSeqInput::Open("Zorvik", [](const std::uint8_t*, std::size_t) {}),
-              nullptr);
+    EXPECT_EQ(platform::midi::AlsaSeqInput::Open("Zorvik", [](const std::uint8_t*, std::size_t) {}), nullptr);
 }
 
 TEST_F(NoServer, LoadingMusicSaysThereIsNoSoundOutput) {
