@@ -10,3 +10,7 @@ add_executable(load_memory load_memory.cpp)
 target_include_directories(load_memory PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(load_memory PRIVATE zorvik_gst)
 set_target_properties(bench_media_graph load_memory bench_stretch PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+# A song through our stretch element, offline, for the real-recordings bench (bench/real_songs.sh).
+add_executable(stretch_file stretch_file.cpp)
+target_link_libraries(stretch_file PRIVATE zorvik_gst)
+set_target_properties(stretch_file PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

@@ -85,6 +85,7 @@ class StretcherClock {
 // Everything the streaming thread owns. The GUI thread only ever touches the two atomics.
 struct Core {
     std::atomic<double> speed{1.0};
+    std::atomic<bool> keepAttacks{true};
     std::atomic<gint64> position{-1};  // stream time of the last frame sent, -1 before the first
 
     std::unique_ptr<RubberBandStretcher> stretcher;
@@ -261,7 +262,7 @@ struct StretchElementClass {
     GstElementClass parentClass;
 };
 
-enum { kPropSpeed = 1 };
+enum { kPropSpeed = 1, kPropKeepAttacks };
 
 GType stretch_element_get_type();
 #define ZORVIK_STRETCH(object) (reinterpret_cast<StretchElement*>(object))
@@ -296,6 +297,7 @@ GstFlowReturn drain(StretchElement* self) {
     while (true) {
         const int ready = core.stretcher->available();
         if (ready <= 0) return GST_FLOW_OK;
+        const bool keepAttacks = core.keepAttacks.load(std::memory_order_relaxed);
         const std::size_t got =
             core.stretcher->retrieve(core.outPointers.data(), std::min<std::size_t>(ready, kOutFrames));
         std::size_t first = 0;
@@ -323,7 +325,8 @@ GstFlowReturn drain(StretchElement* self) {
             float* frame = out + written * channels;
             const double stretchedFrame = core.stretcherClock.Next();
             const AttackKeeper::Mix mix =
-                core.attacks.Next(stretchedFrame, core.stretcherClock.Speed(), core.framesIn);
+                keepAttacks ? core.attacks.Next(stretchedFrame, core.stretcherClock.Speed(), core.framesIn)
+                            : AttackKeeper::Mix{};
             if (core.fadeLeft > 0) {
                 const float in =
                     1.0f - static_cast<float>(core.fadeLeft) / static_cast<float>(core.fadeLength);
@@ -513,16 +516,22 @@ GstStateChangeReturn changeState(GstElement* element, GstStateChange transition)
 }
 
 void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    Core& core = *ZORVIK_STRETCH(object)->core;
     if (id == kPropSpeed) {
-        ZORVIK_STRETCH(object)->core->speed.store(g_value_get_double(value), std::memory_order_relaxed);
+        core.speed.store(g_value_get_double(value), std::memory_order_relaxed);
+    } else if (id == kPropKeepAttacks) {
+        core.keepAttacks.store(g_value_get_boolean(value), std::memory_order_relaxed);
     } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     }
 }
 
 void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    const Core& core = *ZORVIK_STRETCH(object)->core;
     if (id == kPropSpeed) {
-        g_value_set_double(value, ZORVIK_STRETCH(object)->core->speed.load(std::memory_order_relaxed));
+        g_value_set_double(value, core.speed.load(std::memory_order_relaxed));
+    } else if (id == kPropKeepAttacks) {
+        g_value_set_boolean(value, core.keepAttacks.load(std::memory_order_relaxed));
     } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     }
@@ -543,6 +552,12 @@ void stretch_element_class_init(StretchElementClass* klass) {
         g_param_spec_double("speed", "Speed", "Playing speed, keeping the pitch (1.0 is normal)", kMinSpeed,
                             kMaxSpeed, 1.0,
                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    // Off, a slowed song is Rubber Band's alone: what the benches compare the splice with.
+    g_object_class_install_property(
+        objectClass, kPropKeepAttacks,
+        g_param_spec_boolean("keep-attacks", "Keep attacks",
+                             "Splice the song's own drum attacks into slowed-down sound", TRUE,
+                             static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
     elementClass->change_state = changeState;
     gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
