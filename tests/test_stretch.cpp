@@ -378,34 +378,45 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
     }
 }
 
-// What counts as an attack: a sound starting, not a sound swelling or going on. Each row is counted as
-// splices the keeper makes at half speed, the song's start (a bed of tone) being the first.
-TEST(AttackKeeperTest, SplicesOnlyAtAttacks) {
+// What is spliced: a sound starting clear of what came before it, not a sound swelling or going on, nor
+// a hit in a full mix. Each row is counted as splices the keeper makes at half speed, the song's start
+// (its bed of tone) being the first.
+TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
     constexpr int kRate = 48000;
+    const auto bursts = [](float level) {
+        return [level](std::size_t i, float white) {
+            const std::size_t since = i % (kRate / 4);
+            return i >= kRate / 4 && since < kRate / 50 ? level * white : 0.0f;
+        };
+    };
     struct Row {
         const char* name;
+        float bed;                                      // the tone's amplitude
         std::function<float(std::size_t, float)> over;  // the sound over the bed, by frame and white noise
         int splices;
     };
     const Row rows[] = {
-        {"steady noise", [](std::size_t, float white) { return 0.1f * white; }, 1},
-        {"noise swelling in over 300 ms",
+        {"steady noise", 0.2f, [](std::size_t, float white) { return 0.1f * white; }, 1},
+        {"noise swelling in over 300 ms", 0.2f,
          [](std::size_t i, float white) {
              return 0.3f * white * std::clamp((float(i) / kRate - 0.5f) / 0.3f, 0.0f, 1.0f);
          },
          1},
-        {"a second note starting at 0.5 s",
+        {"a second note starting at 0.5 s, 20 dB over the first", 0.02f,
+         [](std::size_t i, float) {
+             return i < kRate / 2 ? 0.0f
+                                  : 0.2f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
+         },
+         2},
+        {"a second note starting at 0.5 s, 7 dB over the first", 0.2f,
          [](std::size_t i, float) {
              return i < kRate / 2 ? 0.0f
                                   : 0.4f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
          },
-         2},
-        {"seven bursts",
-         [](std::size_t i, float white) {
-             const std::size_t since = i % (kRate / 4);
-             return i >= kRate / 4 && since < kRate / 50 ? 0.5f * white : 0.0f;
-         },
-         8},
+         1},
+        {"seven bursts over a tone", 0.2f, bursts(0.5f), 8},
+        {"seven bursts in a full mix", 0.2f,
+         [&bursts](std::size_t i, float white) { return 0.3f * white + bursts(0.5f)(i, white); }, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -413,7 +424,7 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacks) {
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         std::vector<float> song(2 * kRate);
         for (std::size_t i = 0; i < song.size(); ++i)
-            song[i] = 0.2f * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
+            song[i] = row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
                       row.over(i, noise(random));
         AttackKeeper keeper;
         keeper.Configure(kRate, 1);

@@ -8,7 +8,8 @@
 // its attacks, and around each one plays the song's own frames at their own pace, placed so that the
 // attack lands exactly where the slowed song puts it; before the attack it cross-fades from the stretcher
 // to the song, after it back again. The stretcher's latency is the look-ahead that makes this possible:
-// an attack is found well before its turn to be heard. The caller gives the song frame the stretched
+// an attack is found well before its turn to be heard, and there is time to wait 5 ms after it to know
+// whether it stands clear of what came before. The caller gives the song frame the stretched
 // sound is at, which after a speed change is not quite where the element's own timeline is.
 //
 // Only slowing down is treated so. Sped up, the stretcher keeps attacks within a couple of milliseconds,
@@ -55,6 +56,8 @@ class AttackKeeper {
     int channels_ = 1;
     int blockFrames_ = 1;
     int lookBackBlocks_ = 1;
+    int clearBlocks_ = 1;   // blocks before an attack that must be quiet under it
+    int decideBlocks_ = 1;  // blocks after it whose loudest is its level
     std::int64_t refractoryFrames_ = 0;
     float peakDecay_ = 1.0f;
     std::int64_t framesSeen_ = 0;
@@ -62,11 +65,15 @@ class AttackKeeper {
     double sumLevel_ = 0.0, sumEdge_ = 0.0;
     std::array<float, kMaxChannels> previous_{};
     // Mean square of each recent block, plain and differentiated (the latter hears hats and snares over
-    // a ringing kick).
-    std::array<float, 64> pastLevel_{}, pastEdge_{};
-    int pastAt_ = 0;
+    // a ringing kick), by block count since the last Reset.
+    static constexpr int kPastBlocks = 128;
+    std::array<float, kPastBlocks> pastLevel_{}, pastEdge_{};
+    std::int64_t blocks_ = 0;
     float peakLevel_ = 0.0f, peakEdge_ = 0.0f;
     std::int64_t lastAttack_ = 0;
+    // An attack found and not yet known to stand clear of what came before it.
+    bool candidate_ = false;
+    std::int64_t candidateFrame_ = 0, candidateBlock_ = 0;
 
     // Attacks found and not yet reached by the output, as input frames, oldest first. Both ends are on
     // the streaming thread.
