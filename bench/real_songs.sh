@@ -62,6 +62,13 @@ trap 'rm -rf "$WORK"' EXIT
 LENGTH=$(echo "12 / $SPEED" | bc -l)
 score() { awk -v speed="$SPEED" -v tol=0.025 -v dur="$LENGTH" -f "$SCORE" "$1" "$2"; }
 declare -A SUM
+name_of() {
+    case $1 in
+        ours) echo "ours, attack splice" ;;
+        plain) echo "ours, Rubber Band alone" ;;
+        offline) echo "rubberband -3 offline" ;;
+    esac
+}
 echo "| excerpt | stretcher | F-measure | precision | recall | median timing error |"
 echo "|---|---|---|---|---|---|"
 for row in "${EXCERPTS[@]}"; do
@@ -87,17 +94,13 @@ for row in "${EXCERPTS[@]}"; do
     for copy in song ours plain offline; do aubioonset -O hfc -i "$WORK/$copy.wav" >"$WORK/$copy.txt"; done
     for copy in ours plain offline; do
         read -r f p r ms _ <<<"$(score "$WORK/song.txt" "$WORK/$copy.txt")"
-        case $copy in
-            ours) label="ours, attack splice" ;;
-            plain) label="ours, Rubber Band alone" ;;
-            offline) label="rubberband -3 offline" ;;
-        esac
+        label=$(name_of "$copy")
         echo "| $name | $label | $f | $p | $r | $ms ms |"
         SUM[$copy]="${SUM[$copy]:-} $f $p $r $ms"
     done
 done
 for copy in ours plain offline; do
-    echo "${SUM[$copy]}" | awk -v label="$copy" '{
+    echo "${SUM[$copy]}" | awk -v label="$(name_of "$copy")" '{
         for (i = 1; i <= NF; i += 4) { f += $i; p += $(i + 1); r += $(i + 2); ms += $(i + 3); n++ }
         printf "| mean of %d | %s | %.3f | %.3f | %.3f | %.1f ms |\n", n, label, f / n, p / n, r / n, ms / n }'
 done

@@ -1,21 +1,51 @@
 // A song slowed down or sped up through our stretch element, offline and as fast as it goes, written as
 // a 32-bit float WAV at the song's own rate: what the real-recordings bench scores against Rubber Band's
-// own command-line tool.
+// own command-line tool, and how a speed changed while a song plays is placed.
 //
-//   build/bench/stretch_file IN OUT SPEED [plain]     plain: the stretcher alone, no attack splice
+//   build/bench/stretch_file IN OUT SPEED [AT NEWSPEED] [plain]
+//     AT NEWSPEED  the speed becomes NEWSPEED as the song's frame at AT seconds reaches the element
+//     plain        the stretcher alone, no attack splice
 
 #include <gst/gst.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "StretchElement.h"
 
+namespace {
+
+struct Change {
+    GstClockTime at = GST_CLOCK_TIME_NONE;
+    double speed = 1.0;
+    bool done = false;
+};
+
+// On the streaming thread, as each buffer reaches the element: the change goes in with the first buffer
+// at or past its time.
+GstPadProbeReturn changeSpeed(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* change = static_cast<Change*>(data);
+    const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+    if (!change->done && GST_CLOCK_TIME_IS_VALID(pts) && pts >= change->at) {
+        change->done = true;
+        GstObject* element = gst_pad_get_parent(pad);
+        g_object_set(element, "speed", change->speed, nullptr);
+        gst_object_unref(element);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
-    if (argc < 4 || (argc == 5 && std::string(argv[4]) != "plain") || argc > 5) {
-        std::fprintf(stderr, "usage: %s IN OUT SPEED [plain]\n", argv[0]);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool plain = !args.empty() && args.back() == "plain";
+    if (plain) args.pop_back();
+    if (args.size() != 3 && args.size() != 5) {
+        std::fprintf(stderr, "usage: %s IN OUT SPEED [AT NEWSPEED] [plain]\n", argv[0]);
         return 2;
     }
     if (!zorvik::platform::RegisterStretchElement()) return 1;
@@ -32,9 +62,17 @@ int main(int argc, char** argv) {
     GstElement* in = gst_bin_get_by_name(GST_BIN(pipeline), "in");
     GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
     GstElement* stretch = gst_bin_get_by_name(GST_BIN(pipeline), "stretch");
-    g_object_set(in, "location", argv[1], nullptr);
-    g_object_set(out, "location", argv[2], nullptr);
-    g_object_set(stretch, "speed", std::atof(argv[3]), "keep-attacks", argc < 5, nullptr);
+    g_object_set(in, "location", args[0].c_str(), nullptr);
+    g_object_set(out, "location", args[1].c_str(), nullptr);
+    g_object_set(stretch, "speed", std::atof(args[2].c_str()), "keep-attacks", !plain, nullptr);
+    Change change;
+    if (args.size() == 5) {
+        change.at = static_cast<GstClockTime>(std::atof(args[3].c_str()) * GST_SECOND);
+        change.speed = std::atof(args[4].c_str());
+        GstPad* pad = gst_element_get_static_pad(stretch, "sink");
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, changeSpeed, &change, nullptr);
+        gst_object_unref(pad);
+    }
     gst_object_unref(in);
     gst_object_unref(out);
     gst_object_unref(stretch);
@@ -46,7 +84,7 @@ int main(int argc, char** argv) {
     if (!ok) {
         GError* failure = nullptr;
         gst_message_parse_error(message, &failure, nullptr);
-        std::fprintf(stderr, "%s: %s\n", argv[1], failure->message);
+        std::fprintf(stderr, "%s: %s\n", args[0].c_str(), failure->message);
         g_error_free(failure);
     }
     gst_message_unref(message);

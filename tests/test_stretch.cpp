@@ -440,4 +440,33 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
     }
 }
 
+// How far ahead of a spliced attack the song's own frames take over: 12 ms where the song has sound of its
+// own before the attack, up to 45 ms where it is silent (a swell out of silence reaches that far back).
+TEST(AttackKeeperTest, TheLeadInReachesBackOverSilenceOnly) {
+    constexpr int kRate = 48000;
+    constexpr std::size_t kAttack = kRate / 2;
+    struct Row {
+        const char* name;
+        float bed;  // a 440 Hz tone under the burst, from the start
+        double leadMs;
+    };
+    for (const Row& row :
+         {Row{"out of silence", 0.0f, 45.0}, Row{"over a tone 30 dB under it", 0.016f, 12.0}}) {
+        SCOPED_TRACE(row.name);
+        std::mt19937 random(9);
+        std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+        std::vector<float> song(kRate);
+        for (std::size_t i = 0; i < song.size(); ++i)
+            song[i] = row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
+                      (i >= kAttack && i < kAttack + kRate / 50 ? 0.5f * noise(random) : 0.0f);
+        AttackKeeper keeper;
+        keeper.Configure(kRate, 1);
+        keeper.Listen(song.data(), song.size());
+        std::size_t first = 0;
+        for (std::size_t out = kRate / 2; out < 2 * song.size() && first == 0; ++out)
+            if (keeper.Next(0.5 * out, 0.5, std::ssize(song)).songGain > 0.0f) first = out;
+        EXPECT_NEAR(double(2 * kAttack - first) * 1000.0 / kRate, row.leadMs, 0.5);
+    }
+}
+
 }  // namespace

@@ -28,19 +28,26 @@ constexpr double kRefractorySeconds = 0.030;
 // move them: on real band recordings, splicing every hit cost up to 2 ms of timing and a few onsets heard
 // wrong, while at 20 dB none was worse than the stretcher alone.
 constexpr double kClearSeconds = 0.045;
-constexpr double kDecideSeconds = 0.005;
+constexpr double kDecideSeconds = 0.0005;
 constexpr float kClear = 100.0f;
 
-// The song's own frames are heard from 10 ms before the attack to 10 ms after it, then fade back to the
-// stretcher over 5 ms. Before: the stretcher brings an attack's energy a few milliseconds early, heard as a
-// swell just ahead of the beat, and the song's own lead-in takes its place. A longer lead-in is worse, not
-// better: it replays what was already heard (at half speed, half of it), and on real recordings the replayed
-// room sound was heard as the onset itself, as far ahead of the beat as the lead-in was long. After: the
-// attack has reached its peak, and the stretcher's version of the decay takes over while the two are still
-// at about the same level (the song's own decay, heard at its own pace, falls faster than the slowed one: a
-// later hand-over would be heard as a second, quieter attack). A longer fade-out lets a low tone and its
-// slowed copy cancel for a few milliseconds, which is heard as a flutter.
-constexpr double kPreSeconds = 0.010;
+// The song's own frames are heard from 12 ms before the attack to 10 ms after it, then fade back to the
+// stretcher over 5 ms; from up to 45 ms before it where the song is silent there. Before: the stretcher
+// brings an attack's energy early, as a swell just ahead of the beat, and the song's own lead-in takes its
+// place. Most of the swell lies in the last 8 ms, 11 ms after a speed change while the song plays (the
+// stretched beat is then known only to within 3.5 ms); so 12 ms covers it where the song has sound of its
+// own before the attack, and there a longer lead-in is worse, not better: it replays what was already heard
+// (at half speed, half of it), and on real recordings the replayed room sound was heard as the onset itself,
+// as far ahead of the beat as the lead-in was long. Out of silence, though, a loud attack's swell reaches
+// back 30 to 45 ms, by half the stretcher's longest window, and replaying silence costs nothing: there the
+// lead-in goes back over the quiet, a block at least 60 dB under the attack, as far as the swell can reach.
+// After: the attack has reached its peak, and the stretcher's version of the decay takes over while the two
+// are still at about the same level (the song's own decay, heard at its own pace, falls faster than the
+// slowed one: a later hand-over would be heard as a second, quieter attack). A longer fade-out lets a low
+// tone and its slowed copy cancel for a few milliseconds, which is heard as a flutter.
+constexpr double kShortLeadSeconds = 0.012;
+constexpr double kLongLeadSeconds = 0.045;
+constexpr float kSilent = 1e-6f;
 constexpr double kPostSeconds = 0.010;
 constexpr double kFadeInSeconds = 0.003;
 constexpr double kFadeOutSeconds = 0.005;
@@ -60,7 +67,8 @@ void AttackKeeper::Configure(int rate, int channels) {
     static_assert((kClearSeconds + kDecideSeconds) / kBlockSeconds < kPastBlocks);
     refractoryFrames_ = framesOf(kRefractorySeconds, rate);
     peakDecay_ = static_cast<float>(std::exp(-kBlockSeconds / kPeakSeconds));
-    preFrames_ = framesOf(kPreSeconds, rate);
+    shortLead_ = framesOf(kShortLeadSeconds, rate);
+    longLead_ = framesOf(kLongLeadSeconds, rate);
     postFrames_ = framesOf(kPostSeconds, rate);
     fadeInStep_ = 1.0f / static_cast<float>(framesOf(kFadeInSeconds, rate));
     fadeOutFrames_ = framesOf(kFadeOutSeconds, rate);
@@ -127,9 +135,16 @@ void AttackKeeper::endBlock() {
         float leadLevel = 0.0f, leadEdge = 0.0f, attackLevel = 0.0f, attackEdge = 0.0f;
         loudest(candidateBlock_ - clearBlocks_, candidateBlock_, leadLevel, leadEdge);
         loudest(candidateBlock_, blocks_, attackLevel, attackEdge);
-        // A full list drops the newest: the output is far behind and would pass over it anyway.
-        if (attackLevel >= kClear * leadLevel || attackEdge >= kClear * leadEdge)
-            attacks_.Push(std::int64_t{candidateFrame_});
+        if (attackLevel >= kClear * leadLevel || attackEdge >= kClear * leadEdge) {
+            std::int64_t quiet = 0;
+            while (quiet < clearBlocks_ && candidateBlock_ - quiet > 0 &&
+                   pastLevel_[static_cast<std::size_t>((candidateBlock_ - quiet - 1) % kPastBlocks)] <=
+                       kSilent * attackLevel)
+                ++quiet;
+            const std::int64_t lead = std::clamp(quiet * blockFrames_, shortLead_, longLead_);
+            // A full list drops the newest: the output is far behind and would pass over it anyway.
+            attacks_.Push(Attack{candidateFrame_, lead});
+        }
     }
     const bool rises = (level > kRise * before && level > kQuiet * peakLevel_ && level > kSilence) ||
                        (edge > kRise * edgeBefore && edge > kQuiet * peakEdge_ && edge > kSilence);
@@ -142,15 +157,15 @@ void AttackKeeper::endBlock() {
 }
 
 AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_t framesIn) {
-    while (const std::int64_t* next = attacks_.Peek()) {
-        const std::int64_t attack = *next;
+    while (const Attack* next = attacks_.Peek()) {
+        const std::int64_t attack = next->frame;
         if (static_cast<double>(attack) < songFrame) {
             attacks_.Drop();  // passed over: played at a speed that keeps attacks, or found too late
             continue;
         }
         // Output frames until the slowed song reaches the attack.
         const double due = (static_cast<double>(attack) - songFrame) / speed;
-        if (speed >= 1.0 || due > static_cast<double>(preFrames_)) break;
+        if (speed >= 1.0 || due > static_cast<double>(next->lead)) break;
         attacks_.Drop();
         // An attack due while a splice is still under way (a flam, a fast roll played nearly at speed)
         // is left to the stretcher: the splice carries on.

@@ -75,15 +75,19 @@ class AttackKeeper {
     bool candidate_ = false;
     std::int64_t candidateFrame_ = 0, candidateBlock_ = 0;
 
-    // Attacks found and not yet reached by the output, as input frames, oldest first. Both ends are on
-    // the streaming thread.
-    SpscRing<std::int64_t, 128> attacks_;
+    // Attacks found and not yet reached by the output, oldest first: the input frame each starts at and
+    // how long a lead-in it takes, in output frames. Both ends are on the streaming thread.
+    struct Attack {
+        std::int64_t frame = 0;
+        std::int64_t lead = 0;
+    };
+    SpscRing<Attack, 128> attacks_;
 
     // The splice under way.
     Phase phase_ = Phase::Idle;
     float fade_ = 0.0f;  // 0 all stretcher, 1 all song
     std::int64_t frame_ = 0, holdEnd_ = 0;
-    std::int64_t preFrames_ = 0, postFrames_ = 0, fadeOutFrames_ = 1;
+    std::int64_t shortLead_ = 0, longLead_ = 0, postFrames_ = 0, fadeOutFrames_ = 1;
     float fadeInStep_ = 1.0f, fadeOutStep_ = 1.0f;
 };
 

@@ -161,9 +161,11 @@ void Onsets(const Audio& a, double from, double to, double thresholdDb) {
 
 // Attacks of a drum loop whose attacks fall every `period` seconds, found in 1 ms frames (a frame whose
 // energy is at least 10 dB over the mean of the 20 ms before it, above -50 dBFS, 20 ms after the last
-// attack) from `from` to `to`, and placed against the timeline that the first one starts. Prints the
-// beats heard, the share of them heard twice (a second attack within 60 ms), and the median distance of
-// each beat's first attack from its place on the timeline, in milliseconds.
+// attack) from `from` to `to`, and placed against the timeline that most of them keep: the median of
+// their offsets from the first one's, so that a recording starting on a beat that came early or late
+// does not put all the others off. Prints the beats heard, the share of them heard twice (a second
+// attack within 60 ms), and the median distance of each beat's first attack from its place on the
+// timeline, in milliseconds.
 void Attacks(const Audio& a, double from, double to, double period) {
     const std::size_t frame = static_cast<std::size_t>(0.001 * a.rate);
     std::vector<double> energy, attacks;
@@ -186,18 +188,22 @@ void Attacks(const Audio& a, double from, double to, double period) {
         std::printf("0 0 none\n");
         return;
     }
-    std::vector<double> errors;
+    std::vector<double> offsets;
     std::size_t beats = 0, twice = 0;
     for (std::size_t i = 0; i < attacks.size(); ++i) {
-        const bool second = i > 0 && attacks[i] - attacks[i - 1] < 0.06;
-        if (second) {
+        if (i > 0 && attacks[i] - attacks[i - 1] < 0.06) {
             ++twice;
             continue;
         }
         ++beats;
-        const double k = std::round((attacks[i] - attacks[0]) / period);
-        errors.push_back(std::abs(attacks[i] - attacks[0] - k * period) * 1000);
+        const double since = attacks[i] - attacks[0];
+        offsets.push_back(since - std::round(since / period) * period);
     }
+    std::vector<double> sorted = offsets;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double timeline = sorted[sorted.size() / 2];
+    std::vector<double> errors;
+    for (const double offset : offsets) errors.push_back(std::abs(offset - timeline) * 1000);
     std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2), errors.end());
     std::printf("%zu %.1f %.1f\n", beats, 100.0 * static_cast<double>(twice) / static_cast<double>(beats),
                 errors[errors.size() / 2]);
