@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <type_traits>
 #include <utility>
 
 namespace zorvik::platform {
@@ -43,8 +44,11 @@ class SpscRing {
         return tail == head_.load(std::memory_order_acquire) ? nullptr : &slots_[tail % N];
     }
 
-    // Consumer only. Drops the oldest value, if there is one.
+    // Consumer only. Drops the oldest value, if there is one. Only for values whose end frees nothing:
+    // the consumer is often the real-time thread, and anything else is taken with Pop and let go where
+    // freeing is allowed.
     void Drop() {
+        static_assert(std::is_trivially_destructible_v<T>, "Pop it and free it off the real-time thread");
         T gone{};
         Pop(gone);
     }

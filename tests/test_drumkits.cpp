@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -528,6 +530,21 @@ INSTANTIATE_TEST_SUITE_P(Orders, KitOrderTest,
                          testing::Values(KitGiven::kBeforeTheOutput, KitGiven::kWhileItOpens,
                                          KitGiven::kOnceItRenders),
                          OrderName);
+
+// A roll within one block tells the window once: one write to its eventfd for the block, not one per
+// note, since each is a system call on the render thread. Every note's row is still there to take.
+TEST_F(MidiKitTest, ARollInOneBlockWakesTheWindowOnce) {
+    player_->UseKit(TestKit());
+    Render();
+    for (int i = 0; i < 8; ++i) midi_(std::array<std::uint8_t, 3>{0x99, 36, 100}.data(), 3);
+    Render();
+    std::uint64_t wakes = 0;
+    ASSERT_EQ(read(player_->MidiEventsFd(), &wakes, sizeof wakes), static_cast<ssize_t>(sizeof wakes));
+    EXPECT_EQ(wakes, 1u);
+    int rows = 0;
+    for (MidiEvent event; player_->TakeMidiEvent(event);) rows += event.kind == MidiEvent::Kind::kRowHit;
+    EXPECT_EQ(rows, 8);
+}
 
 TEST_F(MidiKitTest, AtMostSixtyFourVoicesSoundTogether) {
     std::vector<std::tuple<std::string, int, std::vector<std::vector<float>>>> drums;

@@ -467,14 +467,16 @@ TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
 }
 
 // Songs at other rates and layouts than the usual: the stretcher runs at the song's own rate and channel
-// count, and the output converts after it.
+// count where it keeps up with them in real time, the graph converts to what it does where not (192 kHz,
+// six channels), and the output converts after it.
 TEST_F(MediaGraphTest, SongsOfEveryRateAndLayoutPlayToTheEndAtTheirSpeed) {
     struct Row {
         int rate;
         int channels;
         double speed;
     };
-    for (const Row& row : {Row{44100, 1, 0.5}, Row{96000, 2, 0.5}, Row{22050, 1, 1.5}, Row{48000, 2, 0.75}}) {
+    for (const Row& row : {Row{44100, 1, 0.5}, Row{96000, 2, 0.5}, Row{22050, 1, 1.5}, Row{48000, 2, 0.75},
+                          Row{192000, 2, 0.5}, Row{48000, 6, 0.5}}) {
         SCOPED_TRACE(::testing::Message()
                      << row.rate << " Hz, " << row.channels << " channels, speed " << row.speed);
         const fs::path path =

@@ -81,6 +81,11 @@ void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
     if (retiring && !kit.Holds(retiring.get())) {
         (void)kitsOut.Push(std::move(retiring));  // a full queue keeps it here until the next block
     }
+    if (toTell && eventsFd >= 0) {
+        const std::uint64_t one = 1;
+        (void)!write(eventsFd, &one, sizeof one);
+    }
+    toTell = false;
 }
 
 void DrumPlayer::Stage::Midi(const std::uint8_t* bytes, std::size_t size) {
@@ -151,10 +156,7 @@ void DrumPlayer::Stage::Message(std::uint8_t status, const std::uint8_t* data) {
 }
 
 void DrumPlayer::Stage::Tell(MidiEvent event) {
-    if (events.Push(std::move(event)) && eventsFd >= 0) {
-        const std::uint64_t one = 1;
-        (void)!write(eventsFd, &one, sizeof one);
-    }
+    toTell = events.Push(std::move(event)) || toTell;
 }
 
 void DrumPlayer::Stage::Reset(KitPtr use) {
@@ -163,7 +165,10 @@ void DrumPlayer::Stage::Reset(KitPtr use) {
         hit.clip.reset();
     }
     FreeReleased();
-    kitsIn.Clear();
+    KitPtr queued;
+    while (kitsIn.Pop(queued)) {
+        queued.reset();
+    }
     mixer = VoiceMixer{};
     kit = KitMixer{};
     retiring.reset();

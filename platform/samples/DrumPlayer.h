@@ -103,9 +103,11 @@ class DrumPlayer final : public SamplePlayer {
         std::uint8_t runningStatus = 0;
         std::uint8_t pedal = 0;  // CC 4, 127 = shut
         bool pedalSeen = false;  // a kit without a pedal plays its hi-hat notes as they come
-        // What MIDI tells the window; `eventsFd` (an eventfd) says there is some.
+        // What MIDI tells the window; `eventsFd` (an eventfd) says there is some, once per block that
+        // has any: a roll of notes costs one system call on the render thread, not one per note.
         SpscRing<MidiEvent, 256> events;
         int eventsFd = -1;
+        bool toTell = false;
 
         // Render side: starts the hits handed over, while there is room to give back what they cut.
         void TakeHits();
