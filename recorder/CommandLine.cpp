@@ -27,13 +27,17 @@ int Report(const QString& problem) {
 }  // namespace
 
 int RecordToFile(double seconds, const QString& output, const SourceFactory& source) {
+    const std::int64_t frames = std::llround(seconds * kRate);
+    if (frames > Capture::kLongestFrames)
+        return Report(QStringLiteral("A recording can be at most six hours long (%1 seconds).")
+                          .arg(Capture::kLongestFrames / kRate));
     QString problem;
     const QString part = CreatePartFile(output, problem);
     if (part.isEmpty()) return Report(problem);
 
     Capture capture(source);
     std::string error;
-    if (!capture.Start(QFile::encodeName(part).toStdString(), std::llround(seconds * kRate), error)) {
+    if (!capture.Start(QFile::encodeName(part).toStdString(), frames, error)) {
         QFile::remove(part);
         return Report(QString::fromStdString(error));
     }
@@ -53,9 +57,20 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
     if (capture.state() == Capture::State::Failed) problem = QString::fromStdString(capture.Error());
     if (stalled) problem = QStringLiteral("The sound server stopped sending sound.");
     if (!capture.Stop(error) && problem.isEmpty()) problem = QString::fromStdString(error);
-    if (problem.isEmpty() && MoveReplacing(part, output, problem)) return 0;
-    QFile::remove(part);
-    return Report(problem);
+    const std::int64_t recorded = capture.frames();
+    if (problem.isEmpty()) return MoveReplacing(part, output, problem) ? 0 : Report(problem);
+    // What was recorded before the failure is the user's: it goes where they asked for it, its header
+    // right up to its last frame, and only a recording with nothing in it is let go.
+    if (recorded == 0) {
+        QFile::remove(part);
+        return Report(problem);
+    }
+    QString moved;
+    const QString kept = MoveReplacing(part, output, moved) ? output : part;
+    return Report(QStringLiteral("%1 The %2 s recorded before it are in %3.")
+                      .arg(problem)
+                      .arg(static_cast<double>(recorded) / kRate, 0, 'f', 1)
+                      .arg(kept));
 }
 
 }  // namespace zorvik::recorder

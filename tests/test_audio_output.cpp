@@ -21,6 +21,7 @@
 
 #include "AlsaOutput.h"
 #include "AlsaSeqInput.h"
+#include "OutputTiming.h"
 #include "PipeWireOutput.h"
 #include "PulseOutput.h"
 #include "SdlOutput.h"
@@ -76,6 +77,90 @@ class ServerOutputTest : public TempDirTest, public testing::WithParamInterface<
         return {Clock::now() - start, opened};
     }
 };
+
+// Whether a cycle was missed, from the graph's clock at two cycles of the drums' 64 frames at 48 kHz.
+TEST(MissedCycleTest, IsMeasuredInTheGraphsOwnTime) {
+    constexpr std::int64_t kCycleNs = 1'333'333;  // 64 frames at 48 kHz
+    struct Row {
+        const char* name;
+        std::uint32_t graphRate;
+        std::uint64_t ticksMoved;
+        std::int64_t nsMoved;
+        bool missed;
+        std::uint32_t newRate = 0;  // a new driver at another rate
+    };
+    const Row rows[] = {
+        {"48 kHz graph, the next cycle", 48000, 64, kCycleNs, false},
+        {"48 kHz graph, a cycle missed", 48000, 128, 2 * kCycleNs, true},
+        {"96 kHz graph, the next cycle", 96000, 128, kCycleNs, false},
+        {"192 kHz graph, the next cycle", 192000, 256, kCycleNs, false},
+        {"96 kHz graph, a cycle missed", 96000, 256, 2 * kCycleNs, true},
+        {"a stall of 1.5 s", 48000, 72000, 1'500'000'000, true},
+        {"a new driver, its clock far ahead", 48000, 48000 * 3600, kCycleNs, false},
+        {"a new driver, its clock behind", 48000, 0, kCycleNs, false},
+        {"a new driver at another rate", 48000, 64, kCycleNs, false, 44100},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const GraphClock before{1'000'000'000, 1, row.graphRate, 5'000'000'000};
+        const GraphClock now{before.ticks + row.ticksMoved, 1, row.newRate ? row.newRate : row.graphRate,
+                             before.nowNs + row.nsMoved};
+        EXPECT_EQ(MissedCycle(before, now, 64, 48000), row.missed);
+    }
+}
+
+// Where a MIDI message falls in the drums' cycle of 48 kHz frames, from the graph's clock.
+TEST(MidiOffsetTest, IsInTheStreamsFramesWhateverTheGraphsRate) {
+    struct Row {
+        const char* name;
+        std::uint64_t ahead;  // graph frames after the cycle's start
+        std::uint32_t graphRate;
+        std::uint64_t offset;
+    };
+    for (const Row& row :
+         {Row{"48 kHz graph", 100, 48000, 100}, Row{"96 kHz graph", 200, 96000, 100},
+          Row{"192 kHz graph", 400, 192000, 100}, Row{"44.1 kHz graph", 441, 44100, 480},
+          Row{"at the cycle's start", 0, 96000, 0}, Row{"a second ahead", 96000, 96000, 0}}) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(MidiOffset(1'000'000 + row.ahead, 1'000'000, row.graphRate, 48000, 0.05), row.offset);
+    }
+    EXPECT_EQ(MidiOffset(999'000, 1'000'000, 48000, 48000, 0.05), 0u) << "a late message is due at once";
+}
+
+// The period after a run of cycles: misses double it once the last request is granted, calm halves it.
+TEST(PeriodKeeperTest, GrowsOnMissesAndComesBackAfterACalmSpell) {
+    struct Cycle {
+        std::int64_t ms;
+        int granted;
+        bool missed;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Cycle> cycles;
+        int period;
+    };
+    const Row rows[] = {
+        {"no miss", {{0, 64, false}, {10'000, 64, false}}, 64},
+        {"one miss", {{0, 64, false}, {1, 64, true}}, 128},
+        {"a burst of misses before the request is granted",
+         {{0, 64, false}, {1, 64, true}, {2, 64, true}},
+         128},
+        {"misses after it is granted", {{0, 64, false}, {1, 64, true}, {2, 128, true}}, 256},
+        {"one stall, then 4 s of calm",
+         {{0, 64, false}, {1, 64, true}, {2000, 128, false}, {4001, 128, false}},
+         64},
+        {"one stall, then 3 s of calm", {{0, 64, false}, {1, 64, true}, {3001, 128, false}}, 128},
+        {"never past the longest",
+         {{0, 64, false}, {1, 64, true}, {2, 128, true}, {3, 256, true}, {4, 512, true}, {5, 1024, true}},
+         1024},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        PeriodKeeper keeper(64, 1024, std::int64_t{4'000'000'000});
+        for (const Cycle& cycle : row.cycles) keeper.Cycle(cycle.ms * 1'000'000, cycle.granted, cycle.missed);
+        EXPECT_EQ(keeper.Period(), row.period);
+    }
+}
 
 TEST_P(ServerOutputTest, NoServerIsRefusedWithoutWaitingForTheDeadline) {
     PointAt(dir_ / "nobody-here");

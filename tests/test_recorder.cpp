@@ -461,6 +461,7 @@ TEST(RecordToFile, WritesExactlyTheRequestedLength) {
 
 struct RecordFailureCase {
     const char* name;
+    double seconds;
     bool refuse;  // the source cannot be opened at all
     bool breaks;  // the source breaks after some sound
     bool missingFolder;
@@ -468,7 +469,9 @@ struct RecordFailureCase {
 
 class RecordToFileFailure : public ::testing::TestWithParam<RecordFailureCase> {};
 
-TEST_P(RecordToFileFailure, ExitsNonZeroAndLeavesNoFile) {
+// A recording that fails exits non-zero; what was recorded before the failure stays, where it was asked
+// for and readable to its last frame, and a recording that never started leaves nothing behind.
+TEST_P(RecordToFileFailure, ExitsNonZeroAndKeepsWhatWasRecorded) {
     const RecordFailureCase& c = GetParam();
     QTemporaryDir dir;
     const QString output = c.missingFolder ? dir.filePath(QStringLiteral("gone/out.wav"))
@@ -479,14 +482,21 @@ TEST_P(RecordToFileFailure, ExitsNonZeroAndLeavesNoFile) {
         feed.Push(Ramp(960));
         feed.FailWith("The sound server went away.");
     }
-    EXPECT_NE(RecordToFile(1.0, output, feed.Factory()), 0);
-    EXPECT_TRUE(FilesIn(dir.path()).isEmpty()) << FilesIn(dir.path()).join(',').toStdString();
+    EXPECT_NE(RecordToFile(c.seconds, output, feed.Factory()), 0);
+    if (c.breaks) {
+        EXPECT_EQ(FilesIn(dir.path()), QStringList{QStringLiteral("out.wav")});
+        ExpectSamples(Ramp(960), ReadWav(output).samples);
+    } else {
+        EXPECT_TRUE(FilesIn(dir.path()).isEmpty()) << FilesIn(dir.path()).join(',').toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, RecordToFileFailure,
-                         ::testing::Values(RecordFailureCase{"NoServer", true, false, false},
-                                           RecordFailureCase{"ServerGoesAway", false, true, false},
-                                           RecordFailureCase{"MissingFolder", false, false, true}),
+                         ::testing::Values(RecordFailureCase{"NoServer", 1.0, true, false, false},
+                                           RecordFailureCase{"ServerGoesAway", 1.0, false, true, false},
+                                           RecordFailureCase{"MissingFolder", 1.0, false, false, true},
+                                           RecordFailureCase{"LongerThanAWavFileHolds", 6 * 3600 + 1, false,
+                                                             false, false}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -140,8 +140,11 @@ start_pipewire() {
     # shared two-core VM a real-time thread can wake several milliseconds late (cyclictest -p 88: up to
     # 7 ms at idle), which no player at a 1.3 ms cycle survives. The benches set it to PipeWire's own
     # minimum, 32, to measure how soon a hit is heard at the 64 frames the drums ask for.
+    # E2E_PW_RATE runs the graph at another rate than 48 kHz, as many users set for their interface.
+    local rate=${E2E_PW_RATE:-48000}
     cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/no-vm.conf" <<CONF
-context.properties = { vm.overrides = { } default.clock.min-quantum = ${E2E_PW_MIN_QUANTUM:-1024} }
+context.properties = { vm.overrides = { } default.clock.min-quantum = ${E2E_PW_MIN_QUANTUM:-1024}
+    default.clock.rate = $rate default.clock.allowed-rates = [ $rate ] }
 CONF
     echo 'pulse.properties = { vm.overrides = { } }' >"$XDG_CONFIG_HOME/pipewire/pipewire-pulse.conf.d/no-vm.conf"
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"

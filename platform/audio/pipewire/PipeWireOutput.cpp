@@ -63,7 +63,7 @@ bool Is(const spa_dict* props, const char* key, std::string_view value) {
 
 // A message further ahead than this is not on the drums' clock (the two nodes were not yet run by one
 // driver); it plays at once rather than waiting for a frame that may never come.
-constexpr std::uint64_t kMaxMidiLead = 2 * PipeWireOutput::kMaxQuantum;
+constexpr double kMaxMidiLeadSeconds = 2.0 * PipeWireOutput::kMaxQuantum / 48000;
 
 PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render, MidiCallback midi)
     : format_(format), render_(std::move(render)), midi_(std::move(midi)), hooks_(std::make_unique<Hooks>()) {
@@ -320,12 +320,15 @@ void PipeWireOutput::OnMidiProcess(void* self, spa_io_position* position) {
 void PipeWireOutput::RenderWithMidi(float* out, uint32_t frames) {
     const std::size_t channels = static_cast<std::size_t>(format_.channels);
     const std::uint64_t first = position_ != nullptr ? position_->clock.position : 0;
+    // The MIDI node's frames are the graph's, which need not run at the drums' rate.
+    const std::uint32_t graphRate = position_ != nullptr && position_->clock.rate.num == 1
+                                        ? position_->clock.rate.denom
+                                        : static_cast<std::uint32_t>(format_.rate);
     std::uint64_t done = 0;
     while (havePending_ || midiEvents_.Pop(pending_)) {
         havePending_ = true;
         // Late (a cycle missed) or not on this clock: at once.
-        std::uint64_t at =
-            pending_.frame > first && pending_.frame - first < kMaxMidiLead ? pending_.frame - first : 0;
+        std::uint64_t at = MidiOffset(pending_.frame, first, graphRate, format_.rate, kMaxMidiLeadSeconds);
         if (at >= frames) {
             break;
         }
@@ -375,19 +378,20 @@ void PipeWireOutput::OnProcess(void* self) {
         const long long delayUs = time.delay * 1'000'000LL * time.rate.num / time.rate.denom;
         output->latencyUs_.store(delayUs + frames * 1'000'000LL / output->format_.rate,
                                  std::memory_order_relaxed);
-        // The graph's clock moving on by more than one cycle means a cycle went by without this
-        // node: the sink played silence there. Grow only once the last request has been granted, so
-        // one burst of misses doubles the quantum once.
-        const int quantum = output->quantum_.load(std::memory_order_relaxed);
-        const bool missed = output->lastFrames_ != 0 && time.ticks > output->lastTicks_ &&
-                            time.ticks - output->lastTicks_ > output->lastFrames_ + output->lastFrames_ / 2;
-        if (missed && frames >= static_cast<uint32_t>(quantum) && quantum < kMaxQuantum) {
-            output->quantum_.store(quantum * 2, std::memory_order_relaxed);
+        // The graph's clock moving on by more than one cycle means a cycle went by without this node: the
+        // sink played silence there.
+        const GraphClock clock{time.ticks, time.rate.num, time.rate.denom, time.now};
+        const bool missed = output->lastFrames_ != 0 &&
+                            MissedCycle(output->lastClock_, clock, output->lastFrames_, output->format_.rate);
+        const int before = output->period_.Period();
+        const int wanted = output->period_.Cycle(time.now, static_cast<int>(frames), missed);
+        if (wanted != before) {
+            output->quantum_.store(wanted, std::memory_order_relaxed);
             // Queues the call for the loop thread without a lock or an allocation.
             pw_loop_invoke(pw_thread_loop_get_loop(output->loop_), &AskForQuantum, 0, nullptr, 0, false,
                            output);
         }
-        output->lastTicks_ = time.ticks;
+        output->lastClock_ = clock;
         output->lastFrames_ = frames;
     }
 }
@@ -402,8 +406,11 @@ int PipeWireOutput::AskForQuantum(spa_loop*, bool, uint32_t, const void*, std::s
     const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, latency.c_str());
     const spa_dict dict = SPA_DICT_INIT(&item, 1);
     pw_stream_update_properties(output->stream_, &dict);
-    std::fprintf(stderr, "zorvik: the drums missed a PipeWire cycle; asking for %d frames (%.1f ms)\n",
-                 quantum, quantum * 1000.0 / output->format_.rate);
+    std::fprintf(
+        stderr, "zorvik: %s; asking for %d frames (%.1f ms)\n",
+        quantum > output->asked_ ? "the drums missed a PipeWire cycle" : "the drums kept up for a while",
+        quantum, quantum * 1000.0 / output->format_.rate);
+    output->asked_ = quantum;
     return 0;
 }
 

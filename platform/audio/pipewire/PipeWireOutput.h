@@ -21,6 +21,7 @@
 #include <string>
 
 #include "AudioOutput.h"
+#include "OutputTiming.h"
 #include "SpscRing.h"
 
 struct pw_thread_loop;
@@ -37,9 +38,11 @@ class PipeWireOutput final : public AudioOutput {
   public:
     // The graph period the node asks for first; the graph may grant more. A data thread that misses a
     // cycle (no real-time priority, a busy machine) makes the node ask for twice as much, up to
-    // kMaxQuantum, so a machine that cannot keep up settles where it plays cleanly.
+    // kMaxQuantum, so a machine that cannot keep up settles where it plays cleanly; after kCalmNs
+    // without a miss it asks for half again, so one stall costs latency for seconds, not the session.
     static constexpr int kQuantum = 64;
     static constexpr int kMaxQuantum = 1024;
+    static constexpr std::int64_t kCalmNs = 4'000'000'000;
 
     // Connects to the PipeWire daemon and starts a node named "<appName> <streamName>" linked to the
     // default sink, and with `midi` its MIDI input node; nullptr when no daemon answers within `timeout`
@@ -93,11 +96,14 @@ class PipeWireOutput final : public AudioOutput {
     std::atomic<bool> alive_{false};
     // Frames from the one rendered last to the sink, as the graph said at the last cycle.
     std::atomic<long long> latencyUs_{0};
-    // Data thread only: the graph's clock at the last cycle and the frames it asked for then.
-    uint64_t lastTicks_ = 0;
+    // Data thread only: the graph's clock at the last cycle, the frames it asked for then, and the
+    // period the drums want.
+    GraphClock lastClock_{};
     uint32_t lastFrames_ = 0;
+    PeriodKeeper period_{kQuantum, kMaxQuantum, kCalmNs};
     // Written by the data thread, read by the loop thread.
     std::atomic<int> quantum_{kQuantum};
+    int asked_ = kQuantum;  // loop thread only: the period asked for last
     // The graph's position, set by the graph for the drums' node; read on the data thread.
     spa_io_position* position_ = nullptr;
     // From the MIDI node's cycle to the drums'. Data thread only: the message taken but not yet due.

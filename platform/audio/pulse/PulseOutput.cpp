@@ -27,7 +27,12 @@ pa_buffer_attr BufferOf(std::uint32_t tlength) {
 }  // namespace
 
 PulseOutput::PulseOutput(int rate, RenderCallback render, const Options& options)
-    : rate_(rate), render_(std::move(render)), options_(options), targetUs_(options.target.count()) {}
+    : rate_(rate),
+      render_(std::move(render)),
+      options_(options),
+      targetUs_(options.target.count()),
+      buffer_(static_cast<int>(options.target.count()), static_cast<int>(options.maxTarget.count()),
+              std::chrono::duration_cast<std::chrono::nanoseconds>(options.calm).count(), 150) {}
 
 std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* streamName, int rate,
                                                RenderCallback render, const Options& options) {
@@ -190,18 +195,26 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
     }
     output->render_(static_cast<float*>(data), frames);
     pa_stream_write(stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    output->KeepBuffer(stream, false);
 }
 
 void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
-    auto* output = static_cast<PulseOutput*>(self);
-    const long long now = output->targetUs_;
-    const long long grown = std::min<long long>(now * 3 / 2, output->options_.maxTarget.count());
-    if (grown <= now) {
+    static_cast<PulseOutput*>(self)->KeepBuffer(stream, true);
+}
+
+// On the loop's thread, at every write and every underflow: the buffer follows what the server keeps
+// up with, so one stall costs latency for a few seconds, not for the session.
+void PulseOutput::KeepBuffer(pa_stream* stream, bool ranDry) {
+    const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    const long long wanted = buffer_.Cycle(now, static_cast<int>(targetUs_), ranDry);
+    if (wanted == targetUs_) {
         return;
     }
-    output->targetUs_ = grown;
-    output->latencyUs_ = grown;
-    const pa_buffer_attr attr = BufferOf(output->BytesFor(grown));
+    targetUs_ = wanted;
+    latencyUs_ = wanted;
+    const pa_buffer_attr attr = BufferOf(BytesFor(wanted));
     if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
         pa_operation_unref(op);
     }

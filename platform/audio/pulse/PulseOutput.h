@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "AudioOutput.h"
+#include "OutputTiming.h"
 #include "PulseContext.h"
 
 struct pa_stream;
@@ -30,8 +31,10 @@ class PulseOutput final : public AudioOutput {
         // the rewrite takes to reach the server. Cut too fine, a hit loses its first fraction of a
         // millisecond where the sink's monitor records it.
         std::chrono::microseconds rewriteMargin{3'000};
-        // The buffer never grows past this, however often the server runs dry.
+        // Each time the server runs dry the buffer grows by half, never past this; after `calm` without
+        // running dry it shrinks again, step by step, back to `target`.
         std::chrono::microseconds maxTarget{40'000};
+        std::chrono::milliseconds calm{4'000};
         // A server that neither answers nor refuses within this long counts as absent.
         std::chrono::milliseconds connectTimeout{2'000};
     };
@@ -66,6 +69,7 @@ class PulseOutput final : public AudioOutput {
 
     static void OnStreamState(pa_stream* stream, void* self);
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
+    void KeepBuffer(pa_stream* stream, bool ranDry);
     static void OnUnderflow(pa_stream* stream, void* self);
 
     const int rate_;
@@ -75,7 +79,8 @@ class PulseOutput final : public AudioOutput {
     pa_stream* stream_ = nullptr;
     bool rewritable_ = false;  // set before the stream starts
     std::atomic<bool> alive_{false};
-    long long targetUs_;  // the buffer asked for now; guarded by the loop's lock
+    long long targetUs_;   // the buffer asked for now; guarded by the loop's lock
+    PeriodKeeper buffer_;  // the buffer wanted, in microseconds; guarded by the loop's lock
     std::atomic<long long> latencyUs_{0};
 };
 
