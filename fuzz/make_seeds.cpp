@@ -1,15 +1,18 @@
 // Writes the fuzzers' starting corpora, all made here so no binary blobs live in the repository:
 //   <out>/wav    short WAVs of every coding libsndfile writes in a WAV, the accepted ones and the refused
 //   <out>/music  short songs through GStreamer's own encoders: WAV, Ogg Vorbis, MP3, FLAC, Opus, M4A
+//   <out>/midi   a buffer of the drums' PipeWire MIDI port
 // Usage: make_seeds OUT_FOLDER
 
 #include <gst/gst.h>
 #include <sndfile.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "TestMedia.h"
 
@@ -106,5 +109,17 @@ int main(int argc, char** argv) {
         ++failures;
     }
     fs::remove_all(folder);
+
+    // A MIDI buffer of two notes and a program change, behind its chunk's offset and size.
+    fs::create_directories(out / "midi");
+    const std::vector<std::uint8_t> sequence =
+        testmedia::MidiSequence({{0, {0x99, 36, 100}}, {12, {0x99, 42, 64}}, {30, {0xC9, 2}}});
+    const std::uint32_t chunk[2] = {0, static_cast<std::uint32_t>(sequence.size())};
+    std::string midi(reinterpret_cast<const char*>(chunk), sizeof chunk);
+    midi.append(sequence.begin(), sequence.end());
+    if (!testmedia::WriteBytes(out / "midi" / "notes", midi)) {
+        std::fprintf(stderr, "make_seeds: cannot write the MIDI seed\n");
+        ++failures;
+    }
     return failures == 0 ? 0 : 1;
 }

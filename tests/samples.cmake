@@ -7,7 +7,7 @@ zorvik_add_test(test_sample_player
     LABELS unit)
 zorvik_add_test(test_audio_output
     SOURCES test_audio_output.cpp
-    LIBS zorvik_audio zorvik_midi GTest::gtest_main
+    LIBS zorvik_audio zorvik_midi zorvik_test_media PkgConfig::PIPEWIRE GTest::gtest_main
     LABELS unit)
 # Drum kits: the Hydrogen kits the test set-up installs, broken kits, and a kit played from MIDI.
 zorvik_add_test(test_drumkits

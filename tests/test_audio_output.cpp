@@ -21,10 +21,12 @@
 
 #include "AlsaOutput.h"
 #include "AlsaSeqInput.h"
+#include "MidiChunk.h"
 #include "OutputTiming.h"
 #include "PipeWireOutput.h"
 #include "PulseOutput.h"
 #include "SdlOutput.h"
+#include "TestMedia.h"
 
 namespace {
 
@@ -106,6 +108,44 @@ TEST(MissedCycleTest, IsMeasuredInTheGraphsOwnTime) {
         const GraphClock now{before.ticks + row.ticksMoved, 1, row.newRate ? row.newRate : row.graphRate,
                              before.nowNs + row.nsMoved};
         EXPECT_EQ(MissedCycle(before, now, 64, 48000), row.missed);
+    }
+}
+
+// A MIDI buffer as any client in the session may fill it: only what lies inside the buffer, its chunk and
+// the pod is read. The sequence has a note, a system-exclusive message (skipped) and two more notes.
+TEST(MidiChunkTest, ReadsOnlyWhatLiesInsideTheBuffer) {
+    const std::vector<std::uint8_t> good = zorvik::testmedia::MidiSequence(
+        {{0, {0x99, 36, 100}}, {5, {0xF0, 1, 2, 3, 0xF7}}, {10, {0x99, 38, 90}}, {20, {0xC9, 4}}});
+    auto poke = [](std::vector<std::uint8_t> bytes, std::size_t at, std::uint32_t value) {
+        std::memcpy(bytes.data() + at, &value, sizeof value);
+        return bytes;
+    };
+    const auto size = static_cast<std::uint32_t>(good.size());
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        std::uint32_t offset, size;
+        bool valid;
+        std::vector<std::uint32_t> offsets;  // of the messages taken
+    };
+    const Row rows[] = {
+        {"a sequence that fits", good, 0, size, true, {0, 10, 20}},
+        {"the pod claims more than the chunk holds", poke(good, 0, 1 << 20), 0, size, false, {}},
+        {"the chunk reaches past the buffer", good, 8, size, false, {}},
+        {"a chunk not on a pod's alignment", good, 4, size - 8, false, {}},
+        {"not a sequence", poke(good, 4, 0), 0, size, false, {}},
+        {"a control claims more than the pod holds", poke(good, 24, 1 << 20), 0, size, true, {}},
+        {"an empty chunk", good, 0, 0, false, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::uint8_t> buffer = row.bytes;
+        std::vector<std::uint32_t> offsets;
+        const bool valid = ForEachMidiMessage(
+            buffer.data(), static_cast<std::uint32_t>(buffer.size()), row.offset, row.size,
+            [&](std::uint32_t offset, const std::uint8_t*, std::uint32_t) { offsets.push_back(offset); });
+        EXPECT_EQ(valid, row.valid);
+        EXPECT_EQ(offsets, row.offsets);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 #include <sndfile.h>
+#include <spa/control/control.h>
+#include <spa/pod/builder.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -155,6 +157,22 @@ fs::path MakeTempFolder(const std::string& purpose) {
     const char* made = mkdtemp(pattern.data());
     if (made == nullptr) throw std::runtime_error("cannot make a folder for " + purpose);
     return made;
+}
+
+std::vector<std::uint8_t> MidiSequence(
+    const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& messages) {
+    std::vector<std::uint8_t> bytes(4096);
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    spa_pod_frame frame{};
+    spa_pod_builder_push_sequence(&builder, &frame, 0);
+    for (const auto& [offset, message] : messages) {
+        spa_pod_builder_control(&builder, offset, SPA_CONTROL_Midi);
+        spa_pod_builder_bytes(&builder, message.data(), static_cast<std::uint32_t>(message.size()));
+    }
+    spa_pod_builder_pop(&builder, &frame);
+    bytes.resize(builder.state.offset);
+    return bytes;
 }
 
 }  // namespace zorvik::testmedia

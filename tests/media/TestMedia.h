@@ -3,8 +3,10 @@
 // live in the repository: songs through GStreamer's own encoders, WAVs through libsndfile, and damaged
 // copies of either. Nothing here asserts; each maker says whether it worked.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorvik::testmedia {
@@ -73,6 +75,10 @@ inline constexpr Damage kDamages[] = {Damage::CutAt1Percent, Damage::CutAtHalf, 
                                       Damage::HeaderOnly, Damage::ZeroedMiddle};
 const char* Name(Damage damage);
 std::string Damaged(const std::string& whole, Damage damage);
+
+// A PipeWire MIDI buffer's contents: a sequence pod of one control per message, at its frame offset.
+std::vector<std::uint8_t> MidiSequence(
+    const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& messages);
 
 // A fresh folder under /tmp, named after `purpose`.
 std::filesystem::path MakeTempFolder(const std::string& purpose);

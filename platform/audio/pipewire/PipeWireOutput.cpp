@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "MidiChunk.h"
+
 namespace zorvik::platform::audio {
 
 // The listeners and their state, kept apart so the header needs no PipeWire types.
@@ -297,24 +299,24 @@ void PipeWireOutput::OnMidiProcess(void* self, spa_io_position* position) {
         return;
     }
     const uint32_t frames = static_cast<uint32_t>(position->clock.duration);
-    auto* pod = static_cast<spa_pod*>(pw_filter_get_dsp_buffer(output->midiPort_, frames));
-    if (pod == nullptr || !spa_pod_is_sequence(pod)) {
+    pw_buffer* buffer = pw_filter_dequeue_buffer(output->midiPort_);
+    if (buffer == nullptr) {
         return;
     }
-    spa_pod_control* control = nullptr;
-    SPA_POD_SEQUENCE_FOREACH(reinterpret_cast<spa_pod_sequence*>(pod), control) {
-        const uint32_t size = SPA_POD_BODY_SIZE(&control->value);
-        // Notes and the like; system-exclusive messages say nothing to a drum kit.
-        if (control->type != SPA_CONTROL_Midi || size == 0 || size > 3) {
-            continue;
-        }
-        MidiEvent event;
-        event.frame = position->clock.position + control->offset + frames;
-        event.size = static_cast<std::uint8_t>(size);
-        std::memcpy(event.bytes, SPA_POD_BODY(&control->value), size);
-        // A full queue means the drums have stopped running; the message could not be heard anyway.
-        (void)output->midiEvents_.Push(std::move(event));
+    if (buffer->buffer->n_datas > 0 && buffer->buffer->datas[0].chunk != nullptr) {
+        spa_data& data = buffer->buffer->datas[0];
+        ForEachMidiMessage(data.data, data.maxsize, data.chunk->offset, data.chunk->size,
+                           [&](uint32_t offset, const std::uint8_t* bytes, uint32_t size) {
+                               MidiEvent event;
+                               event.frame = position->clock.position + offset + frames;
+                               event.size = static_cast<std::uint8_t>(size);
+                               std::memcpy(event.bytes, bytes, size);
+                               // A full queue means the drums have stopped running; the message could not
+                               // be heard anyway.
+                               (void)output->midiEvents_.Push(std::move(event));
+                           });
     }
+    pw_filter_queue_buffer(output->midiPort_, buffer);
 }
 
 void PipeWireOutput::RenderWithMidi(float* out, uint32_t frames) {
