@@ -22,6 +22,7 @@
 #include "AlsaOutput.h"
 #include "AlsaSeqInput.h"
 #include "MidiChunk.h"
+#include "MidiPorts.h"
 #include "OutputTiming.h"
 #include "PipeWireOutput.h"
 #include "PulseOutput.h"
@@ -147,6 +148,33 @@ TEST(MidiChunkTest, ReadsOnlyWhatLiesInsideTheBuffer) {
         EXPECT_EQ(valid, row.valid);
         EXPECT_EQ(offsets, row.offsets);
     }
+}
+
+// A kit's MIDI port seen by the registry, unplugged and plugged in again under the id PipeWire reuses:
+// each time it is linked again, its old link let go, and nothing is kept of the ports that are gone.
+TEST(MidiPortsTest, AKitPluggedInAgainIsLinkedAgain) {
+    MidiPorts<int> ports;
+    int made = 0, released = 0;
+    const auto link = [&](std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) { return ++made; };
+    ports.AddInput(30, 7);
+    ports.AddSource(40, 9, 100);
+    ports.LinkTo(7, link);
+    ports.LinkTo(7, link);
+    EXPECT_EQ(made, 1) << "a source is linked once";
+    for (int replug = 1; replug <= 10; ++replug) {
+        ports.Remove(40, [&](int) { ++released; });
+        ports.AddSource(40, 9, 100 + static_cast<std::uint64_t>(replug));
+        ports.LinkTo(7, link);
+    }
+    EXPECT_EQ(made, 11);
+    EXPECT_EQ(released, 10);
+    EXPECT_EQ(ports.Sources().size(), 1u);
+    ports.AddSource(41, 12, 200);
+    ports.LinkTo(8, link);
+    EXPECT_EQ(made, 11) << "no link to a node whose input port is not known";
+    ports.Remove(30, [&](int) { ++released; });
+    ports.LinkTo(7, link);
+    EXPECT_EQ(made, 11) << "no link to an input port that is gone";
 }
 
 // Where a MIDI message falls in the drums' cycle of 48 kHz frames, from the graph's clock.

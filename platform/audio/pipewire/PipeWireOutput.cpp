@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "MidiChunk.h"
+#include "MidiPorts.h"
 
 namespace zorvik::platform::audio {
 
@@ -31,14 +32,11 @@ struct PipeWireOutput::Hooks {
     pw_core_events coreEvents{};
     pw_stream_events streamEvents{};
     pw_filter_events midiEvents{};
-    // Loop thread only: the registry, the MIDI ports it showed (node, port), and the links we made.
+    // Loop thread only: the registry, the MIDI ports it shows and the links we made to them.
     pw_registry* registry = nullptr;
     spa_hook registryListener{};
     pw_registry_events registryEvents{};
-    std::vector<std::pair<uint32_t, uint32_t>> midiInputs;
-    std::vector<std::pair<uint32_t, uint32_t>> midiSources;
-    std::vector<uint32_t> linkedSources;
-    std::vector<pw_proxy*> links;
+    MidiPorts<pw_proxy*> midiPorts;
     int syncSeq = -1;
     bool synced = false;   // guarded by the loop's lock
     bool failed = false;   // guarded by the loop's lock
@@ -249,14 +247,21 @@ void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string&
         }
         const auto nodeId = static_cast<uint32_t>(std::strtoul(node, nullptr, 10));
         if (Is(portProps, PW_KEY_PORT_DIRECTION, "in")) {
-            hooks->midiInputs.emplace_back(nodeId, id);
+            hooks->midiPorts.AddInput(id, nodeId);
         } else if (Is(portProps, PW_KEY_PORT_DIRECTION, "out") &&
                    Is(portProps, PW_KEY_PORT_PHYSICAL, "true")) {
-            hooks->midiSources.emplace_back(nodeId, id);
+            const char* serial = spa_dict_lookup(portProps, PW_KEY_OBJECT_SERIAL);
+            // A daemon too old to give serials: the id, which it then does not reuse while the port lives.
+            hooks->midiPorts.AddSource(
+                id, nodeId,
+                serial != nullptr ? std::strtoull(serial, nullptr, 10) : (std::uint64_t{1} << 32) + id);
         } else {
             return;
         }
         hooks->owner->LinkMidiSources();
+    };
+    hooks_->registryEvents.global_remove = [](void* data, uint32_t id) {
+        static_cast<Hooks*>(data)->midiPorts.Remove(id, [](pw_proxy* link) { pw_proxy_destroy(link); });
     };
     pw_registry_add_listener(hooks_->registry, &hooks_->registryListener, &hooks_->registryEvents,
                              hooks_.get());
@@ -264,31 +269,21 @@ void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string&
 
 void PipeWireOutput::LinkMidiSources() {
     const uint32_t node = midiNode_ != nullptr ? pw_filter_get_node_id(midiNode_) : SPA_ID_INVALID;
-    uint32_t input = SPA_ID_INVALID;
-    for (const auto& [inputNode, port] : hooks_->midiInputs) {
-        if (inputNode == node) input = port;
-    }
-    if (input == SPA_ID_INVALID) {
+    if (node == SPA_ID_INVALID) {
         return;
     }
-    for (const auto& [sourceNode, port] : hooks_->midiSources) {
-        auto& linked = hooks_->linkedSources;
-        if (std::find(linked.begin(), linked.end(), port) != linked.end()) {
-            continue;
-        }
-        linked.push_back(port);
-        pw_properties* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
-        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", sourceNode);
-        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", port);
-        pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", node);
-        pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", input);
-        auto* link = static_cast<pw_proxy*>(pw_core_create_object(
-            core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
-        pw_properties_free(props);
-        if (link != nullptr) {
-            hooks_->links.push_back(link);
-        }
-    }
+    hooks_->midiPorts.LinkTo(
+        node, [this](uint32_t sourceNode, uint32_t port, uint32_t inputNode, uint32_t input) {
+            pw_properties* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
+            pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", sourceNode);
+            pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", port);
+            pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", inputNode);
+            pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", input);
+            auto* link = static_cast<pw_proxy*>(pw_core_create_object(
+                core_, "link-factory", PW_TYPE_INTERFACE_Link, PW_VERSION_LINK, &props->dict, 0));
+            pw_properties_free(props);
+            return link;
+        });
 }
 
 // On the data thread. Each message is placed one cycle after its own frame, where the drums' next cycle
@@ -425,8 +420,10 @@ PipeWireOutput::~PipeWireOutput() {
         return;
     }
     pw_thread_loop_lock(loop_);
-    for (pw_proxy* link : hooks_->links) {
-        pw_proxy_destroy(link);
+    for (const auto& source : hooks_->midiPorts.Sources()) {
+        if (source.link != nullptr) {
+            pw_proxy_destroy(source.link);
+        }
     }
     if (hooks_->registry != nullptr) {
         spa_hook_remove(&hooks_->registryListener);
