@@ -467,8 +467,7 @@ TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
 }
 
 // Songs at other rates and layouts than the usual: the stretcher runs at the song's own rate and channel
-// count where it keeps up with them in real time, the graph converts to what it does where not (192 kHz,
-// six channels), and the output converts after it.
+// count, and the output converts after it.
 TEST_F(MediaGraphTest, SongsOfEveryRateAndLayoutPlayToTheEndAtTheirSpeed) {
     struct Row {
         int rate;

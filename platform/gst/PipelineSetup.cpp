@@ -47,7 +47,7 @@ PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
     // finds the volume element here and uses it as its own, instead of adding its soft volume (which in
     // 1.22 leaks an element with every file).
     GstElement* output = gst_parse_bin_from_description(
-        (std::string("audioconvert ! audioresample ! ") + kStretchElementName +
+        (std::string("audioconvert ! ") + kStretchElementName +
          " name=stretch ! audioconvert ! volume name=level ! audiopanorama name=balance method=simple ! "
          "audioconvert ! audioresample name=tail")
             .c_str(),

@@ -30,12 +30,9 @@ constexpr double kFadeSeconds = 0.010;
 constexpr double kMinSpeed = 0.05;
 constexpr double kMaxSpeed = 20.0;
 
-// What the stretcher keeps up with in real time on a modest machine, with room to spare: at most stereo
-// at 96 kHz (about a tenth of a core at 0.5), two seconds of history in 2 MiB. The graph converts
-// anything else in front of the element.
 constexpr const char* kCaps =
     "audio/x-raw, format=(string)" GST_AUDIO_NE(F32) ", layout=(string)interleaved, "
-    "rate=(int)[ 8000, 96000 ], channels=(int)[ 1, 2 ]";
+    "rate=(int)[ 8000, 384000 ], channels=(int)[ 1, 16 ]";
 
 // Where in the song the stretcher's output is. The stretcher analyses its input one window behind the
 // newest frame it was given, and each analysis takes the ratio set at that moment: a new ratio applies
