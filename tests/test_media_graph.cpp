@@ -475,7 +475,7 @@ TEST_F(MediaGraphTest, SongsOfEveryRateAndLayoutPlayToTheEndAtTheirSpeed) {
         double speed;
     };
     for (const Row& row : {Row{44100, 1, 0.5}, Row{96000, 2, 0.5}, Row{22050, 1, 1.5}, Row{48000, 2, 0.75},
-                          Row{192000, 2, 0.5}, Row{48000, 6, 0.5}}) {
+                           Row{192000, 2, 0.5}, Row{48000, 6, 0.5}}) {
         SCOPED_TRACE(::testing::Message()
                      << row.rate << " Hz, " << row.channels << " channels, speed " << row.speed);
         const fs::path path =
