@@ -378,6 +378,14 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
     }
 }
 
+// What an MP3 encoder leaves in the silence before a sharp attack: a noise floor near -100 dB and a
+// pre-echo rising out of it to -68 dB over the 12 ms before the attack.
+float mp3Silence(std::ptrdiff_t framesToAttack, int rate, float white) {
+    const double ms = 1000.0 * double(framesToAttack) / rate;
+    const double db = ms > 0.0 && ms <= 12.0 ? -68.0 - 22.0 * ms / 12.0 : -100.0;
+    return static_cast<float>(std::pow(10.0, db / 20.0)) * white;
+}
+
 // What is spliced: a sound starting clear of what came before it, not a sound swelling or going on, nor
 // a hit in a full mix. Each row is counted as splices the keeper makes at half speed, the song's start
 // (its bed of tone) being the first.
@@ -415,6 +423,14 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
          },
          1},
         {"seven bursts over a tone", 0.2f, bursts(0.5f), 8},
+        {"seven tone pulses out of an MP3's silence", 0.0f,
+         [](std::size_t i, float white) {
+             const std::size_t since = i % (kRate / 4);
+             if (i >= kRate / 4 && since < kRate / 50)
+                 return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
+             return mp3Silence(static_cast<std::ptrdiff_t>(kRate / 4 - since), kRate, white);
+         },
+         7},
         {"seven bursts in a full mix", 0.2f,
          [&bursts](std::size_t i, float white) { return 0.3f * white + bursts(0.5f)(i, white); }, 1},
     };
@@ -448,17 +464,23 @@ TEST(AttackKeeperTest, TheLeadInReachesBackOverSilenceOnly) {
     struct Row {
         const char* name;
         float bed;  // a 440 Hz tone under the burst, from the start
+        bool mp3;   // an MP3's noise floor and pre-echo before it
         double leadMs;
     };
     for (const Row& row :
-         {Row{"out of silence", 0.0f, 45.0}, Row{"over a tone 30 dB under it", 0.016f, 12.0}}) {
+         {Row{"out of silence", 0.0f, false, 45.0},
+          Row{"out of an MP3's silence, its pre-echo 57 dB under the attack", 0.0f, true, 45.0},
+          Row{"over a tone 30 dB under it", 0.016f, false, 12.0}}) {
         SCOPED_TRACE(row.name);
         std::mt19937 random(9);
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         std::vector<float> song(kRate);
         for (std::size_t i = 0; i < song.size(); ++i)
-            song[i] = row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
-                      (i >= kAttack && i < kAttack + kRate / 50 ? 0.5f * noise(random) : 0.0f);
+            song[i] =
+                row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
+                (i >= kAttack && i < kAttack + kRate / 50 ? 0.5f * noise(random)
+                 : row.mp3 ? mp3Silence(std::ptrdiff_t(kAttack) - std::ptrdiff_t(i), kRate, noise(random))
+                           : 0.0f);
         AttackKeeper keeper;
         keeper.Configure(kRate, 1);
         keeper.Listen(song.data(), song.size());

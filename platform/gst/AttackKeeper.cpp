@@ -20,13 +20,13 @@ constexpr double kPeakSeconds = 3.0;
 constexpr float kSilence = 1e-9f;
 // A drum's own attack is one event: its first 30 ms find no second one.
 constexpr double kRefractorySeconds = 0.030;
-// Only an attack that stands clear of the sound before it is spliced: its loudest block in the first 5 ms at
-// least 30 dB over the loudest of the 45 ms before it, as far back as the stretcher smears an attack (half
-// its longest window, 2048 frames), so that its swell would be heard. Drums on their own (an intro, a break,
-// a solo, a count-in) pass; a hit in a full band mix does not. There, with guitars, bass and cymbals under
-// every hit, the stretcher's own attack is as good, and the lead-in and the hand-back only add onsets and
-// move them: on real band recordings, splicing every hit cost up to 2 ms of timing and a few onsets heard
-// wrong, while at 20 dB none was worse than the stretcher alone.
+// Only an attack that stands clear of the sound before it is spliced: its loudest block in its first
+// millisecond at least 20 dB over the loudest of the 45 ms before it, as far back as the stretcher smears an
+// attack (half its longest window, 2048 frames), so that its swell would be heard. Drums on their own (an
+// intro, a break, a solo, a count-in) pass; a hit in a full band mix does not. There, with guitars, bass and
+// cymbals under every hit, the stretcher's own attack is as good, and the lead-in and the hand-back only add
+// onsets and move them: on real band recordings, splicing every hit cost up to 2 ms of timing and a few
+// onsets heard wrong, while at 20 dB none was worse than the stretcher alone.
 constexpr double kClearSeconds = 0.045;
 constexpr double kDecideSeconds = 0.0005;
 constexpr float kClear = 100.0f;
@@ -40,14 +40,16 @@ constexpr float kClear = 100.0f;
 // (at half speed, half of it), and on real recordings the replayed room sound was heard as the onset itself,
 // as far ahead of the beat as the lead-in was long. Out of silence, though, a loud attack's swell reaches
 // back 30 to 45 ms, by half the stretcher's longest window, and replaying silence costs nothing: there the
-// lead-in goes back over the quiet, a block at least 60 dB under the attack, as far as the swell can reach.
+// lead-in goes back over the quiet, a block at least 55 dB under the attack, as far as the swell can reach
+// (an MP3's silence holds a pre-echo 58 dB under a sharp attack in the 12 ms before it; the room sound of
+// an acoustic kit, 40 to 50 dB under its hits, is not silence).
 // After: the attack has reached its peak, and the stretcher's version of the decay takes over while the two
 // are still at about the same level (the song's own decay, heard at its own pace, falls faster than the
 // slowed one: a later hand-over would be heard as a second, quieter attack). A longer fade-out lets a low
 // tone and its slowed copy cancel for a few milliseconds, which is heard as a flutter.
 constexpr double kShortLeadSeconds = 0.012;
 constexpr double kLongLeadSeconds = 0.045;
-constexpr float kSilent = 1e-6f;
+constexpr float kSilent = 3.2e-6f;
 constexpr double kPostSeconds = 0.010;
 constexpr double kFadeInSeconds = 0.003;
 constexpr double kFadeOutSeconds = 0.005;
@@ -144,12 +146,15 @@ void AttackKeeper::endBlock() {
             const std::int64_t lead = std::clamp(quiet * blockFrames_, shortLead_, longLead_);
             // A full list drops the newest: the output is far behind and would pass over it anyway.
             attacks_.Push(Attack{candidateFrame_, lead});
+            lastAttack_ = candidateFrame_;
         }
     }
+    // A rise that did not stand clear takes no refractory time: in a compressed song (an MP3 above all) a
+    // hit's pre-echo rises out of the silence a few milliseconds before the hit itself, and is too faint
+    // to be clear of the silence's own noise; the hit that follows must still be found.
     const bool rises = (level > kRise * before && level > kQuiet * peakLevel_ && level > kSilence) ||
                        (edge > kRise * edgeBefore && edge > kQuiet * peakEdge_ && edge > kSilence);
-    if (rises && blockStart - lastAttack_ >= refractoryFrames_) {
-        lastAttack_ = blockStart;
+    if (rises && !candidate_ && blockStart - lastAttack_ >= refractoryFrames_) {
         candidate_ = true;
         candidateFrame_ = blockStart;
         candidateBlock_ = blocks_ - 1;

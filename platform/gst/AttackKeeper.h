@@ -8,8 +8,8 @@
 // its attacks, and around each one plays the song's own frames at their own pace, placed so that the
 // attack lands exactly where the slowed song puts it; before the attack it cross-fades from the stretcher
 // to the song, after it back again. The stretcher's latency is the look-ahead that makes this possible:
-// an attack is found well before its turn to be heard, and there is time to wait 5 ms after it to know
-// whether it stands clear of what came before. The caller gives the song frame the stretched
+// an attack is found well before its turn to be heard, and there is time to wait a millisecond after it
+// to know whether it stands clear of what came before. The caller gives the song frame the stretched
 // sound is at, which after a speed change is not quite where the element's own timeline is.
 //
 // Only slowing down is treated so. Sped up, the stretcher keeps attacks within a couple of milliseconds,
@@ -70,7 +70,7 @@ class AttackKeeper {
     std::array<float, kPastBlocks> pastLevel_{}, pastEdge_{};
     std::int64_t blocks_ = 0;
     float peakLevel_ = 0.0f, peakEdge_ = 0.0f;
-    std::int64_t lastAttack_ = 0;
+    std::int64_t lastAttack_ = 0;  // the input frame of the last attack that stood clear
     // An attack found and not yet known to stand clear of what came before it.
     bool candidate_ = false;
     std::int64_t candidateFrame_ = 0, candidateBlock_ = 0;
