@@ -161,9 +161,14 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
             pw_thread_loop_signal(hooks->owner->loop_, false);
         };
         hooks_->streamEvents.process = [](void* data) { OnProcess(static_cast<Hooks*>(data)->owner); };
+        // The graph sets the area on the loop thread and may free the old one as soon as this returns,
+        // while the data thread reads it every cycle: the pointer is handed over on the data thread
+        // itself, between two cycles, and this waits for that.
         hooks_->streamEvents.io_changed = [](void* data, uint32_t id, void* area, uint32_t) {
-            if (id == SPA_IO_Position)
-                static_cast<Hooks*>(data)->owner->position_ = static_cast<spa_io_position*>(area);
+            if (id != SPA_IO_Position) return;
+            PipeWireOutput* owner = static_cast<Hooks*>(data)->owner;
+            pw_loop_invoke(pw_data_loop_get_loop(pw_context_get_data_loop(owner->context_)), &SetPosition,
+                           SPA_ID_INVALID, &area, sizeof area, true, owner);
         };
         pw_stream_add_listener(stream_, &hooks_->streamListener, &hooks_->streamEvents, hooks_.get());
 
@@ -391,6 +396,11 @@ void PipeWireOutput::OnProcess(void* self) {
         output->lastClock_ = clock;
         output->lastFrames_ = frames;
     }
+}
+
+int PipeWireOutput::SetPosition(spa_loop*, bool, uint32_t, const void* area, std::size_t, void* self) {
+    static_cast<PipeWireOutput*>(self)->position_ = *static_cast<spa_io_position* const*>(area);
+    return 0;
 }
 
 int PipeWireOutput::AskForQuantum(spa_loop*, bool, uint32_t, const void*, std::size_t, void* self) {

@@ -79,6 +79,9 @@ class PipeWireOutput final : public AudioOutput {
     static void OnMidiProcess(void* self, spa_io_position* position);
     // Renders `frames` frames into `out`, handing over the MIDI messages due in them at their frames.
     void RenderWithMidi(float* out, uint32_t frames);
+    // Runs in the data thread: takes the position area `data` points to.
+    static int SetPosition(struct spa_loop* loop, bool async, uint32_t seq, const void* data,
+                           std::size_t size, void* self);
     // Runs in the loop thread: asks the graph for the quantum the data thread settled on.
     static int AskForQuantum(struct spa_loop* loop, bool async, uint32_t seq, const void* data,
                              std::size_t size, void* self);
@@ -104,7 +107,7 @@ class PipeWireOutput final : public AudioOutput {
     // Written by the data thread, read by the loop thread.
     std::atomic<int> quantum_{kQuantum};
     int asked_ = kQuantum;  // loop thread only: the period asked for last
-    // The graph's position, set by the graph for the drums' node; read on the data thread.
+    // The graph's position, set by the graph for the drums' node; data thread only.
     spa_io_position* position_ = nullptr;
     // From the MIDI node's cycle to the drums'. Data thread only: the message taken but not yet due.
     SpscRing<MidiEvent, 512> midiEvents_;
