@@ -3,17 +3,23 @@
 // the program. ALSA direct plays into ALSA's file plugin (no sound card needed), checked frame by
 // frame. Playing to real servers is checked end to end (tests/e2e/drums.sh).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -315,6 +321,48 @@ TEST_F(AlsaOutputTest, PlaysTheRenderedFramesInOrder) {
         ASSERT_EQ(frame[0], static_cast<float>(f % 4096) / 4096.0f) << "frame " << f;
         ASSERT_EQ(frame[1], -frame[0]) << "frame " << f;
     }
+}
+
+// A write that blocks inside a plugin: the file plugin writing into a FIFO nobody reads. The output is
+// closed all the same, and once the write comes back the thread renders nothing more and closes the
+// device by itself.
+TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
+    const std::filesystem::path fifo = dir_ / "device.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::atomic<std::size_t> renders{0};
+    auto output = AlsaOutput::Open(
+        {},
+        [&renders](float* out, std::size_t frames) {
+            std::fill_n(out, frames * 2, 0.25f);
+            ++renders;
+        },
+        "file:FILE=" + fifo.string() + ",FORMAT=raw");
+    ASSERT_NE(output, nullptr);
+    const auto full = [reader] {
+        int queued = 0;
+        return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= ::fcntl(reader, F_GETPIPE_SZ);
+    };
+    for (const auto deadline = Clock::now() + kDeadline; !full() && Clock::now() < deadline;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(full());
+
+    std::future<void> close = std::async(std::launch::async, [&output] { output.reset(); });
+    const bool closedAtOnce = close.wait_for(kDeadline) == std::future_status::ready;
+    EXPECT_TRUE(closedAtOnce) << "closing waited for the write";
+    const std::size_t rendered = renders.load();
+    // Drained, the FIFO lets the write finish; its end of file says the thread has closed the device.
+    char buffer[65536];
+    ssize_t got = -1;
+    for (const auto deadline = Clock::now() + kDeadline; got != 0 && Clock::now() < deadline;) {
+        got = ::read(reader, buffer, sizeof buffer);
+        if (got < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    close.wait();
+    EXPECT_EQ(got, 0) << "the device was never closed";
+    if (closedAtOnce) EXPECT_EQ(renders.load(), rendered) << "rendered after the output was closed";
+    ::close(reader);
 }
 
 TEST_F(AlsaOutputTest, AMissingDeviceIsRefused) {

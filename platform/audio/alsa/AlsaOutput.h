@@ -1,12 +1,16 @@
 #pragma once
 // Playback straight to an ALSA device, for machines with no sound server. The device is kept a few
 // short periods ahead by a thread of our own, at real-time priority where the user may have it.
+//
+// The device is written without blocking, so a server stalled behind ALSA's plugin, or a device that
+// stops taking frames, ends the output (Alive() turns false) instead of holding the thread. A write that
+// blocks all the same, inside a plugin, does not hold up the destructor either: after a short wait the
+// thread is left to close the device by itself, and it renders nothing more.
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AudioOutput.h"
@@ -28,27 +32,26 @@ class AlsaOutput final : public AudioOutput {
     AlsaOutput(const AlsaOutput&) = delete;
     AlsaOutput& operator=(const AlsaOutput&) = delete;
 
-    bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
+    bool Alive() const override;
     const char* Name() const override { return "alsa"; }
     std::chrono::microseconds Latency() const override { return latency_; }
 
     // The device named by ZORVIK_ALSA_DEVICE, else "default".
     static std::string DefaultDevice();
 
-  private:
-    AlsaOutput(const OutputFormat& format, RenderCallback render);
-    bool Configure(const std::string& device);
-    void Run();
+    // A device that takes no frame for this long has stopped.
+    static constexpr std::chrono::milliseconds kStallLimit{1'000};
+    // How long the destructor waits for the thread before leaving it behind.
+    static constexpr std::chrono::milliseconds kStopWait{300};
 
-    const OutputFormat format_;
-    const RenderCallback render_;
-    _snd_pcm* pcm_ = nullptr;
-    unsigned long period_ = kPeriodFrames;
+  private:
+    // What the thread works on; it outlives the output when the thread is left behind.
+    struct Device;
+
+    explicit AlsaOutput(std::shared_ptr<Device> device);
+
+    std::shared_ptr<Device> device_;
     std::chrono::microseconds latency_{0};
-    std::vector<float> buffer_;  // one period, allocated before the thread starts
-    std::atomic<bool> alive_{false};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 }  // namespace zorvik::platform::audio
