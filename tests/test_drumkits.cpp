@@ -342,9 +342,14 @@ TEST(KitArchive, LoadsPackedAndIsRefusedDamaged) {
 
 class DrivenOutput final : public audio::AudioOutput {
   public:
+    explicit DrivenOutput(std::function<bool(const Change&)> rewrite) : rewrite_(std::move(rewrite)) {}
     bool Alive() const override { return true; }
     const char* Name() const override { return "driven"; }
     std::chrono::microseconds Latency() const override { return {}; }
+    bool Rewrite(const Change& change) override { return rewrite_(change); }
+
+  private:
+    std::function<bool(const Change&)> rewrite_;
 };
 
 std::shared_ptr<LoadedKit> ConstantKit(
@@ -398,7 +403,15 @@ class MidiKitTest : public testing::Test {
             if (gate_.valid()) gate_.wait();
             render_ = std::move(render);
             midi_ = std::move(midi);
-            return std::make_unique<DrivenOutput>();
+            // As PulseAudio does: the change steps back over up to `rewriteBack_` frames handed over and
+            // not yet heard, which are then rendered again.
+            return std::make_unique<DrivenOutput>([this](const audio::AudioOutput::Change& change) {
+                if (rewriteBack_ == 0) return false;
+                steppedBack_ = change(rewriteBack_);
+                std::vector<float> again(steppedBack_ * kMixChannels);
+                if (steppedBack_ > 0) render_(again.data(), steppedBack_);
+                return true;
+            });
         };
         player_ = std::make_unique<DrumPlayer>(options);
     }
@@ -415,6 +428,7 @@ class MidiKitTest : public testing::Test {
     }
 
     std::unique_ptr<DrumPlayer> player_;
+    std::size_t rewriteBack_ = 0, steppedBack_ = 0;
     std::shared_future<void> gate_;
     audio::RenderCallback render_;
     audio::MidiCallback midi_;
@@ -533,6 +547,23 @@ INSTANTIATE_TEST_SUITE_P(Orders, KitOrderTest,
 
 // A roll within one block tells the window once: one write to its eventfd for the block, not one per
 // note, since each is a system call on the render thread. Every note's row is still there to take.
+// A key hit reaching back over frames already handed over reaches no further than the kit has been
+// quiet: not at all while a kit drum sounds, and not into the end of one that has just stopped.
+TEST_F(MidiKitTest, AKeyHitReachesBackNoFurtherThanTheKitsLastSound) {
+    rewriteBack_ = 4096;
+    player_->UseKit(ConstantKit({{"Kick", 36, {{0.3f}}}}));
+    Render();
+    Send({0x99, 36, 127});
+    ASSERT_TRUE(player_->Play("/nonexistent/key.wav", 0));  // the default sound, over the kick
+    EXPECT_EQ(steppedBack_, 0u);
+    for (int block = 0; block < 400 && Render() != 0.0f; ++block) {
+    }
+    Render();  // the kick ended within the block before: 256 to 511 frames of quiet since
+    ASSERT_TRUE(player_->Play("/nonexistent/key.wav", 0));
+    EXPECT_GT(steppedBack_, 0u);
+    EXPECT_LE(steppedBack_, 256u);
+}
+
 TEST_F(MidiKitTest, ARollInOneBlockWakesTheWindowOnce) {
     player_->UseKit(TestKit());
     Render();

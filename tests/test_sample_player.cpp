@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <numbers>
@@ -920,6 +921,45 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(WaitForValue(0.5f, 0, 1000));
+}
+
+// Quitting while the output's opening hangs in a device that does not answer (as a stuck server makes
+// it): the player goes at once, and the opening, once it ends, closes what it opened by itself after
+// rendering into the stage it was given, which the player no longer holds.
+TEST(DrumPlayerQuit, DoesNotWaitForAnOpeningThatHangs) {
+    class WatchedOutput final : public audio::AudioOutput {
+      public:
+        WatchedOutput(std::unique_ptr<audio::AudioOutput> inner, std::promise<void>& closed)
+            : inner_(std::move(inner)), closed_(closed) {}
+        ~WatchedOutput() override {
+            inner_.reset();
+            closed_.set_value();
+        }
+        bool Alive() const override { return inner_->Alive(); }
+        const char* Name() const override { return "watched"; }
+        std::chrono::microseconds Latency() const override { return inner_->Latency(); }
+
+      private:
+        std::unique_ptr<audio::AudioOutput> inner_;
+        std::promise<void>& closed_;
+    };
+    std::promise<void> release, closed;
+    std::shared_future<void> released = release.get_future().share();
+    std::future<void> wasClosed = closed.get_future();
+    auto player = std::make_unique<DrumPlayer>(
+        DrumPlayerOptions{.openOutput = [&, released](audio::RenderCallback render, audio::MidiCallback) {
+            released.wait();
+            return std::make_unique<WatchedOutput>(
+                std::make_unique<audio::NullOutput>(audio::OutputFormat{kMixRate, kMixChannels},
+                                                    std::move(render), audio::NullOutput::Options{}),
+                closed);
+        }});
+    player->Prepare();
+    std::future<void> quit = std::async(std::launch::async, [&player] { player.reset(); });
+    EXPECT_EQ(quit.wait_for(kDeadline), std::future_status::ready) << "quitting waited for the opening";
+    release.set_value();
+    EXPECT_EQ(wasClosed.wait_for(kDeadline), std::future_status::ready);
+    quit.wait();
 }
 
 // ---------------------------------------------------------------------------------------------------

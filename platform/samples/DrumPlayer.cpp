@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "DefaultSound.h"
 #include "MidiInput.h"
@@ -42,6 +43,14 @@ std::size_t DataBytes(std::uint8_t status) {
 
 }  // namespace
 
+DrumPlayer::Stage::Stage() : eventsFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+DrumPlayer::Stage::~Stage() {
+    if (eventsFd >= 0) {
+        close(eventsFd);
+    }
+}
+
 void DrumPlayer::Stage::TakeHits() {
     KeyHit hit;
     while (released.Room() >= VoiceMixer::kMaxTails + 1 && hits.Pop(hit)) {
@@ -72,6 +81,7 @@ void DrumPlayer::Stage::Render(float* out, std::size_t frames) {
     mixer.Render(out, frames);
     const bool mixed = kit.Sounding();
     kit.Mix(out, frames);
+    kitQuiet = mixed ? 0 : kitQuiet + std::min(frames, SIZE_MAX - kitQuiet);
     // Drums struck together add up; the sum must not wrap. With no MIDI drum sounding there is no sum.
     if (mixed) {
         for (std::size_t i = 0; i < frames * kMixChannels; ++i) {
@@ -171,6 +181,7 @@ void DrumPlayer::Stage::Reset(KitPtr use) {
     }
     mixer = VoiceMixer{};
     kit = KitMixer{};
+    kitQuiet = SIZE_MAX;
     retiring.reset();
     current = std::move(use);
     kit.Use(current.get());
@@ -193,9 +204,8 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
       retryWait_(options.retryWait),
       open_(std::move(options.openOutput)),
       cache_(LoadClip, options.cacheBytes),
-      stage_(std::make_unique<Stage>()),
-      eventsFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    stage_->eventsFd = eventsFd_;
+      stage_(std::make_shared<Stage>()),
+      eventsFd_(stage_->eventsFd) {
     if (!open_) {
         open_ = [](audio::RenderCallback render, audio::MidiCallback midi) {
             audio::OpenOptions open;
@@ -207,14 +217,17 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
 
 DrumPlayer::~DrumPlayer() {
     midiInput_.reset();
-    if (opening_.valid()) {
-        output_ = opening_.get();
+    if (opening_) {
+        std::unique_lock hold(opening_->lock);
+        if (!opening_->finished) {
+            // Its output, if it ever opens, is closed by the opening's own thread.
+            opening_->abandoned = true;
+            return;
+        }
+        output_ = std::move(opening_->output);
     }
     output_.reset();
     stage_->Reset(nullptr);
-    if (eventsFd_ >= 0) {
-        close(eventsFd_);
-    }
 }
 
 void DrumPlayer::UseKit(KitPtr kit) {
@@ -227,7 +240,7 @@ void DrumPlayer::UseKit(KitPtr kit) {
 // The stage of a rendering output takes the kit through its queue; one being opened gets it with its
 // reset, so it only waits while an opening runs.
 void DrumPlayer::HandKitOver() {
-    if (!kitPending_ || opening_.valid()) {
+    if (!kitPending_ || opening_) {
         return;
     }
     stage_->FreeReleased();
@@ -267,7 +280,7 @@ bool DrumPlayer::PlayRow(std::size_t row) {
 
 void DrumPlayer::Prepare() {
     if (!attempted_) {
-        if (!opening_.valid()) {
+        if (!opening_) {
             StartOpening();
         }
         return;
@@ -312,8 +325,8 @@ bool DrumPlayer::Start(ClipPtr clip, float gain) {
     VoiceMixer::Released let{};
     const bool rewritten = output_->Rewrite([&](std::size_t maxBack) {
         stage_->TakeHits();
-        // Frames holding a MIDI drum are not rendered twice: its voices have moved on past them.
-        const std::size_t back = stage_->mixer.Rewind(stage_->kit.Sounding() ? 0 : maxBack);
+        const std::size_t back = stage_->mixer.Rewind(std::min(maxBack, stage_->kitQuiet));
+        stage_->kitQuiet -= back;  // rendered again next
         stage_->mixer.Start(std::move(clip), let, gain);
         return back;
     });
@@ -327,15 +340,20 @@ bool DrumPlayer::Start(ClipPtr clip, float gain) {
 // Takes the result of a background opening if it finishes within `wait` (negative: however long it
 // takes); false while it runs on.
 bool DrumPlayer::TakeOpening(std::chrono::milliseconds wait) {
-    if (!opening_.valid()) {
+    if (!opening_) {
         return true;
     }
-    if (wait < std::chrono::milliseconds::zero()) {
-        opening_.wait();
-    } else if (opening_.wait_for(wait) != std::future_status::ready) {
-        return false;
+    {
+        std::unique_lock hold(opening_->lock);
+        const auto finished = [this] { return opening_->finished; };
+        if (wait < std::chrono::milliseconds::zero()) {
+            opening_->done.wait(hold, finished);
+        } else if (!opening_->done.wait_for(hold, wait, finished)) {
+            return false;
+        }
+        output_ = std::move(opening_->output);
     }
-    output_ = opening_.get();
+    opening_.reset();
     FollowMidi();
     HandKitOver();
     if (!output_ && !saidNone_) {
@@ -364,14 +382,26 @@ void DrumPlayer::StartOpening() {
     attempted_ = true;
     nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
     kitPending_ = false;
-    opening_ = std::async(std::launch::async, [old = std::move(output_), stage = stage_.get(), open = open_,
-                                               kit = kit_]() mutable {
+    opening_ = std::make_shared<Opening>();
+    std::thread([opening = opening_, old = std::move(output_), stage = stage_, open = open_,
+                 kit = kit_]() mutable {
         // The old output stops rendering before the stage is cleared for the new one.
         old.reset();
         stage->Reset(std::move(kit));
-        return open([stage](float* out, std::size_t frames) { stage->Render(out, frames); },
-                    [stage](const std::uint8_t* message, std::size_t size) { stage->Midi(message, size); });
-    });
+        Stage* const render = stage.get();
+        std::unique_ptr<audio::AudioOutput> output =
+            open([render](float* out, std::size_t frames) { render->Render(out, frames); },
+                 [render](const std::uint8_t* message, std::size_t size) { render->Midi(message, size); });
+        std::unique_lock hold(opening->lock);
+        if (opening->abandoned) {
+            hold.unlock();
+            output.reset();  // stops rendering while the stage is still held here
+            return;
+        }
+        opening->output = std::move(output);
+        opening->finished = true;
+        opening->done.notify_all();
+    }).detach();
 }
 
 bool DrumPlayer::EnsureOutput() {

@@ -8,11 +8,12 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
+#include <mutex>
 
 #include "AudioOutput.h"
 #include "ClipCache.h"
@@ -71,7 +72,7 @@ class DrumPlayer final : public SamplePlayer {
     bool TakeMidiEvent(MidiEvent& event) override;
 
     // The output in use, null while there is none or one is being opened. For tests.
-    audio::AudioOutput* Output() const { return opening_.valid() ? nullptr : output_.get(); }
+    audio::AudioOutput* Output() const { return opening_ ? nullptr : output_.get(); }
 
   private:
     // What the caller's thread and the render thread share. Hits go in through `hits`; the render
@@ -100,14 +101,22 @@ class DrumPlayer final : public SamplePlayer {
             std::uint8_t bytes[3]{};
         };
         SpscRing<MidiMessage, 256> midiIn;
+        // Frames rendered since a kit drum last sounded: a key hit reaches back no further, or the end
+        // of the drum would be rendered again as silence and the kit's voices moved on twice.
+        std::size_t kitQuiet = SIZE_MAX;
         std::uint8_t runningStatus = 0;
         std::uint8_t pedal = 0;  // CC 4, 127 = shut
         bool pedalSeen = false;  // a kit without a pedal plays its hi-hat notes as they come
         // What MIDI tells the window; `eventsFd` (an eventfd) says there is some, once per block that
         // has any: a roll of notes costs one system call on the render thread, not one per note.
         SpscRing<MidiEvent, 256> events;
-        int eventsFd = -1;
+        int eventsFd = -1;  // the stage's own: an opening let go of at quit may still render into it
         bool toTell = false;
+
+        Stage();
+        ~Stage();
+        Stage(const Stage&) = delete;
+        Stage& operator=(const Stage&) = delete;
 
         // Render side: starts the hits handed over, while there is room to give back what they cut.
         void TakeHits();
@@ -140,11 +149,21 @@ class DrumPlayer final : public SamplePlayer {
     bool attempted_ = false;
     bool hadMidi_ = false;  // the last output that opened offered a MIDI input
     bool saidNone_ = false;
-    // The stage outlives every output that renders it.
-    std::unique_ptr<Stage> stage_;
+    // An opening on a thread of its own, which the player may let go of: at quit, one stuck in a device
+    // that does not answer is left to finish (or not) by itself, and the process ends all the same.
+    struct Opening {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        std::unique_ptr<audio::AudioOutput> output;
+    };
+
+    // The stage outlives every output that renders it, also one an abandoned opening makes.
+    std::shared_ptr<Stage> stage_;
     std::unique_ptr<audio::AudioOutput> output_;
-    // An opening in the background. While it is valid, the output and the stage belong to it.
-    std::future<std::unique_ptr<audio::AudioOutput>> opening_;
+    // While there is an opening, the output and the stage belong to it.
+    std::shared_ptr<Opening> opening_;
     ClipPtr defaultClip_;
     // The kit in use, and whether the stage has yet to get it.
     KitPtr kit_;
