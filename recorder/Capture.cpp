@@ -1,9 +1,13 @@
 #include "Capture.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace zorvik::recorder {
 
@@ -16,7 +20,17 @@ Capture::~Capture() {
 }
 
 bool Capture::Start(const std::string& path, std::int64_t frameLimit, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = "The recording cannot be written to " + path + " (" + std::strerror(errno) + ").";
+        return false;
+    }
+    return Start(fd, path, frameLimit, error);
+}
+
+bool Capture::Start(int fd, const std::string& name, std::int64_t frameLimit, std::string& error) {
     if (state() != State::Idle) {
+        ::close(fd);
         error = "A recording is already running.";
         return false;
     }
@@ -24,11 +38,14 @@ bool Capture::Start(const std::string& path, std::int64_t frameLimit, std::strin
     info.samplerate = kRate;
     info.channels = kChannels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    // The descriptor stays ours, so that it is closed exactly once whatever libsndfile makes of it.
+    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
     if (file_ == nullptr) {
-        error = "The recording cannot be written to " + path + " (" + sf_strerror(nullptr) + ").";
+        ::close(fd);
+        error = "The recording cannot be written to " + name + " (" + sf_strerror(nullptr) + ").";
         return false;
     }
+    fd_ = fd;
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // Keeps the header true after every block, so a recording cut short by a crash or a kill still plays.
     sf_command(file_, SFC_SET_UPDATE_HEADER_AUTO, nullptr, SF_TRUE);
@@ -52,9 +69,12 @@ bool Capture::Stop(std::string& error) {
     if (thread_.joinable()) thread_.join();
     const int result = sf_close(file_);
     file_ = nullptr;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
     state_.store(State::Idle, std::memory_order_release);
-    if (result != 0) {
-        error = std::string("The recording could not be finished (") + sf_error_number(result) + ").";
+    if (result != 0 || !closed) {
+        error = std::string("The recording could not be finished (") +
+                (result != 0 ? sf_error_number(result) : std::strerror(errno)) + ").";
         return false;
     }
     return true;

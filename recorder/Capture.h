@@ -34,8 +34,11 @@ class Capture {
     Capture& operator=(const Capture&) = delete;
     ~Capture();
 
-    // Creates `path` (replacing it) and starts recording into it, ending by itself after `frameLimit`
-    // frames if that is non-zero. False, with the reason in `error`, if the file cannot be created.
+    // Starts recording into the file open for writing at `fd`, which it takes over (and closes at Stop,
+    // or at once if it cannot start), ending by itself after `frameLimit` frames if that is non-zero.
+    // `name` is the file's, for messages. False, with the reason in `error`, if it cannot write there.
+    bool Start(int fd, const std::string& name, std::int64_t frameLimit, std::string& error);
+    // The same into `path`, created or replaced.
     bool Start(const std::string& path, std::int64_t frameLimit, std::string& error);
 
     // Ends the recording and closes the file. False, with the reason in `error`, if the file could not
@@ -56,6 +59,7 @@ class Capture {
     SourceFactory factory_;
     const std::int64_t longestFrames_;
     SNDFILE* file_ = nullptr;
+    int fd_ = -1;
     std::int64_t frameLimit_ = 0;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};

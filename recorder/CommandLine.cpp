@@ -32,12 +32,13 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
         return Report(QStringLiteral("A recording can be at most six hours long (%1 seconds).")
                           .arg(Capture::kLongestFrames / kRate));
     QString problem;
-    const QString part = CreatePartFile(output, problem);
+    const PartFile created = CreatePartFile(output, problem);
+    const QString& part = created.path;
     if (part.isEmpty()) return Report(problem);
 
     Capture capture(source);
     std::string error;
-    if (!capture.Start(QFile::encodeName(part).toStdString(), frames, error)) {
+    if (!capture.Start(created.fd, QFile::encodeName(part).toStdString(), frames, error)) {
         QFile::remove(part);
         return Report(QString::fromStdString(error));
     }

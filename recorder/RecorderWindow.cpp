@@ -78,13 +78,14 @@ void RecorderWindow::Record() {
     if (recording()) return;
     wantedPath_ = QDir(folder_).filePath(DatedName(QDateTime::currentDateTime()));
     QString problem;
-    const QString part = CreatePartFile(wantedPath_, problem);
+    const PartFile created = CreatePartFile(wantedPath_, problem);
+    const QString& part = created.path;
     if (part.isEmpty()) {
         ShowMessage(problem);
         return;
     }
     std::string error;
-    if (!capture_.Start(QFile::encodeName(part).toStdString(), 0, error)) {
+    if (!capture_.Start(created.fd, QFile::encodeName(part).toStdString(), 0, error)) {
         QFile::remove(part);
         ShowMessage(QString::fromStdString(error));
         return;

@@ -1,10 +1,14 @@
 #include "Takes.h"
 
+#include <fcntl.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
 
 namespace zorvik::recorder {
 
@@ -18,18 +22,21 @@ QString DatedName(const QDateTime& when) {
     return QStringLiteral("Zorvik %1.wav").arg(when.toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")));
 }
 
-QString CreatePartFile(const QString& finalPath, QString& error) {
+PartFile CreatePartFile(const QString& finalPath, QString& error) {
     const QFileInfo info(finalPath);
     // Not QTemporaryFile: its files are private to the user, and the recording keeps the permissions of
     // the file it was written to. A plain new file gets the ones the user's umask asks for.
     QString reason;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString tag = QString::number(QRandomGenerator::global()->bounded(0x1000000), 36);
-        QFile part(
-            info.dir().filePath(QStringLiteral("%1 (recording %2).wav").arg(info.completeBaseName(), tag)));
-        if (part.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return part.fileName();
-        reason = part.errorString();
-        if (!part.exists()) break;  // not a clash with another recorder: the folder itself is the trouble
+        const QString path =
+            info.dir().filePath(QStringLiteral("%1 (recording %2).wav").arg(info.completeBaseName(), tag));
+        const int fd = ::open(QFile::encodeName(path).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return {path, fd};
+        const int cause = errno;
+        reason = QString::fromLocal8Bit(std::strerror(cause));
+        if (cause != EEXIST) break;  // not a clash with another recorder: the folder itself is the trouble
     }
     error = QStringLiteral("The recording cannot be written in %1 (%2).")
                 .arg(QDir::toNativeSeparators(info.absolutePath()), reason);

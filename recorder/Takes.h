@@ -13,10 +13,18 @@ QString DefaultFolder();
 // "Zorvik 2026-12-08 16-30-05.wav": sorts by time, and has no characters any file system refuses.
 QString DatedName(const QDateTime& when);
 
+// A part file just created, and open for writing. The recording goes through this descriptor and the
+// file is never opened again by its name: whatever is put under that name in between (a link to another
+// file, a FIFO) is not written to.
+struct PartFile {
+    QString path;
+    int fd = -1;
+};
+
 // Creates a new, empty file in the folder of `finalPath` whose name shows what it will become. Several
-// recorders may start in the same second, so each gets a file of its own. Empty, with the reason in
-// `error`, if the folder cannot be written.
-QString CreatePartFile(const QString& finalPath, QString& error);
+// recorders may start in the same second, so each gets a file of its own. An empty path and no
+// descriptor, with the reason in `error`, if the folder cannot be written.
+PartFile CreatePartFile(const QString& finalPath, QString& error);
 
 // Gives a finished part file `wantedPath`, or "Name (2).wav", "Name (3).wav"... if that is taken:
 // a recording never replaces another one on its own. Returns the name it got; empty, with the reason

@@ -235,11 +235,14 @@ TEST(Takes, PartFilesAreSeparateAndBesideTheirFinalPlace) {
     QTemporaryDir dir;
     const QString wanted = dir.filePath(QStringLiteral("Zorvik 2026-12-08 16-30-05.wav"));
     QString error;
-    const QString a = CreatePartFile(wanted, error);
-    const QString b = CreatePartFile(wanted, error);
+    const PartFile first = CreatePartFile(wanted, error);
+    const PartFile second = CreatePartFile(wanted, error);
+    const QString &a = first.path, &b = second.path;
     ASSERT_FALSE(a.isEmpty()) << error.toStdString();
     ASSERT_FALSE(b.isEmpty()) << error.toStdString();
     EXPECT_NE(a, b);
+    ::close(first.fd);
+    ::close(second.fd);
     for (const QString& part : {a, b}) {
         EXPECT_TRUE(QFileInfo::exists(part));
         EXPECT_EQ(QFileInfo(part).dir(), QDir(dir.path()));
@@ -254,7 +257,9 @@ TEST(Takes, PartFilesAreSeparateAndBesideTheirFinalPlace) {
 
 TEST(Takes, PartFileInAMissingFolderSaysWhere) {
     QString error;
-    EXPECT_TRUE(CreatePartFile(QStringLiteral("/nonexistent-folder/x.wav"), error).isEmpty());
+    const PartFile part = CreatePartFile(QStringLiteral("/nonexistent-folder/x.wav"), error);
+    EXPECT_TRUE(part.path.isEmpty());
+    EXPECT_LT(part.fd, 0);
     EXPECT_TRUE(error.contains(QStringLiteral("/nonexistent-folder"))) << error.toStdString();
 }
 
@@ -267,6 +272,31 @@ void WriteText(const QString& path, const QByteArray& text) {
 QByteArray ReadText(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The part file's name taken over between its creation and the recording (another user's link in a
+// shared folder, a FIFO): the recording still goes into the file that was created, and what the name
+// now points to is left alone.
+TEST(Takes, ARecordingGoesIntoItsPartFileWhateverTakesItsName) {
+    QTemporaryDir dir;
+    QString error;
+    const PartFile part = CreatePartFile(dir.filePath(QStringLiteral("take.wav")), error);
+    ASSERT_GE(part.fd, 0) << error.toStdString();
+    const QString moved = dir.filePath(QStringLiteral("moved.wav"));
+    const QString victim = dir.filePath(QStringLiteral("victim.txt"));
+    ASSERT_TRUE(QFile::rename(part.path, moved));
+    WriteText(victim, "not a recording");
+    ASSERT_TRUE(QFile::link(victim, part.path));
+
+    Feed feed;
+    Capture capture(feed.Factory());
+    std::string problem;
+    ASSERT_TRUE(capture.Start(part.fd, Local(part.path), 0, problem)) << problem;
+    feed.Push(Ramp(480));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 480; }, 5000));
+    ASSERT_TRUE(capture.Stop(problem)) << problem;
+    ExpectSamples(Ramp(480), ReadWav(moved).samples);
+    EXPECT_EQ(ReadText(victim), QByteArray("not a recording"));
 }
 
 struct KeepCase {
