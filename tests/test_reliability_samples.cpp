@@ -435,5 +435,32 @@ TEST(SampleDeviceFaults, AHangingReopeningNeverHoldsUpAHit) {
     fs::remove_all(folder);
 }
 
+// Quitting while the device's opening hangs: the player goes at once; the opening, once a reader lets
+// it finish, closes by itself what it opened.
+TEST(SampleDeviceFaults, QuittingWhileTheDeviceOpeningHangsTakesNoTime) {
+    ReliabilityRow report("fault: quit while the device opening hangs", "the player is gone within 1 s");
+    char pattern[] = "/tmp/zorvik-rel-quit-XXXXXX";
+    const fs::path folder = mkdtemp(pattern);
+    const fs::path fifo = folder / "device.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", fifo.c_str(), 1);
+    auto player = std::make_unique<platform::samples::DrumPlayer>();
+    player->Prepare();
+    report.AddCase();
+    const auto start = Clock::now();
+    player.reset();
+    report.Worst(Clock::now() - start);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    // Read to the end: the device's close, by the opening's own thread, ends the file.
+    const int reader = ::open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    char buffer[65536];
+    while (::read(reader, buffer, sizeof buffer) > 0) {
+    }
+    ::close(reader);
+    fs::remove_all(folder);
+}
+
 }  // namespace
 }  // namespace zorvik::reliability
