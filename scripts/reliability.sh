@@ -206,6 +206,18 @@ cat <<'TAIL'
 - Memory across loads: resident memory after 1000 loads of damaged files is 796 KiB above that after the
   first 100 (`load_memory`, no sanitizers). The fuzzer's climb from about 150 to 500 MB is
   AddressSanitizer's quarantine of freed memory: with `quarantine_size_mb=0` it stays at 100 to 107 MB.
+- Quitting could hang. The drum player waited for an output opening stuck in a device open, and the
+  ALSA output wrote in blocking mode, so a server stalled behind ALSA's plugin held its write, the output
+  stayed "alive", nothing reopened it, and closing joined a thread that never came back. An opening now
+  runs on a thread of its own that the player lets go of at quit (it closes what it opens, if it ever
+  does); ALSA writes without blocking, gives up on a device that takes no frame for a second, and a
+  write stuck inside a plugin is left behind after 300 ms, rendering nothing more. `bench/quit.sh build`
+  (the file plugin on a FIFO nobody reads): from the close button's click to the end of the process
+  108 ms with the opening stuck and 310-332 ms with the write stuck, where before the program never
+  ended.
+- A recording was created with O_EXCL, closed, and opened again by name with truncation, so a link put
+  under its name in between (another user's, in a shared folder) had the recording written over its
+  target. The recorder now writes through the descriptor it created the file with.
 
 ## Known limits
 
