@@ -923,36 +923,44 @@ TEST_F(DiskPlayerTest, ReopensADeviceThatDied) {
     EXPECT_TRUE(WaitForValue(0.5f, 0, 1000));
 }
 
+// An output of the player's own choosing for the tests below: one in memory under a name, which says
+// when it is closed.
+class WrappedOutput final : public audio::AudioOutput {
+  public:
+    WrappedOutput(const char* name, audio::RenderCallback render, std::function<void()> closed = {})
+        : name_(name),
+          inner_(std::make_unique<audio::NullOutput>(
+              audio::OutputFormat{kMixRate, kMixChannels}, std::move(render),
+              audio::NullOutput::Options{.period = std::chrono::milliseconds(1)})),
+          closed_(std::move(closed)) {}
+    ~WrappedOutput() override {
+        inner_.reset();
+        if (closed_) closed_();
+    }
+    bool Alive() const override { return inner_->Alive(); }
+    const char* Name() const override { return name_; }
+    std::chrono::microseconds Latency() const override { return inner_->Latency(); }
+    const audio::NullOutput& Inner() const { return *inner_; }
+    void Kill() { inner_->Kill(); }
+
+  private:
+    const char* name_;
+    std::unique_ptr<audio::NullOutput> inner_;
+    std::function<void()> closed_;
+};
+
 // Quitting while the output's opening hangs in a device that does not answer (as a stuck server makes
 // it): the player goes at once, and the opening, once it ends, closes what it opened by itself after
 // rendering into the stage it was given, which the player no longer holds.
 TEST(DrumPlayerQuit, DoesNotWaitForAnOpeningThatHangs) {
-    class WatchedOutput final : public audio::AudioOutput {
-      public:
-        WatchedOutput(std::unique_ptr<audio::AudioOutput> inner, std::promise<void>& closed)
-            : inner_(std::move(inner)), closed_(closed) {}
-        ~WatchedOutput() override {
-            inner_.reset();
-            closed_.set_value();
-        }
-        bool Alive() const override { return inner_->Alive(); }
-        const char* Name() const override { return "watched"; }
-        std::chrono::microseconds Latency() const override { return inner_->Latency(); }
-
-      private:
-        std::unique_ptr<audio::AudioOutput> inner_;
-        std::promise<void>& closed_;
-    };
     std::promise<void> release, closed;
     std::shared_future<void> released = release.get_future().share();
     std::future<void> wasClosed = closed.get_future();
     auto player = std::make_unique<DrumPlayer>(
         DrumPlayerOptions{.openOutput = [&, released](audio::RenderCallback render, audio::MidiCallback) {
             released.wait();
-            return std::make_unique<WatchedOutput>(
-                std::make_unique<audio::NullOutput>(audio::OutputFormat{kMixRate, kMixChannels},
-                                                    std::move(render), audio::NullOutput::Options{}),
-                closed);
+            return std::make_unique<WrappedOutput>("hung", std::move(render),
+                                                   [&closed] { closed.set_value(); });
         }});
     player->Prepare();
     std::future<void> quit = std::async(std::launch::async, [&player] { player.reset(); });
@@ -960,6 +968,55 @@ TEST(DrumPlayerQuit, DoesNotWaitForAnOpeningThatHangs) {
     release.set_value();
     EXPECT_EQ(wasClosed.wait_for(kDeadline), std::future_status::ready);
     quit.wait();
+}
+
+// Where a fallback took over from an output that died, the back ends ahead of it are tried again now
+// and then; once one opens the drums move there, the fallback is closed and a hit is heard on the new one.
+TEST(DrumPlayerAhead, GoesBackToTheFirstChoiceOnceItAnswers) {
+    std::atomic<bool> firstBack{false}, fallbackClosed{false};
+    std::atomic<int> opened{0}, tries{0};
+    DrumPlayer player({.retryInterval = std::chrono::milliseconds(20),
+                       .openOutput =
+                           [&](audio::RenderCallback render, audio::MidiCallback) {
+                               return std::make_unique<WrappedOutput>(opened++ == 0 ? "first" : "fallback",
+                                                                      std::move(render),
+                                                                      [&] { fallbackClosed = opened > 1; });
+                           },
+                       .aheadInterval = std::chrono::milliseconds(5),
+                       .openAhead = [&](const std::string& current, audio::RenderCallback render,
+                                        audio::MidiCallback) -> std::unique_ptr<audio::AudioOutput> {
+                           EXPECT_EQ(current, "fallback");
+                           ++tries;
+                           if (!firstBack) return nullptr;
+                           return std::make_unique<WrappedOutput>("first", std::move(render));
+                       }});
+    const auto until = [&player](const std::function<bool()>& done) {
+        for (const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+             !done() && std::chrono::steady_clock::now() < deadline;) {
+            player.Prepare();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    };
+    ASSERT_TRUE(until([&] { return player.Output() != nullptr; }));
+    static_cast<WrappedOutput*>(player.Output())->Kill();
+    // The next hit after the retry interval finds it dead and opens the next.
+    ASSERT_TRUE(until([&] {
+        (void)player.Play("/nonexistent/key.wav", 0);
+        return player.Output() != nullptr && std::string(player.Output()->Name()) == "fallback";
+    }));
+    ASSERT_TRUE(until([&] { return tries >= 2; }));
+    EXPECT_STREQ(player.Output()->Name(), "fallback");
+    EXPECT_FALSE(fallbackClosed);
+    firstBack = true;
+    ASSERT_TRUE(until([&] { return std::string(player.Output()->Name()) == "first"; }));
+    EXPECT_TRUE(fallbackClosed);
+    ASSERT_TRUE(player.Play("/nonexistent/key.wav", 0));
+    const auto& heard = static_cast<const WrappedOutput*>(player.Output())->Inner();
+    EXPECT_TRUE(until([&heard] {
+        const std::vector<float> kept = heard.Kept();
+        return std::any_of(kept.begin(), kept.end(), [](float v) { return v != 0.0f; });
+    })) << "the hit was not heard on the first choice";
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -76,6 +76,10 @@ struct OpenOptions {
 // PipeWire, PulseAudio, ALSA, SDL.
 std::vector<OutputKind> OutputOrder();
 
+// The back ends OutputOrder() puts ahead of the one whose Name() is `name`: where a fallback plays, the
+// ones to try again. Empty for the first choice and for a name that is none of ours.
+std::vector<OutputKind> KindsAhead(const std::string& name);
+
 // Opens the first back end in `options.kinds` (or OutputOrder()) that accepts `format` and starts it
 // rendering from `render`; nullptr when none does. Blocks for as long as connecting takes, so callers
 // on a GUI thread run it in the background.

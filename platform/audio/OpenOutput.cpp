@@ -43,18 +43,31 @@ std::unique_ptr<AudioOutput> OpenOne(OutputKind kind, const OutputFormat& format
     return nullptr;
 }
 
+// The names ZORVIK_AUDIO takes and the outputs report.
+constexpr struct {
+    const char* name;
+    OutputKind kind;
+} kNames[] = {{"pipewire", OutputKind::kPipeWire},
+              {"pulse", OutputKind::kPulse},
+              {"alsa", OutputKind::kAlsa},
+              {"sdl", OutputKind::kSdl}};
+
 }  // namespace
+
+std::vector<OutputKind> KindsAhead(const std::string& name) {
+    const auto named = std::find_if(std::begin(kNames), std::end(kNames),
+                                    [&name](const auto& entry) { return name == entry.name; });
+    if (named == std::end(kNames)) {
+        return {};
+    }
+    std::vector<OutputKind> kinds = OutputOrder();
+    kinds.erase(std::find(kinds.begin(), kinds.end(), named->kind), kinds.end());
+    return kinds;
+}
 
 std::vector<OutputKind> OutputOrder() {
     const char* forced = std::getenv("ZORVIK_AUDIO");
     if (forced != nullptr && forced[0] != '\0') {
-        static constexpr struct {
-            const char* name;
-            OutputKind kind;
-        } kNames[] = {{"pipewire", OutputKind::kPipeWire},
-                      {"pulse", OutputKind::kPulse},
-                      {"alsa", OutputKind::kAlsa},
-                      {"sdl", OutputKind::kSdl}};
         for (const auto& name : kNames) {
             if (std::strcmp(forced, name.name) == 0) {
                 return {name.kind};

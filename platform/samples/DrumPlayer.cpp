@@ -203,6 +203,9 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
     : retryInterval_(options.retryInterval),
       retryWait_(options.retryWait),
       open_(std::move(options.openOutput)),
+      aheadInterval_(options.aheadInterval),
+      aheadWait_(options.aheadInterval),
+      openAhead_(std::move(options.openAhead)),
       cache_(LoadClip, options.cacheBytes),
       stage_(std::make_shared<Stage>()),
       eventsFd_(stage_->eventsFd) {
@@ -213,10 +216,21 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
             return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render), open);
         };
     }
+    if (!openAhead_) {
+        openAhead_ = [](const std::string& current, audio::RenderCallback render,
+                        audio::MidiCallback midi) -> std::unique_ptr<audio::AudioOutput> {
+            audio::OpenOptions open;
+            open.kinds = audio::KindsAhead(current);
+            if (open.kinds.empty()) return nullptr;
+            open.midi = std::move(midi);
+            return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render), open);
+        };
+    }
 }
 
 DrumPlayer::~DrumPlayer() {
     midiInput_.reset();
+    DropAhead();
     if (opening_) {
         std::unique_lock hold(opening_->lock);
         if (!opening_->finished) {
@@ -296,6 +310,7 @@ void DrumPlayer::Prepare() {
     if (output_) {
         hadMidi_ = output_->HasMidiInput();
     }
+    TryAhead();
     if (!hadMidi_ || (output_ && output_->Alive()) || std::chrono::steady_clock::now() < nextAttempt_) {
         return;
     }
@@ -378,30 +393,116 @@ void DrumPlayer::FollowMidi() {
         });
 }
 
-void DrumPlayer::StartOpening() {
-    attempted_ = true;
-    nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
-    kitPending_ = false;
-    opening_ = std::make_shared<Opening>();
-    std::thread([opening = opening_, old = std::move(output_), stage = stage_, open = open_,
-                 kit = kit_]() mutable {
-        // The old output stops rendering before the stage is cleared for the new one.
-        old.reset();
-        stage->Reset(std::move(kit));
-        Stage* const render = stage.get();
-        std::unique_ptr<audio::AudioOutput> output =
-            open([render](float* out, std::size_t frames) { render->Render(out, frames); },
-                 [render](const std::uint8_t* message, std::size_t size) { render->Midi(message, size); });
+// Runs `open` on a thread of its own; what it opens is handed over through the opening returned, or
+// closed there if the player has let go of the opening by then. `open` holds what its output renders
+// into, and lets go of it only after the output is closed.
+template <typename Open>
+std::shared_ptr<DrumPlayer::Opening> DrumPlayer::Launch(Open open) {
+    auto opening = std::make_shared<Opening>();
+    std::thread([opening, open = std::move(open)]() mutable {
+        std::unique_ptr<audio::AudioOutput> output = open();
         std::unique_lock hold(opening->lock);
         if (opening->abandoned) {
             hold.unlock();
-            output.reset();  // stops rendering while the stage is still held here
+            output.reset();
             return;
         }
         opening->output = std::move(output);
         opening->finished = true;
         opening->done.notify_all();
     }).detach();
+    return opening;
+}
+
+void DrumPlayer::StartOpening() {
+    attempted_ = true;
+    nextAttempt_ = std::chrono::steady_clock::now() + retryInterval_;
+    kitPending_ = false;
+    if (output_ && !output_->Alive()) {
+        lostOne_ = true;
+        aheadWait_ = aheadInterval_;
+        nextAhead_ = std::chrono::steady_clock::now() + aheadWait_;
+    }
+    DropAhead();  // the new opening tries every back end in turn anyway
+    opening_ = Launch([old = std::move(output_), stage = stage_, open = open_, kit = kit_]() mutable {
+        // The old output stops rendering before the stage is cleared for the new one.
+        old.reset();
+        stage->Reset(std::move(kit));
+        Stage* const render = stage.get();
+        return open([render](float* out, std::size_t frames) { render->Render(out, frames); },
+                    [render](const std::uint8_t* message, std::size_t size) { render->Midi(message, size); });
+    });
+}
+
+void DrumPlayer::TryAhead() {
+    if (!lostOne_ || opening_ || !output_ || !output_->Alive()) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (ahead_) {
+        std::unique_ptr<audio::AudioOutput> better;
+        {
+            std::unique_lock hold(ahead_->lock);
+            if (!ahead_->finished) {
+                return;
+            }
+            better = std::move(ahead_->output);
+        }
+        ahead_.reset();
+        if (!better) {
+            constexpr std::chrono::milliseconds kLongestWait{30'000};
+            aheadWait_ = std::min(aheadWait_ * 2, kLongestWait);
+            nextAhead_ = now + aheadWait_;
+            return;
+        }
+        aheadWait_ = aheadInterval_;
+        nextAhead_ = now + aheadWait_;
+        std::fprintf(stderr, "zorvik: drums back on %s\n", better->Name());
+        // The one playing stops rendering the stage before the new one starts: the hits queued and the
+        // voices sounding carry on there.
+        output_.reset();
+        aheadLive_->store(true, std::memory_order_release);
+        output_ = std::move(better);
+        hadMidi_ = output_->HasMidiInput();
+        FollowMidi();
+        return;
+    }
+    if (now < nextAhead_) {
+        return;
+    }
+    aheadLive_ = std::make_shared<std::atomic<bool>>(false);
+    ahead_ = Launch(
+        [stage = stage_, live = aheadLive_, open = openAhead_, current = std::string(output_->Name())] {
+            Stage* const render = stage.get();
+            return open(
+                current,
+                [render, live](float* out, std::size_t frames) {
+                    if (live->load(std::memory_order_acquire)) {
+                        render->Render(out, frames);
+                    } else {
+                        std::fill_n(out, frames * kMixChannels, 0.0f);
+                    }
+                },
+                [render, live](const std::uint8_t* message, std::size_t size) {
+                    if (live->load(std::memory_order_acquire)) render->Midi(message, size);
+                });
+        });
+}
+
+void DrumPlayer::DropAhead() {
+    if (!ahead_) {
+        return;
+    }
+    std::unique_ptr<audio::AudioOutput> unused;
+    {
+        std::unique_lock hold(ahead_->lock);
+        if (ahead_->finished) {
+            unused = std::move(ahead_->output);
+        } else {
+            ahead_->abandoned = true;
+        }
+    }
+    ahead_.reset();
 }
 
 bool DrumPlayer::EnsureOutput() {

@@ -49,6 +49,16 @@ struct DrumPlayerOptions {
     std::size_t cacheBytes = std::size_t{64} << 20;
     // Empty: audio::OpenOutput, in the order of choice.
     OutputOpener openOutput{};
+    // When an output was lost and another took over, the back ends ahead of the new one (PulseAudio,
+    // ALSA or SDL where PipeWire comes first: the server was restarting when a hit came) are tried again
+    // after this long, twice as long after each try that fails, up to 30 s, and the drums move to the
+    // first that opens.
+    std::chrono::milliseconds aheadInterval{3'000};
+    // Opens a back end ahead of the one named, rendering from the callbacks given; nullptr when none
+    // does. Empty: audio::OpenOutput over audio::KindsAhead.
+    std::function<std::unique_ptr<audio::AudioOutput>(const std::string& current, audio::RenderCallback,
+                                                      audio::MidiCallback)>
+        openAhead{};
 };
 
 class DrumPlayer final : public SamplePlayer {
@@ -139,11 +149,20 @@ class DrumPlayer final : public SamplePlayer {
     void FollowMidi();
     bool TakeOpening(std::chrono::milliseconds wait);
     void StartOpening();
+    // Where a fallback plays: starts trying the back ends ahead of it, or moves the drums to one that
+    // opened.
+    void TryAhead();
+    void DropAhead();
     ClipPtr DefaultClip();
 
     const std::chrono::milliseconds retryInterval_;
     const std::chrono::milliseconds retryWait_;
     OutputOpener open_;
+    const std::chrono::milliseconds aheadInterval_;
+    std::chrono::milliseconds aheadWait_;
+    decltype(DrumPlayerOptions::openAhead) openAhead_;
+    std::chrono::steady_clock::time_point nextAhead_{};
+    bool lostOne_ = false;  // an output died in this session: the one after it may be a fallback
     ClipCache cache_;
     std::chrono::steady_clock::time_point nextAttempt_{};
     bool attempted_ = false;
@@ -164,6 +183,12 @@ class DrumPlayer final : public SamplePlayer {
     std::unique_ptr<audio::AudioOutput> output_;
     // While there is an opening, the output and the stage belong to it.
     std::shared_ptr<Opening> opening_;
+    // An opening of a back end ahead of the one playing. Its output renders silence until `aheadLive_`
+    // is set, once the one it replaces has stopped rendering the stage.
+    std::shared_ptr<Opening> ahead_;
+    std::shared_ptr<std::atomic<bool>> aheadLive_;
+    template <typename Open>
+    static std::shared_ptr<Opening> Launch(Open open);
     ClipPtr defaultClip_;
     // The kit in use, and whether the stage has yet to get it.
     KitPtr kit_;
