@@ -361,7 +361,9 @@ TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
     }
     close.wait();
     EXPECT_EQ(got, 0) << "the device was never closed";
-    if (closedAtOnce) EXPECT_EQ(renders.load(), rendered) << "rendered after the output was closed";
+    if (closedAtOnce) {
+        EXPECT_EQ(renders.load(), rendered) << "rendered after the output was closed";
+    }
     ::close(reader);
 }
 
