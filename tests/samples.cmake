@@ -2,7 +2,7 @@
 # output in memory or SDL's disk driver, the server outputs are tested against a missing and a silent
 # server, and ALSA direct plays into ALSA's file plugin.
 zorvik_add_test(test_sample_player
-    SOURCES test_sample_player.cpp
+    SOURCES test_sample_player.cpp NullOutput.cpp
     LIBS zorvik_samples GTest::gtest_main
     LABELS unit)
 zorvik_add_test(test_audio_output

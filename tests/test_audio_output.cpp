@@ -269,23 +269,33 @@ std::string RowName(const testing::TestParamInfo<ServerRow>& row) {
 
 const auto kSilence = [](float*, std::size_t) {};
 
+OpenOptions Named(std::chrono::milliseconds timeout) {
+    OpenOptions options;
+    options.appName = "Zorvik test";
+    options.connectTimeout = timeout;
+    return options;
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ServerOutputTest,
                          testing::Values(ServerRow{"pulse", "PULSE_SERVER", "unix:",
                                                    [](std::chrono::milliseconds timeout) {
-                                                       PulseOutput::Options options;
-                                                       options.connectTimeout = timeout;
-                                                       return PulseOutput::Open("Zorvik test", "Drums", 48000,
-                                                                                kSilence, options) != nullptr;
+                                                       return PulseOutput::Open({}, kSilence,
+                                                                                Named(timeout)) != nullptr;
                                                    }},
                                          ServerRow{"pipewire", "PIPEWIRE_REMOTE", "",
                                                    [](std::chrono::milliseconds timeout) {
                                                        return PipeWireOutput::Open({}, kSilence,
-                                                                                   "Zorvik test", "Drums",
-                                                                                   timeout) != nullptr;
+                                                                                   Named(timeout)) != nullptr;
                                                    }}),
                          RowName);
 
 using AlsaOutputTest = TempDirTest;
+
+OpenOptions OnDevice(std::string device) {
+    OpenOptions options;
+    options.alsaDevice = std::move(device);
+    return options;
+}
 
 // The file plugin writes what the device would play; its slave, the null device, takes it at once, so
 // the thread renders far faster than real time and the test stops it as soon as enough is there.
@@ -301,7 +311,7 @@ TEST_F(AlsaOutputTest, PlaysTheRenderedFramesInOrder) {
                 out[2 * f + 1] = -out[2 * f];
             }
         },
-        "file:FILE=" + raw.string() + ",FORMAT=raw");
+        OnDevice("file:FILE=" + raw.string() + ",FORMAT=raw"));
     ASSERT_NE(output, nullptr);
     EXPECT_TRUE(output->Alive());
     constexpr std::size_t kFrames = 10 * AlsaOutput::kPeriodFrames;
@@ -338,7 +348,7 @@ TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
             std::fill_n(out, frames * 2, 0.25f);
             ++renders;
         },
-        "file:FILE=" + fifo.string() + ",FORMAT=raw");
+        OnDevice("file:FILE=" + fifo.string() + ",FORMAT=raw"));
     ASSERT_NE(output, nullptr);
     const auto full = [reader] {
         int queued = 0;
@@ -368,13 +378,15 @@ TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
 }
 
 TEST_F(AlsaOutputTest, AMissingDeviceIsRefused) {
-    EXPECT_EQ(AlsaOutput::Open({}, kSilence, "hw:CARD=ZorvikNoSuchCard"), nullptr);
+    EXPECT_EQ(AlsaOutput::Open({}, kSilence, OnDevice("hw:CARD=ZorvikNoSuchCard")), nullptr);
 }
 
 // After our own outputs, SDL keeps to the drivers they do not cover, unless the user names one.
 TEST(SdlOutputTest, ADriverTheUserNamesIsKeptAfterOurOwnOutputs) {
     ::setenv("SDL_AUDIODRIVER", "dummy", 1);
-    auto output = SdlOutput::Open({}, kSilence, "Zorvik test", "Drums", true);
+    OpenOptions options;
+    options.kinds = {OutputKind::kPipeWire, OutputKind::kSdl};
+    auto output = SdlOutput::Open({}, kSilence, options);
     ::unsetenv("SDL_AUDIODRIVER");
     ASSERT_NE(output, nullptr);
     EXPECT_TRUE(output->Alive());

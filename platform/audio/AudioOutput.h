@@ -39,7 +39,7 @@ class AudioOutput {
 
     // False once the device or server has gone; the caller opens a new output.
     virtual bool Alive() const = 0;
-    // A short name for logs: "pipewire", "pulse", "alsa", "sdl", "null".
+    // A short name for logs: NameOf() its back end, or a test's own.
     virtual const char* Name() const = 0;
     // From a frame rendered to it being heard, as far as the output knows.
     virtual std::chrono::microseconds Latency() const = 0;
@@ -69,7 +69,17 @@ struct OpenOptions {
     MidiCallback midi;
     // A server that neither answers nor refuses within this long counts as absent.
     std::chrono::milliseconds connectTimeout{2'000};
+    // The ALSA device. Empty: the one ZORVIK_ALSA_DEVICE names, else "default".
+    std::string alsaDevice;
 };
+
+// Every back end opens through one shape: it accepts `format` and starts rendering from `render`, or
+// returns nullptr. A back end is one folder and one row of the table in OpenOutput.cpp.
+using OpenBackEnd = std::unique_ptr<AudioOutput> (*)(const OutputFormat& format, RenderCallback render,
+                                                     const OpenOptions& options);
+
+// The back end's name, as ZORVIK_AUDIO takes it and its outputs' Name() says it.
+const char* NameOf(OutputKind kind);
 
 // The back ends to try, from the environment: ZORVIK_AUDIO=pipewire|pulse|alsa|sdl forces one; a
 // driver named in SDL_AUDIODRIVER (and no ZORVIK_AUDIO) forces SDL, whose choice it is; otherwise

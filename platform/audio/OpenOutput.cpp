@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "AlsaOutput.h"
 #include "AudioOutput.h"
@@ -12,52 +13,45 @@
 namespace zorvik::platform::audio {
 namespace {
 
+// Every back end, in the order of choice.
+constexpr struct BackEnd {
+    OutputKind kind;
+    const char* name;
+    OpenBackEnd open;
+} kBackEnds[] = {
+    {OutputKind::kPipeWire, "pipewire", &PipeWireOutput::Open},
+    {OutputKind::kPulse, "pulse", &PulseOutput::Open},
+    {OutputKind::kAlsa, "alsa", &AlsaOutput::Open},
+    {OutputKind::kSdl, "sdl", &SdlOutput::Open},
+};
+
+const BackEnd* Find(OutputKind kind) {
+    const auto* found = std::find_if(std::begin(kBackEnds), std::end(kBackEnds),
+                                     [kind](const BackEnd& backEnd) { return backEnd.kind == kind; });
+    return found == std::end(kBackEnds) ? nullptr : found;
+}
+
+const BackEnd* Find(const std::string& name) {
+    const auto* found = std::find_if(std::begin(kBackEnds), std::end(kBackEnds),
+                                     [&name](const BackEnd& backEnd) { return name == backEnd.name; });
+    return found == std::end(kBackEnds) ? nullptr : found;
+}
+
 bool Set(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] != '\0';
 }
 
-std::unique_ptr<AudioOutput> OpenOne(OutputKind kind, const OutputFormat& format,
-                                     const RenderCallback& render, const OpenOptions& options,
-                                     bool afterOurOwn) {
-    switch (kind) {
-        case OutputKind::kPipeWire:
-            return PipeWireOutput::Open(format, render, options.appName, options.streamName,
-                                        options.connectTimeout, options.midi);
-        case OutputKind::kPulse: {
-            // Our stream plays stereo only; a PulseAudio server converts for the sink.
-            if (format.channels != 2) {
-                return nullptr;
-            }
-            PulseOutput::Options pulse;
-            pulse.connectTimeout = options.connectTimeout;
-            return PulseOutput::Open(options.appName.c_str(), options.streamName.c_str(), format.rate, render,
-                                     pulse);
-        }
-        case OutputKind::kAlsa:
-            return AlsaOutput::Open(format, render, AlsaOutput::DefaultDevice());
-        case OutputKind::kSdl:
-            return SdlOutput::Open(format, render, options.appName.c_str(), options.streamName.c_str(),
-                                   afterOurOwn);
-    }
-    return nullptr;
-}
-
-// The names ZORVIK_AUDIO takes and the outputs report.
-constexpr struct {
-    const char* name;
-    OutputKind kind;
-} kNames[] = {{"pipewire", OutputKind::kPipeWire},
-              {"pulse", OutputKind::kPulse},
-              {"alsa", OutputKind::kAlsa},
-              {"sdl", OutputKind::kSdl}};
-
 }  // namespace
 
+const char* NameOf(OutputKind kind) {
+    const BackEnd* backEnd = Find(kind);
+    return backEnd != nullptr ? backEnd->name : "?";
+}
+
 std::vector<OutputKind> KindsAhead(const std::string& name) {
-    const auto named = std::find_if(std::begin(kNames), std::end(kNames),
-                                    [&name](const auto& entry) { return name == entry.name; });
-    if (named == std::end(kNames)) {
+    const BackEnd* named = Find(name);
+    if (named == nullptr) {
         return {};
     }
     std::vector<OutputKind> kinds = OutputOrder();
@@ -68,14 +62,15 @@ std::vector<OutputKind> KindsAhead(const std::string& name) {
 std::vector<OutputKind> OutputOrder() {
     const char* forced = std::getenv("ZORVIK_AUDIO");
     if (forced != nullptr && forced[0] != '\0') {
-        for (const auto& name : kNames) {
-            if (std::strcmp(forced, name.name) == 0) {
-                return {name.kind};
-            }
+        if (const BackEnd* backEnd = Find(forced)) {
+            return {backEnd->kind};
         }
         // A name we do not know forces nothing that could play; say so once rather than guess.
         static const bool warned = [forced] {
-            std::fprintf(stderr, "zorvik: ZORVIK_AUDIO=%s is none of pipewire, pulse, alsa, sdl\n", forced);
+            std::string names;
+            for (const BackEnd& backEnd : kBackEnds)
+                names += (names.empty() ? "" : ", ") + std::string(backEnd.name);
+            std::fprintf(stderr, "zorvik: ZORVIK_AUDIO=%s is none of %s\n", forced, names.c_str());
             return true;
         }();
         (void)warned;
@@ -84,16 +79,17 @@ std::vector<OutputKind> OutputOrder() {
     if (Set("SDL_AUDIODRIVER")) {
         return {OutputKind::kSdl};
     }
-    return {OutputKind::kPipeWire, OutputKind::kPulse, OutputKind::kAlsa, OutputKind::kSdl};
+    std::vector<OutputKind> kinds;
+    for (const BackEnd& backEnd : kBackEnds) kinds.push_back(backEnd.kind);
+    return kinds;
 }
 
 std::unique_ptr<AudioOutput> OpenOutput(const OutputFormat& format, RenderCallback render,
                                         const OpenOptions& options) {
-    const std::vector<OutputKind> kinds = options.kinds.empty() ? OutputOrder() : options.kinds;
-    const bool afterOurOwn =
-        std::any_of(kinds.begin(), kinds.end(), [](OutputKind kind) { return kind != OutputKind::kSdl; });
-    for (OutputKind kind : kinds) {
-        if (auto output = OpenOne(kind, format, render, options, afterOurOwn)) {
+    OpenOptions chosen = options;
+    if (chosen.kinds.empty()) chosen.kinds = OutputOrder();
+    for (OutputKind kind : chosen.kinds) {
+        if (auto output = Find(kind)->open(format, render, chosen)) {
             std::fprintf(stderr, "zorvik: drums play through %s, latency %.1f ms\n", output->Name(),
                          static_cast<double>(output->Latency().count()) / 1000.0);
             return output;

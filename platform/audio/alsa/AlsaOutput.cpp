@@ -140,12 +140,12 @@ std::string AlsaOutput::DefaultDevice() {
     return named != nullptr && named[0] != '\0' ? named : "default";
 }
 
-std::unique_ptr<AlsaOutput> AlsaOutput::Open(const OutputFormat& format, RenderCallback render,
-                                             const std::string& device) {
+std::unique_ptr<AudioOutput> AlsaOutput::Open(const OutputFormat& format, RenderCallback render,
+                                              const OpenOptions& options) {
     auto shared = std::make_shared<Device>();
     shared->format = format;
     shared->render = std::move(render);
-    if (!shared->Configure(device)) {
+    if (!shared->Configure(options.alsaDevice.empty() ? DefaultDevice() : options.alsaDevice)) {
         return nullptr;
     }
     shared->alive = true;

@@ -24,16 +24,16 @@ class AlsaOutput final : public AudioOutput {
     static constexpr unsigned kPeriodFrames = 128;
     static constexpr unsigned kPeriods = 3;
 
-    // Opens `device` ("default" unless ZORVIK_ALSA_DEVICE names another) for interleaved float at
-    // `format`; nullptr when it is missing or busy, or refuses the format.
-    static std::unique_ptr<AlsaOutput> Open(const OutputFormat& format, RenderCallback render,
-                                            const std::string& device);
+    // Opens `options.alsaDevice` (empty: DefaultDevice()) for interleaved float at `format`; nullptr
+    // when it is missing or busy, or refuses the format.
+    static std::unique_ptr<AudioOutput> Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options);
     ~AlsaOutput() override;
     AlsaOutput(const AlsaOutput&) = delete;
     AlsaOutput& operator=(const AlsaOutput&) = delete;
 
     bool Alive() const override;
-    const char* Name() const override { return "alsa"; }
+    const char* Name() const override { return NameOf(OutputKind::kAlsa); }
     std::chrono::microseconds Latency() const override { return latency_; }
 
     // The device named by ZORVIK_ALSA_DEVICE, else "default".

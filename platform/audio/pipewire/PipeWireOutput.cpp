@@ -70,12 +70,10 @@ PipeWireOutput::PipeWireOutput(const OutputFormat& format, RenderCallback render
     hooks_->owner = this;
 }
 
-std::unique_ptr<PipeWireOutput> PipeWireOutput::Open(const OutputFormat& format, RenderCallback render,
-                                                     const std::string& appName,
-                                                     const std::string& streamName,
-                                                     std::chrono::milliseconds timeout, MidiCallback midi) {
-    std::unique_ptr<PipeWireOutput> output(new PipeWireOutput(format, std::move(render), std::move(midi)));
-    if (!output->Connect(appName, streamName, timeout)) {
+std::unique_ptr<AudioOutput> PipeWireOutput::Open(const OutputFormat& format, RenderCallback render,
+                                                  const OpenOptions& options) {
+    std::unique_ptr<PipeWireOutput> output(new PipeWireOutput(format, std::move(render), options.midi));
+    if (!output->Connect(options.appName, options.streamName, options.connectTimeout)) {
         return nullptr;
     }
     return output;

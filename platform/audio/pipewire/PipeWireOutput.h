@@ -45,17 +45,17 @@ class PipeWireOutput final : public AudioOutput {
     static constexpr std::int64_t kCalmNs = 4'000'000'000;
 
     // Connects to the PipeWire daemon and starts a node named "<appName> <streamName>" linked to the
-    // default sink, and with `midi` its MIDI input node; nullptr when no daemon answers within `timeout`
-    // or it refuses the drums' node. A MIDI node the daemon refuses leaves the drums without MIDI.
-    static std::unique_ptr<PipeWireOutput> Open(const OutputFormat& format, RenderCallback render,
-                                                const std::string& appName, const std::string& streamName,
-                                                std::chrono::milliseconds timeout, MidiCallback midi = {});
+    // default sink, and with `options.midi` its MIDI input node; nullptr when no daemon answers within
+    // the connect timeout or it refuses the drums' node. A MIDI node the daemon refuses leaves the drums
+    // without MIDI.
+    static std::unique_ptr<AudioOutput> Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options);
     ~PipeWireOutput() override;
     PipeWireOutput(const PipeWireOutput&) = delete;
     PipeWireOutput& operator=(const PipeWireOutput&) = delete;
 
     bool Alive() const override { return alive_.load(std::memory_order_relaxed); }
-    const char* Name() const override { return "pipewire"; }
+    const char* Name() const override { return NameOf(OutputKind::kPipeWire); }
     std::chrono::microseconds Latency() const override;
     bool HasMidiInput() const override { return midiNode_ != nullptr; }
 

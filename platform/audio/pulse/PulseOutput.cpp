@@ -34,10 +34,13 @@ PulseOutput::PulseOutput(int rate, RenderCallback render, const Options& options
       buffer_(static_cast<int>(options.target.count()), static_cast<int>(options.maxTarget.count()),
               std::chrono::duration_cast<std::chrono::nanoseconds>(options.calm).count(), 150) {}
 
-std::unique_ptr<PulseOutput> PulseOutput::Open(const char* appName, const char* streamName, int rate,
-                                               RenderCallback render, const Options& options) {
-    std::unique_ptr<PulseOutput> output(new PulseOutput(rate, std::move(render), options));
-    if (!output->Connect(appName, streamName)) {
+std::unique_ptr<PulseOutput> PulseOutput::Open(const OutputFormat& format, RenderCallback render,
+                                               const OpenOptions& options, const Options& tuning) {
+    if (format.channels != 2) {
+        return nullptr;
+    }
+    std::unique_ptr<PulseOutput> output(new PulseOutput(format.rate, std::move(render), tuning));
+    if (!output->Connect(options.appName.c_str(), options.streamName.c_str(), options.connectTimeout)) {
         return nullptr;
     }
     return output;
@@ -48,8 +51,8 @@ std::uint32_t PulseOutput::BytesFor(long long us) const {
     return static_cast<std::uint32_t>(std::max(1LL, frames) * static_cast<long long>(kFrameBytes));
 }
 
-bool PulseOutput::Connect(const char* appName, const char* streamName) {
-    context_ = PulseContext::Connect(appName, options_.connectTimeout);
+bool PulseOutput::Connect(const char* appName, const char* streamName, std::chrono::milliseconds timeout) {
+    context_ = PulseContext::Connect(appName, timeout);
     if (!context_) {
         return false;
     }

@@ -35,19 +35,18 @@ class PulseOutput final : public AudioOutput {
         // running dry it shrinks again, step by step, back to `target`.
         std::chrono::microseconds maxTarget{40'000};
         std::chrono::milliseconds calm{4'000};
-        // A server that neither answers nor refuses within this long counts as absent.
-        std::chrono::milliseconds connectTimeout{2'000};
     };
 
     // Connects to the default server and starts a stereo float stream at `rate` frames per second;
     // nullptr when there is no server or it refuses. `render` runs on the stream's own thread, and in
     // Rewrite() on the caller's.
-    static std::unique_ptr<PulseOutput> Open(const char* appName, const char* streamName, int rate,
-                                             RenderCallback render, const Options& options);
-    static std::unique_ptr<PulseOutput> Open(const char* appName, const char* streamName, int rate,
-                                             RenderCallback render) {
-        return Open(appName, streamName, rate, std::move(render), Options{});
+    // Only stereo: the server converts for the sink.
+    static std::unique_ptr<AudioOutput> Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options) {
+        return Open(format, std::move(render), options, Options{});
     }
+    static std::unique_ptr<PulseOutput> Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options, const Options& tuning);
     ~PulseOutput() override;
     PulseOutput(const PulseOutput&) = delete;
     PulseOutput& operator=(const PulseOutput&) = delete;
@@ -57,12 +56,12 @@ class PulseOutput final : public AudioOutput {
     bool Rewrite(const Change& change) override;
 
     bool Alive() const override { return alive_.load(std::memory_order_relaxed) && context_->Alive(); }
-    const char* Name() const override { return "pulse"; }
+    const char* Name() const override { return NameOf(OutputKind::kPulse); }
     std::chrono::microseconds Latency() const override;
 
   private:
     PulseOutput(int rate, RenderCallback render, const Options& options);
-    bool Connect(const char* appName, const char* streamName);
+    bool Connect(const char* appName, const char* streamName, std::chrono::milliseconds timeout);
     bool TakesRewrites();
     std::size_t FramesNotTaken() const;
     std::uint32_t BytesFor(long long us) const;

@@ -2,7 +2,9 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace zorvik::platform::audio {
 namespace {
@@ -39,10 +41,14 @@ bool InitOtherDrivers() {
 
 }  // namespace
 
-std::unique_ptr<SdlOutput> SdlOutput::Open(const OutputFormat& format, RenderCallback render,
-                                           const char* appName, const char* streamName, bool afterOurOwn) {
+std::unique_ptr<AudioOutput> SdlOutput::Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options) {
+    const std::vector<OutputKind> kinds = options.kinds.empty() ? OutputOrder() : options.kinds;
+    const bool afterOurOwn =
+        std::any_of(kinds.begin(), kinds.end(), [](OutputKind kind) { return kind != OutputKind::kSdl; });
     std::unique_ptr<SdlOutput> output(new SdlOutput(std::move(render)));
-    const bool started = output->Start(format, appName, streamName, afterOurOwn);
+    const bool started =
+        output->Start(format, options.appName.c_str(), options.streamName.c_str(), afterOurOwn);
     // SDL keeps its error text in thread-local storage that it frees only for its own threads; an
     // opening on a short-lived thread would leave some behind at every attempt.
     SDL_TLSCleanup();

@@ -12,15 +12,16 @@ namespace zorvik::platform::audio {
 
 class SdlOutput final : public AudioOutput {
   public:
-    static std::unique_ptr<SdlOutput> Open(const OutputFormat& format, RenderCallback render,
-                                           const char* appName, const char* streamName,
-                                           bool afterOurOwn = false);
+    // Where `options.kinds` (or the order of choice) also holds our own outputs, SDL is opened after
+    // they failed: it is then left only the drivers they do not cover.
+    static std::unique_ptr<AudioOutput> Open(const OutputFormat& format, RenderCallback render,
+                                             const OpenOptions& options);
     ~SdlOutput() override;
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
 
     bool Alive() const override;
-    const char* Name() const override { return "sdl"; }
+    const char* Name() const override { return NameOf(OutputKind::kSdl); }
     std::chrono::microseconds Latency() const override { return latency_; }
 
   private:
