@@ -8,7 +8,9 @@
 # 64 frames, or paplay asking for the drums' first PulseAudio buffer) plays a steady tone for as long: what
 # any client of that server drops out on this machine at that latency.
 #
-# Usage: [E2E_SERVER=pipewire] bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
+# On PipeWire each round also says the period the drums asked for last.
+#
+# Usage: [E2E_SERVER=pipewire] [E2E_PW_RATE=96000] bench/glitches.sh BUILD_FOLDER [ROUNDS [SECONDS]]
 # The graph may run as fast as the drums ask, unlike in the tests (see start_pipewire).
 E2E_PW_MIN_QUANTUM=${E2E_PW_MIN_QUANTUM:-32}
 . "$(dirname "$0")/../tests/e2e/lib.sh"
@@ -78,6 +80,12 @@ play_round() {
     xdotool key --clearmodifiers alt+F4
     wait_for 5 ended "$PID" || kill -KILL "$PID"
     wait "$PID" 2>/dev/null || true
+    # The period the native node asked for last (it starts at 64 frames, and the log says each change).
+    if [ "$1" = pipewire ]; then
+        local period
+        period=$(grep -o 'asking for [0-9]* frames' "$E2E_TMP/zorvik.log" | tail -1 | tr -dc 0-9)
+        echo "pipewire: the drums' period at the end of the round: ${period:-64} frames" >&2
+    fi
     count_gaps "$E2E_TMP/round.wav"
 }
 
