@@ -7,10 +7,14 @@ namespace zorvik::platform::audio {
 int PeriodKeeper::Cycle(std::int64_t nowNs, int granted, bool missed) {
     if (since_ < 0) since_ = nowNs;
     if (missed) {
-        // Grow only once the last request has been granted, so one burst of misses doubles it once.
-        if (granted >= period_ && period_ < longest_)
+        // Grow only once the last request has been granted, and not again within a burst: the cycles
+        // missed while a stalled server catches up come within milliseconds of one another, and count
+        // as one. A machine that cannot keep up goes on missing after that, and grows it again.
+        if (granted >= period_ && period_ < longest_ && (grown_ < 0 || nowNs - grown_ >= kBurstNs)) {
             period_ = static_cast<int>(
                 std::min<std::int64_t>(longest_, std::int64_t{period_} * growPercent_ / 100));
+            grown_ = nowNs;
+        }
         since_ = nowNs;
     } else if (period_ > shortest_ && nowNs - since_ >= calmNs_) {
         period_ =

@@ -26,12 +26,16 @@ class PeriodKeeper {
     int Cycle(std::int64_t nowNs, int granted, bool missed);
     int Period() const { return period_; }
 
+    // Misses closer together than this are one burst.
+    static constexpr std::int64_t kBurstNs = 250'000'000;
+
   private:
     const int shortest_, longest_;
     const std::int64_t calmNs_;
     const int growPercent_;
     int period_;
     std::int64_t since_ = -1;  // the last miss or change, -1 before the first cycle
+    std::int64_t grown_ = -1;  // the last growth, -1 before it first grows
 };
 
 // The graph's clock as a PipeWire stream reads it at a cycle: its position in ticks of `num/denom`

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -384,7 +385,12 @@ void PipeWireOutput::OnProcess(void* self) {
         const bool missed = output->lastFrames_ != 0 &&
                             MissedCycle(output->lastClock_, clock, output->lastFrames_, output->format_.rate);
         const int before = output->period_.Period();
-        const int wanted = output->period_.Cycle(time.now, static_cast<int>(frames), missed);
+        // Our own wake-up time, not the graph's: the cycles a stalled daemon catches up on carry the
+        // times they were due, spread over the stall, but come one after another now, and are one burst.
+        timespec woke{};
+        clock_gettime(CLOCK_MONOTONIC, &woke);
+        const int wanted = output->period_.Cycle(std::int64_t{woke.tv_sec} * 1'000'000'000 + woke.tv_nsec,
+                                                 static_cast<int>(frames), missed);
         if (wanted != before) {
             output->quantum_.store(wanted, std::memory_order_relaxed);
             // Queues the call for the loop thread without a lock or an allocation.
