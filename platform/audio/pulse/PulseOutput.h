@@ -29,8 +29,10 @@ class PulseOutput final : public AudioOutput {
         std::chrono::microseconds target{15'000};
         // What Rewrite() leaves of the queued audio beyond what the sink may have taken, for the time
         // the rewrite takes to reach the server. Cut too fine, a hit loses its first fraction of a
-        // millisecond where the sink's monitor records it.
-        std::chrono::microseconds rewriteMargin{3'000};
+        // millisecond where the sink's monitor records it. Every millisecond of it is a millisecond
+        // on every hit: at 3 ms a hit came 1.6 ms after a per-hit paplay's (median, bench/latency.sh);
+        // at 2 ms, 0.2 ms after, within paplay's own spread from run to run.
+        std::chrono::microseconds rewriteMargin{2'000};
         // Each time the server runs dry the buffer grows by half, never past this; after `calm` without
         // running dry it shrinks again, step by step, back to `target`.
         std::chrono::microseconds maxTarget{40'000};
