@@ -67,15 +67,7 @@ play_round() {
     if [ "$1" = sdl ]; then export SDL_AUDIODRIVER=pulseaudio; fi
     open_main "$APP/Zorvik"
     record_start "$E2E_TMP/round.wav"
-    local start end
-    start=$(date +%s%N)
-    end=$((start + SECONDS_PER_ROUND * 1000000000))
-    while [ "$(date +%s%N)" -lt "$end" ]; do
-        xdotool key plus
-        sleep 0.125
-        xdotool key period
-        sleep 0.125
-    done
+    drum_pads "$SECONDS_PER_ROUND"
     record_stop
     xdotool key --clearmodifiers alt+F4
     wait_for 5 ended "$PID" || kill -KILL "$PID"

@@ -20,25 +20,16 @@ export ZORVIK_AUDIO=pipewire
 open_main "$BUILD/Zorvik"
 START=$(date +%s%N)
 since() { echo "scale=2; ($(date +%s%N) - $START) / 1000000000" | bc; }
-drum() {  # drum SECONDS
-    local end=$(($(date +%s%N) + $1 * 1000000000))
-    while [ "$(date +%s%N)" -lt "$end" ]; do
-        xdotool key plus
-        sleep 0.125
-        xdotool key period
-        sleep 0.125
-    done
-}
 # The program's log, a line for each change of period, stamped with the time it was read.
 tail -n 0 -F "$E2E_TMP/zorvik.log" 2>/dev/null | while read -r line; do
     case "$line" in *"asking for"*) echo "$(since) $line" ;; esac
 done >"$E2E_TMP/periods" &
 track $!
-drum 20
+drum_pads 20
 STALL_AT=$(since)
 stall_sound 1.5 &
 STALLER=$!
-drum 40
+drum_pads 40
 wait "$STALLER"
 STALL_END=$(echo "$STALL_AT + 1.5" | bc)
 cat "$E2E_TMP/periods"

@@ -310,6 +310,18 @@ load_song() {
 # click_at X Y: a left click at a point of the main window.
 click_at() { xdotool mousemove $((WX + $1)) $((WY + $2)) click 1; }
 
+# drum_pads SECONDS: two pads struck in turn, 8 hits a second, as a drummer alternating hands (the keys
+# "plus" and "period"), for SECONDS.
+drum_pads() {
+    local end=$(($(date +%s%N) + $1 * 1000000000))
+    while [ "$(date +%s%N)" -lt "$end" ]; do
+        xdotool key plus
+        sleep 0.125
+        xdotool key period
+        sleep 0.125
+    done
+}
+
 # bar_matches SCREENSHOT ROW_TOP PICTURE: the right end of the pad bar on the row at ROW_TOP (pixels in
 # the main window), where no caption reaches, shows PICTURE. Uses WX WY.
 bar_matches() {
