@@ -39,8 +39,9 @@ fail() {
     if [ -n "${DISPLAY:-}" ] && [ -n "${E2E_ARTIFACTS:-}" ]; then
         import -window root "$E2E_ARTIFACTS/failure-$(date +%s).png" 2>/dev/null || true
     fi
-    # What was heard, so a failure that shows once in many runs can be looked at afterwards.
-    if [ -n "${E2E_ARTIFACTS:-}" ]; then cp "$E2E_TMP"/*.wav "$E2E_ARTIFACTS/" 2>/dev/null || true; fi
+    # What was heard and the program's whole log, so a failure that shows once in many runs can be
+    # looked at afterwards.
+    if [ -n "${E2E_ARTIFACTS:-}" ]; then cp "$E2E_TMP"/*.wav "$E2E_TMP"/*.log "$E2E_ARTIFACTS/" 2>/dev/null || true; fi
     exit 1
 }
 
