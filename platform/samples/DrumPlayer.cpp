@@ -231,14 +231,9 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
 DrumPlayer::~DrumPlayer() {
     midiInput_.reset();
     DropAhead();
-    if (opening_) {
-        std::unique_lock hold(opening_->lock);
-        if (!opening_->finished) {
-            // Its output, if it ever opens, is closed by the opening's own thread.
-            opening_->abandoned = true;
-            return;
-        }
-        output_ = std::move(opening_->output);
+    // An opening still under way closes its output, if it ever opens, on its own thread.
+    if (opening_ && !LetGo(*opening_, output_)) {
+        return;
     }
     output_.reset();
     stage_->Reset(nullptr);
@@ -489,19 +484,22 @@ void DrumPlayer::TryAhead() {
         });
 }
 
+bool DrumPlayer::LetGo(Opening& opening, std::unique_ptr<audio::AudioOutput>& output) {
+    std::unique_lock hold(opening.lock);
+    if (!opening.finished) {
+        opening.abandoned = true;
+        return false;
+    }
+    output = std::move(opening.output);
+    return true;
+}
+
 void DrumPlayer::DropAhead() {
     if (!ahead_) {
         return;
     }
     std::unique_ptr<audio::AudioOutput> unused;
-    {
-        std::unique_lock hold(ahead_->lock);
-        if (ahead_->finished) {
-            unused = std::move(ahead_->output);
-        } else {
-            ahead_->abandoned = true;
-        }
-    }
+    (void)LetGo(*ahead_, unused);
     ahead_.reset();
 }
 

@@ -189,6 +189,9 @@ class DrumPlayer final : public SamplePlayer {
     std::shared_ptr<std::atomic<bool>> aheadLive_;
     template <typename Open>
     static std::shared_ptr<Opening> Launch(Open open);
+    // Takes an opening's output into `output` if it has finished (true); otherwise leaves the opening
+    // to close whatever it opens by itself (false).
+    static bool LetGo(Opening& opening, std::unique_ptr<audio::AudioOutput>& output);
     ClipPtr defaultClip_;
     // The kit in use, and whether the stage has yet to get it.
     KitPtr kit_;
