@@ -232,8 +232,18 @@ double cpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The share of one core the whole process uses while a song plays in real time at a speed (in
-// hundredths), into fakesink sync=true or the default output.
+// The share of one core the whole process uses over five seconds, from a second after playing starts.
+void measurePlayingCpu(benchmark::State& state) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double cpuBefore = cpuSeconds();
+    const auto wallBefore = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
+    state.counters["cpu_percent"] = 100.0 * cpu / wall;
+}
+
+// A song playing in real time at a speed (in hundredths), into fakesink sync=true or the default output.
 void BM_PlayingCpu(benchmark::State& state) {
     const double rate = state.range(0) / 100.0;
     const bool automatic = state.range(1) != 0;
@@ -244,18 +254,36 @@ void BM_PlayingCpu(benchmark::State& state) {
             state.SkipWithError("could not play");
             return;
         }
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double cpuBefore = cpuSeconds();
-        const auto wallBefore = Clock::now();
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        const double cpu = cpuSeconds() - cpuBefore;
-        const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
-        state.counters["cpu_percent"] = 100.0 * cpu / wall;
+        measurePlayingCpu(state);
     }
 }
 BENCHMARK(BM_PlayingCpu)
     ->ArgNames({"rate_percent", "autoaudiosink"})
     ->ArgsProduct({{50, 100, 150}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+// The baseline: a playbin with default settings playing the same song into the same sink.
+void BM_BarePlaybinPlayingCpu(benchmark::State& state) {
+    const bool automatic = state.range(0) != 0;
+    gchar* uri = gst_filename_to_uri(song().path().c_str(), nullptr);
+    for (auto _ : state) {
+        GstElement* playbin = gst_element_factory_make("playbin", nullptr);
+        g_object_set(playbin, "uri", uri, "audio-sink", makeSink(automatic), nullptr);
+        gst_element_set_state(playbin, GST_STATE_PLAYING);
+        if (gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS)
+            state.SkipWithError("playbin did not play");
+        else
+            measurePlayingCpu(state);
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        gst_object_unref(playbin);
+    }
+    g_free(uri);
+}
+BENCHMARK(BM_BarePlaybinPlayingCpu)
+    ->ArgName("autoaudiosink")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

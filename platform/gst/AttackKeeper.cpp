@@ -94,6 +94,15 @@ void AttackKeeper::Reset() {
     fade_ = 0.0f;
 }
 
+void AttackKeeper::Skip(std::int64_t songFrame) {
+    while (const Attack* next = attacks_.Peek()) {
+        if (next->frame >= songFrame) break;
+        attacks_.Drop();
+    }
+    phase_ = Phase::Idle;
+    fade_ = 0.0f;
+}
+
 void AttackKeeper::Listen(const float* frames, std::size_t count) {
     // Channel by channel: a sound panned wide, or in opposite phase on the two sides, is no quieter.
     for (std::size_t i = 0; i < count; ++i) {

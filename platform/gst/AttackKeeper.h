@@ -46,6 +46,9 @@ class AttackKeeper {
     // For the next output frame, which belongs to input frame `songFrame` at `speed`, with `framesIn`
     // input frames there to be read.
     Mix Next(double songFrame, double speed, std::int64_t framesIn);
+    // The output has gone past `songFrame` without asking (played through at normal speed): attacks
+    // before it are forgotten and any splice under way ends.
+    void Skip(std::int64_t songFrame);
 
   private:
     enum class Phase { Idle, In, Hold, Out };

@@ -44,19 +44,20 @@ constexpr const char* kCaps =
 // its.
 class StretcherClock {
   public:
-    void Reset(double speed, std::int64_t delay) {
-        frame_ = 0.0;
+    // The stretcher starts afresh with song frame `origin` as its first output frame after the delay.
+    void Reset(double speed, std::int64_t delay, std::int64_t origin) {
+        frame_ = static_cast<double>(origin);
         speed_ = speed;
         delay_ = delay;
         changes_.Clear();
     }
-    // The element set a new ratio with `framesIn` song frames given to the stretcher.
-    void SpeedChanged(std::int64_t framesIn, double speed) {
+    // The element set a new ratio with the stretcher given the song up to frame `fed`.
+    void SpeedChanged(std::int64_t fed, double speed) {
         if (changes_.Room() == 0) {  // a slider dragged faster than the output goes: the oldest is due
             speed_ = changes_.Peek()->speed;
             changes_.Drop();
         }
-        changes_.Push({static_cast<double>(framesIn - delay_), speed});
+        changes_.Push({static_cast<double>(fed - delay_), speed});
     }
     // The song frame of the next output frame.
     double Next() {
@@ -102,6 +103,8 @@ struct Core {
     std::vector<float*> outPointers;
 
     std::int64_t framesIn = 0;   // input frames taken since the stream (re)started
+    bool stretching = false;     // the stretcher is running; at rest the output is the input itself
+    std::int64_t fed = 0;        // while stretching: the next song frame to hand the stretcher
     double songFrame = 0.0;      // the input frame the next output frame belongs to
     std::int64_t framesOut = 0;  // output frames sent since the stream (re)started
     std::size_t dropLeft = 0;    // the stretcher's start delay still to be thrown away
@@ -192,19 +195,42 @@ struct Core {
         ended = false;
         position = -1;
         attacks.Reset();
+        stretching = false;
         if (!stretcher) return;
         appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
+        if (appliedSpeed != 1.0) wake(0);
+    }
+
+    // Starts the stretcher at the current speed so that its first output frame is song frame `from`.
+    // It is primed with the song just before that frame (silence before the song's start) in place of
+    // the silence it asks for, so it comes in with the sound it would have had running all along.
+    void wake(std::int64_t from) {
         stretcher->reset();
         stretcher->setTimeRatio(1.0 / appliedSpeed);
-        for (auto& plane : inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
-        std::size_t pad = stretcher->getPreferredStartPad();
-        while (pad > 0) {
-            const std::size_t count = std::min(pad, kBlockFrames);
-            stretcher->process(inPointers.data(), count, false);
-            pad -= count;
-        }
+        const auto pad = static_cast<std::int64_t>(stretcher->getPreferredStartPad());
+        fed = from - pad;
+        feed();
         dropLeft = stretcher->getStartDelay();
-        stretcherClock.Reset(appliedSpeed, static_cast<std::int64_t>(dropLeft));
+        stretcherClock.Reset(appliedSpeed, static_cast<std::int64_t>(dropLeft), from);
+        stretching = true;
+    }
+
+    // Hands the stretcher the song from `fed` up to `framesIn`, out of the history.
+    void feed() {
+        while (fed < framesIn || fed < 0) {
+            const std::int64_t end = fed < 0 ? std::min<std::int64_t>(0, fed + kBlockFrames)
+                                             : std::min<std::int64_t>(framesIn, fed + kBlockFrames);
+            const auto count = static_cast<std::size_t>(end - fed);
+            for (int c = 0; c < channels; ++c) {
+                float* plane = inPlanes[c].data();
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::int64_t frame = fed + static_cast<std::int64_t>(i);
+                    plane[i] = frame < 0 ? 0.0f : historyAt(frame, c);
+                }
+            }
+            stretcher->process(inPointers.data(), count, false);
+            fed = end;
+        }
     }
 
     // Takes up a speed set since the last buffer. Going to or from exactly 1.0 cross-fades between the
@@ -212,10 +238,25 @@ struct Core {
     void takeSpeed() {
         const double wanted = std::clamp(speed.load(std::memory_order_relaxed), kMinSpeed, kMaxSpeed);
         if (wanted == appliedSpeed) return;
+        // A cross-fade between the song and the stretcher finishes before one the other way begins: the
+        // turn would jump between the two mid-fade. (Leaving rest, the fade waits for the stretcher's
+        // first frame.)
+        if (fadeLeft > 0 && (appliedSpeed == 1.0) != (wanted == 1.0)) return;
+        segmentPending = true;
+        if (!stretching) {
+            // At rest everything taken in has been sent, so the stretcher starts where the listener is.
+            appliedSpeed = wanted;
+            const auto from = static_cast<std::int64_t>(songFrame);
+            wake(from);
+            fadeToPassThrough = false;
+            fadeLeft = fadeLength;
+            fadeHistoryFrame = from;
+            return;
+        }
         const bool wasPassThrough = appliedSpeed == 1.0;
         const bool passThrough = wanted == 1.0;
         stretcher->setTimeRatio(1.0 / wanted);
-        stretcherClock.SpeedChanged(framesIn, wanted);
+        stretcherClock.SpeedChanged(fed, wanted);
         if (wasPassThrough != passThrough) {
             fadeToPassThrough = passThrough;
             fadeLeft = fadeLength;
@@ -226,7 +267,6 @@ struct Core {
             }
         }
         appliedSpeed = wanted;
-        segmentPending = true;
     }
 
     float historyAt(std::int64_t frame, int channel) const {
@@ -291,10 +331,62 @@ bool pushSegment(StretchElement* self) {
     return gst_pad_push_event(self->srcPad, gst_event_new_segment(&segment));
 }
 
-// Sends what the stretcher has ready; once the input has ended, only up to the last song frame.
+// Stamps `written` frames of `buffer`, the first of them song frame `streamStart`, and sends them on.
+GstFlowReturn send(StretchElement* self, GstBuffer* buffer, std::size_t written, double streamStart) {
+    Core& core = *self->core;
+    gst_buffer_resize(buffer, 0, static_cast<gssize>(written * core.channels * sizeof(float)));
+    const GstClockTime pts = core.originPts + core.framesToTime(core.framesOut);
+    core.framesOut += static_cast<std::int64_t>(written);
+    GST_BUFFER_PTS(buffer) = pts;
+    GST_BUFFER_DURATION(buffer) = core.originPts + core.framesToTime(core.framesOut) - pts;
+    GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(core.framesOut) - written;
+    GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
+    if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+    core.discont = false;
+    core.position.store(
+        static_cast<gint64>(core.originStream + core.framesToTime(static_cast<std::int64_t>(streamStart))),
+        std::memory_order_relaxed);
+    return gst_pad_push(self->srcPad, buffer);
+}
+
+GstFlowReturn acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map) {
+    Core& core = *self->core;
+    if (core.segmentPending && !pushSegment(self)) return GST_FLOW_FLUSHING;
+    if (gst_buffer_pool_acquire_buffer(core.pool, buffer, nullptr) != GST_FLOW_OK) return GST_FLOW_FLUSHING;
+    gst_buffer_map(*buffer, map, GST_MAP_WRITE);
+    return GST_FLOW_OK;
+}
+
+// At rest: the song as it came in, up to the last frame taken.
+GstFlowReturn passOn(StretchElement* self) {
+    Core& core = *self->core;
+    while (core.songFrame < static_cast<double>(core.framesIn)) {
+        GstBuffer* buffer = nullptr;
+        GstMapInfo map;
+        if (const GstFlowReturn flow = acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
+        auto* out = reinterpret_cast<float*>(map.data);
+        const auto from = static_cast<std::int64_t>(core.songFrame);
+        const auto count = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kOutFrames), core.framesIn - from));
+        for (std::size_t i = 0; i < count; ++i)
+            for (int c = 0; c < core.channels; ++c)
+                out[i * core.channels + c] = core.historyAt(from + static_cast<std::int64_t>(i), c);
+        gst_buffer_unmap(buffer, &map);
+        core.songFrame += static_cast<double>(count);
+        core.attacks.Skip(from + static_cast<std::int64_t>(count));
+        if (const GstFlowReturn flow = send(self, buffer, count, static_cast<double>(from));
+            flow != GST_FLOW_OK)
+            return flow;
+    }
+    return GST_FLOW_OK;
+}
+
+// Sends what the stretcher has ready, or at rest what came in; once the input has ended, only up to the
+// last song frame.
 GstFlowReturn drain(StretchElement* self) {
     Core& core = *self->core;
     while (true) {
+        if (!core.stretching) return passOn(self);
         const int ready = core.stretcher->available();
         if (ready <= 0) return GST_FLOW_OK;
         const bool keepAttacks = core.keepAttacks.load(std::memory_order_relaxed);
@@ -307,18 +399,15 @@ GstFlowReturn drain(StretchElement* self) {
         }
         if (first == got) continue;
         if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) return GST_FLOW_OK;
-        if (core.segmentPending && !pushSegment(self)) return GST_FLOW_FLUSHING;
 
         GstBuffer* buffer = nullptr;
-        if (gst_buffer_pool_acquire_buffer(core.pool, &buffer, nullptr) != GST_FLOW_OK)
-            return GST_FLOW_FLUSHING;
         GstMapInfo map;
-        gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+        if (const GstFlowReturn flow = acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
         auto* out = reinterpret_cast<float*>(map.data);
         const int channels = core.channels;
         std::size_t written = 0;
         const double streamStart = core.songFrame;
-        for (std::size_t i = first; i < got; ++i) {
+        for (std::size_t i = first; i < got && core.stretching; ++i) {
             if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) break;
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
@@ -339,7 +428,8 @@ GstFlowReturn drain(StretchElement* self) {
                     }
                 }
                 ++core.fadeHistoryFrame;
-                --core.fadeLeft;
+                // Faded into the song at normal speed: the stretcher rests until the speed leaves 1.0.
+                if (--core.fadeLeft == 0 && core.fadeToPassThrough) core.stretching = false;
             } else if (passThrough) {
                 for (int c = 0; c < channels; ++c) frame[c] = core.historyAt(passFrame, c);
             } else {
@@ -353,20 +443,8 @@ GstFlowReturn drain(StretchElement* self) {
             gst_buffer_unref(buffer);
             return GST_FLOW_OK;
         }
-        gst_buffer_resize(buffer, 0, static_cast<gssize>(written * channels * sizeof(float)));
-        const GstClockTime pts = core.originPts + core.framesToTime(core.framesOut);
-        core.framesOut += static_cast<std::int64_t>(written);
-        GST_BUFFER_PTS(buffer) = pts;
-        GST_BUFFER_DURATION(buffer) = core.originPts + core.framesToTime(core.framesOut) - pts;
-        GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(core.framesOut) - written;
-        GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
-        if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
-        core.discont = false;
-        core.position.store(static_cast<gint64>(core.originStream +
-                                                core.framesToTime(static_cast<std::int64_t>(streamStart))),
-                            std::memory_order_relaxed);
-        const GstFlowReturn flow = gst_pad_push(self->srcPad, buffer);
-        if (flow != GST_FLOW_OK) return flow;
+        if (const GstFlowReturn flow = send(self, buffer, written, streamStart); flow != GST_FLOW_OK)
+            return flow;
     }
 }
 
@@ -401,14 +479,9 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     GstFlowReturn flow = GST_FLOW_OK;
     for (std::size_t done = 0; done < frames && flow == GST_FLOW_OK;) {
         const std::size_t count = std::min(kBlockFrames, frames - done);
-        const float* block = samples + done * core.channels;
-        core.remember(block, count);
-        for (int c = 0; c < core.channels; ++c) {
-            float* plane = core.inPlanes[c].data();
-            for (std::size_t i = 0; i < count; ++i) plane[i] = block[i * core.channels + c];
-        }
-        core.stretcher->process(core.inPointers.data(), count, false);
+        core.remember(samples + done * core.channels, count);
         core.framesIn += static_cast<std::int64_t>(count);
+        if (core.stretching) core.feed();
         done += count;
         flow = drain(self);
     }
@@ -422,8 +495,10 @@ void finish(StretchElement* self) {
     Core& core = *self->core;
     if (!core.stretcher || !core.haveOrigin || core.ended) return;
     core.ended = true;
-    for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
-    core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
+    if (core.stretching) {
+        for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
+        core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
+    }
     drain(self);
 }
 
