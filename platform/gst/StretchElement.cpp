@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <numbers>
 #include <vector>
 
 #include "AttackKeeper.h"
@@ -87,7 +88,8 @@ class StretcherClock {
 struct Core {
     std::atomic<double> speed{1.0};
     std::atomic<bool> keepAttacks{true};
-    std::atomic<gint64> position{-1};  // stream time of the last frame sent, -1 before the first
+    std::atomic<gint64> loopStart{-1};  // song time a loop goes back to, -1 with no loop
+    std::atomic<gint64> position{-1};   // stream time of the last frame sent, -1 before the first
 
     std::unique_ptr<RubberBandStretcher> stretcher;
     int rate = 0;
@@ -102,14 +104,15 @@ struct Core {
     std::vector<const float*> inPointers;
     std::vector<float*> outPointers;
 
-    std::int64_t framesIn = 0;   // input frames taken since the stream (re)started
-    bool stretching = false;     // the stretcher is running; at rest the output is the input itself
-    std::int64_t fed = 0;        // while stretching: the next song frame to hand the stretcher
-    double songFrame = 0.0;      // the input frame the next output frame belongs to
-    std::int64_t framesOut = 0;  // output frames sent since the stream (re)started
-    std::size_t dropLeft = 0;    // the stretcher's start delay still to be thrown away
-    double appliedSpeed = 1.0;   // the speed the output is being made at
-    std::int64_t fadeLeft = 0;   // frames of cross-fade still to go
+    std::int64_t framesIn = 0;          // input frames taken since the stream (re)started
+    bool stretching = false;            // the stretcher is running; at rest the output is the input itself
+    std::int64_t fed = 0;               // while stretching: the next song frame to hand the stretcher
+    std::size_t outAt = 0, outGot = 0;  // the stretcher's frames retrieved, and how many of them are sent
+    double songFrame = 0.0;             // the input frame the next output frame belongs to
+    std::int64_t framesOut = 0;         // output frames sent since the stream (re)started
+    std::size_t dropLeft = 0;           // the stretcher's start delay still to be thrown away
+    double appliedSpeed = 1.0;          // the speed the output is being made at
+    std::int64_t fadeLeft = 0;          // frames of cross-fade still to go
     std::int64_t fadeLength = 1;
     bool fadeToPassThrough = false;
     std::int64_t fadeHistoryFrame = 0;  // while fading into stretching: where the pass-through had got to
@@ -120,7 +123,19 @@ struct Core {
     bool haveOrigin = false;
     GstClockTime originPts = 0;      // timestamp of the first input frame after a (re)start
     GstClockTime originRunning = 0;  // its running time
-    GstClockTime originStream = 0;   // its stream time: the song position of songFrame 0
+    // Where the song is at an input frame: from `frame` on, the frames follow on from song time `stream`.
+    // A loop's seam starts a new stretch of the timeline; the input itself runs on without a break.
+    struct Stretch {
+        std::int64_t frame = 0;
+        GstClockTime stream = 0;
+    };
+    Stretch timeline;
+    SpscRing<Stretch, 8> nextStretches;  // begun in the input, not yet reached by the output
+    // A loop's seam: the song comes round again. The first frames of the new segment (from just before
+    // the loop's start) are cross-faded into the frames held back from before its end.
+    bool seamPending = false;
+    std::int64_t mixAt = 0, mixLeft = 0, mixLength = 1;
+    std::int64_t seamFrames = 1;  // held back while a loop is on
     bool segmentPending = true;
     bool discont = true;
     bool ended = false;
@@ -168,6 +183,7 @@ struct Core {
         for (auto& plane : inPlanes) inPointers.push_back(plane.data());
         for (auto& plane : outPlanes) outPointers.push_back(plane.data());
         fadeLength = std::max<std::int64_t>(1, std::llround(kFadeSeconds * rate));
+        seamFrames = std::max<std::int64_t>(1, std::llround(kLoopSeamSeconds * rate)) + 1;
         attacks.Configure(rate, channels);
 
         pool = gst_buffer_pool_new();
@@ -196,6 +212,11 @@ struct Core {
         position = -1;
         attacks.Reset();
         stretching = false;
+        outAt = outGot = 0;
+        timeline = {};
+        nextStretches.Clear();
+        seamPending = false;
+        mixLeft = 0;
         if (!stretcher) return;
         appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
         if (appliedSpeed != 1.0) wake(0);
@@ -206,6 +227,7 @@ struct Core {
     // the silence it asks for, so it comes in with the sound it would have had running all along.
     void wake(std::int64_t from) {
         stretcher->reset();
+        outAt = outGot = 0;
         stretcher->setTimeRatio(1.0 / appliedSpeed);
         const auto pad = static_cast<std::int64_t>(stretcher->getPreferredStartPad());
         fed = from - pad;
@@ -215,11 +237,19 @@ struct Core {
         stretching = true;
     }
 
-    // Hands the stretcher the song from `fed` up to `framesIn`, out of the history.
+    // The input frames that may be played: while a loop is on, the last few are held back, because a seam
+    // may yet come and fade them out.
+    std::int64_t playable() const {
+        if (ended || loopStart.load(std::memory_order_relaxed) < 0) return framesIn;
+        return framesIn - seamFrames;
+    }
+
+    // Hands the stretcher the song from `fed` up to what may be played, out of the history.
     void feed() {
-        while (fed < framesIn || fed < 0) {
+        const std::int64_t limit = playable();
+        while (fed < limit || fed < 0) {
             const std::int64_t end = fed < 0 ? std::min<std::int64_t>(0, fed + kBlockFrames)
-                                             : std::min<std::int64_t>(framesIn, fed + kBlockFrames);
+                                             : std::min<std::int64_t>(limit, fed + kBlockFrames);
             const auto count = static_cast<std::size_t>(end - fed);
             for (int c = 0; c < channels; ++c) {
                 float* plane = inPlanes[c].data();
@@ -276,12 +306,68 @@ struct Core {
     }
 
     void remember(const float* frames, std::size_t count) {
+        // At a seam, the frames from before the loop's start fade in over the held-back end (the two are
+        // different moments of the song, so the fade keeps the power).
+        while (mixLeft > 0 && count > 0) {
+            const float in = static_cast<float>(mixLength - mixLeft + 1) / static_cast<float>(mixLength + 1);
+            constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
+            const float keep = std::cos(in * kQuarterTurn), take = std::sin(in * kQuarterTurn);
+            float* slot = &history[static_cast<std::size_t>((mixAt & historyMask) * channels)];
+            for (int c = 0; c < channels; ++c) slot[c] = slot[c] * keep + frames[c] * take;
+            ++mixAt;
+            --mixLeft;
+            frames += channels;
+            --count;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             float* slot = &history[static_cast<std::size_t>(
                 ((framesIn + static_cast<std::int64_t>(i)) & historyMask) * channels)];
             std::copy_n(frames + i * channels, channels, slot);
         }
         attacks.Listen(frames, count);
+        framesIn += static_cast<std::int64_t>(count);
+    }
+
+    // A new segment with no flush before it, once its first frame (at song time `stream`) is here.
+    void beginSeam(GstClockTime stream) {
+        seamPending = false;
+        // As many frames as the segment starts before the loop's start, and as are held back.
+        const gint64 start = loopStart.load(std::memory_order_relaxed);
+        std::int64_t before = 0;
+        if (start >= 0 && static_cast<gint64>(stream) < start)
+            before = static_cast<std::int64_t>(
+                gst_util_uint64_scale_int_round(static_cast<guint64>(start) - stream, rate, GST_SECOND));
+        const std::int64_t consumed = stretching ? fed : static_cast<std::int64_t>(std::ceil(songFrame));
+        mixLength = std::clamp<std::int64_t>(before, 0, std::max<std::int64_t>(0, framesIn - consumed));
+        mixLeft = mixLength;
+        mixAt = framesIn - mixLength;
+        if (nextStretches.Room() == 0) nextStretches.Drop();  // seams far closer together than any loop
+        nextStretches.Push({mixAt, stream});
+    }
+
+    // Takes the stretch of the timeline the output has reached; true when it is a new one.
+    bool reachStretch(double frame) {
+        bool reached = false;
+        for (const Stretch* next = nextStretches.Peek();
+             next != nullptr && frame >= static_cast<double>(next->frame); next = nextStretches.Peek()) {
+            timeline = *next;
+            nextStretches.Drop();
+            reached = true;
+        }
+        return reached;
+    }
+
+    // Whether the output at `frame` has got to a stretch of the timeline it is not in yet.
+    bool stretchDue(double frame) {
+        const Stretch* next = nextStretches.Peek();
+        return next != nullptr && frame >= static_cast<double>(next->frame);
+    }
+
+    // The song time of (output) song frame `frame`.
+    GstClockTime songTime(double frame) const {
+        return timeline.stream +
+               static_cast<GstClockTime>(std::llround(
+                   std::max(0.0, frame - static_cast<double>(timeline.frame)) * GST_SECOND / rate));
     }
 
     // The stretcher's frame for channel `c`, with the song's own attack spliced in where there is one.
@@ -302,7 +388,7 @@ struct StretchElementClass {
     GstElementClass parentClass;
 };
 
-enum { kPropSpeed = 1, kPropKeepAttacks };
+enum { kPropSpeed = 1, kPropKeepAttacks, kPropLoopStart };
 
 GType stretch_element_get_type();
 #define ZORVIK_STRETCH(object) (reinterpret_cast<StretchElement*>(object))
@@ -326,7 +412,7 @@ bool pushSegment(StretchElement* self) {
     segment.start = core.originPts + sinceOrigin;
     segment.position = segment.start;
     segment.base = core.originRunning + sinceOrigin;
-    segment.time = core.originStream + core.framesToTime(static_cast<std::int64_t>(core.songFrame));
+    segment.time = core.songTime(core.songFrame);
     segment.applied_rate = core.appliedSpeed;
     return gst_pad_push_event(self->srcPad, gst_event_new_segment(&segment));
 }
@@ -343,14 +429,13 @@ GstFlowReturn send(StretchElement* self, GstBuffer* buffer, std::size_t written,
     GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
     if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
     core.discont = false;
-    core.position.store(
-        static_cast<gint64>(core.originStream + core.framesToTime(static_cast<std::int64_t>(streamStart))),
-        std::memory_order_relaxed);
+    core.position.store(static_cast<gint64>(core.songTime(streamStart)), std::memory_order_relaxed);
     return gst_pad_push(self->srcPad, buffer);
 }
 
 GstFlowReturn acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map) {
     Core& core = *self->core;
+    if (core.reachStretch(core.songFrame)) core.segmentPending = true;
     if (core.segmentPending && !pushSegment(self)) return GST_FLOW_FLUSHING;
     if (gst_buffer_pool_acquire_buffer(core.pool, buffer, nullptr) != GST_FLOW_OK) return GST_FLOW_FLUSHING;
     gst_buffer_map(*buffer, map, GST_MAP_WRITE);
@@ -360,14 +445,17 @@ GstFlowReturn acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map)
 // At rest: the song as it came in, up to the last frame taken.
 GstFlowReturn passOn(StretchElement* self) {
     Core& core = *self->core;
-    while (core.songFrame < static_cast<double>(core.framesIn)) {
+    while (core.songFrame < static_cast<double>(core.playable())) {
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
         if (const GstFlowReturn flow = acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
         auto* out = reinterpret_cast<float*>(map.data);
         const auto from = static_cast<std::int64_t>(core.songFrame);
-        const auto count = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(kOutFrames), core.framesIn - from));
+        std::int64_t until =
+            std::min<std::int64_t>(from + static_cast<std::int64_t>(kOutFrames), core.playable());
+        if (const auto* next = core.nextStretches.Peek())
+            until = std::min(until, std::max(from + 1, next->frame));
+        const auto count = static_cast<std::size_t>(until - from);
         for (std::size_t i = 0; i < count; ++i)
             for (int c = 0; c < core.channels; ++c)
                 out[i * core.channels + c] = core.historyAt(from + static_cast<std::int64_t>(i), c);
@@ -387,18 +475,17 @@ GstFlowReturn drain(StretchElement* self) {
     Core& core = *self->core;
     while (true) {
         if (!core.stretching) return passOn(self);
-        const int ready = core.stretcher->available();
-        if (ready <= 0) return GST_FLOW_OK;
-        const bool keepAttacks = core.keepAttacks.load(std::memory_order_relaxed);
-        const std::size_t got =
-            core.stretcher->retrieve(core.outPointers.data(), std::min<std::size_t>(ready, kOutFrames));
-        std::size_t first = 0;
-        if (core.dropLeft > 0) {
-            first = std::min(core.dropLeft, got);
-            core.dropLeft -= first;
+        if (core.outAt == core.outGot) {
+            const int ready = core.stretcher->available();
+            if (ready <= 0) return GST_FLOW_OK;
+            core.outGot =
+                core.stretcher->retrieve(core.outPointers.data(), std::min<std::size_t>(ready, kOutFrames));
+            core.outAt = std::min(core.dropLeft, core.outGot);
+            core.dropLeft -= core.outAt;
+            if (core.outAt == core.outGot) continue;
         }
-        if (first == got) continue;
         if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) return GST_FLOW_OK;
+        const bool keepAttacks = core.keepAttacks.load(std::memory_order_relaxed);
 
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
@@ -407,8 +494,11 @@ GstFlowReturn drain(StretchElement* self) {
         const int channels = core.channels;
         std::size_t written = 0;
         const double streamStart = core.songFrame;
-        for (std::size_t i = first; i < got && core.stretching; ++i) {
+        std::size_t i = core.outAt;
+        for (; i < core.outGot && core.stretching; ++i) {
             if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) break;
+            // A seam's new stretch of the timeline starts a buffer, which gets a segment of its own.
+            if (written > 0 && core.stretchDue(core.songFrame)) break;
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
@@ -438,6 +528,8 @@ GstFlowReturn drain(StretchElement* self) {
             core.songFrame += core.appliedSpeed;
             ++written;
         }
+        // Resting, the stretcher's frames left over are not wanted.
+        core.outAt = core.stretching ? i : core.outGot;
         gst_buffer_unmap(buffer, &map);
         if (written == 0) {
             gst_buffer_unref(buffer);
@@ -455,6 +547,15 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         gst_buffer_unref(buffer);
         return GST_FLOW_NOT_NEGOTIATED;
     }
+    buffer = gst_audio_buffer_clip(buffer, &core.inSegment, core.rate,
+                                   core.channels * static_cast<int>(sizeof(float)));
+    if (buffer == nullptr) return GST_FLOW_OK;  // all of it outside the segment
+    if (core.seamPending) {
+        const GstClockTime pts =
+            GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : core.inSegment.start;
+        const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
+        core.beginSeam(GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0);
+    }
     if (!core.haveOrigin) {
         // The first frame's time places both timelines: output running time starts where the input's did,
         // and song time is the input's stream time.
@@ -464,7 +565,7 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         const guint64 running = gst_segment_to_running_time(&core.inSegment, GST_FORMAT_TIME, pts);
         const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
         core.originRunning = GST_CLOCK_TIME_IS_VALID(running) ? running : 0;
-        core.originStream = GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0;
+        core.timeline = {0, GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0};
         core.haveOrigin = true;
     }
     core.takeSpeed();
@@ -480,7 +581,6 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     for (std::size_t done = 0; done < frames && flow == GST_FLOW_OK;) {
         const std::size_t count = std::min(kBlockFrames, frames - done);
         core.remember(samples + done * core.channels, count);
-        core.framesIn += static_cast<std::int64_t>(count);
         if (core.stretching) core.feed();
         done += count;
         flow = drain(self);
@@ -496,6 +596,7 @@ void finish(StretchElement* self) {
     if (!core.stretcher || !core.haveOrigin || core.ended) return;
     core.ended = true;
     if (core.stretching) {
+        core.feed();  // what was held back for a seam
         for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
         core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
     }
@@ -523,7 +624,13 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
                 return FALSE;
             }
             gst_segment_copy_into(segment, &core.inSegment);
-            core.restart();
+            // With no flush before it, a segment goes on where the last one ended: a loop coming round,
+            // or carrying on past where a loop ended. The output runs on without a break.
+            if (core.haveOrigin && !core.ended) {
+                core.seamPending = true;
+            } else {
+                core.restart();
+            }
             // Ours goes out with the first frame, once its place in time is known.
             gst_event_unref(event);
             return TRUE;
@@ -596,6 +703,8 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
         core.speed.store(g_value_get_double(value), std::memory_order_relaxed);
     } else if (id == kPropKeepAttacks) {
         core.keepAttacks.store(g_value_get_boolean(value), std::memory_order_relaxed);
+    } else if (id == kPropLoopStart) {
+        core.loopStart.store(g_value_get_int64(value), std::memory_order_relaxed);
     } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     }
@@ -607,6 +716,8 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
         g_value_set_double(value, core.speed.load(std::memory_order_relaxed));
     } else if (id == kPropKeepAttacks) {
         g_value_set_boolean(value, core.keepAttacks.load(std::memory_order_relaxed));
+    } else if (id == kPropLoopStart) {
+        g_value_set_int64(value, core.loopStart.load(std::memory_order_relaxed));
     } else {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
     }
@@ -633,6 +744,13 @@ void stretch_element_class_init(StretchElementClass* klass) {
         g_param_spec_boolean("keep-attacks", "Keep attacks",
                              "Splice the song's own drum attacks into slowed-down sound", TRUE,
                              static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    // Set while a loop is on: a segment that follows the last with no flush (the song seeked back to
+    // just before this point) is a seam, and is cross-faded in.
+    g_object_class_install_property(
+        objectClass, kPropLoopStart,
+        g_param_spec_int64("loop-start", "Loop start",
+                           "Song time in nanoseconds a loop goes back to, -1 with no loop", -1, G_MAXINT64,
+                           -1, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
     elementClass->change_state = changeState;
     gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);

@@ -19,6 +19,11 @@ namespace zorvik::platform {
 
 inline constexpr const char* kStretchElementName = "zorvikstretch";
 
+// A loop comes round as a segment seek with no flush, back to this long before the loop's start: the
+// element cross-fades those frames in over the loop's end, so the seam neither clicks nor changes the
+// loop's length. The element's "loop-start" property says where the loop starts.
+inline constexpr double kLoopSeamSeconds = 0.010;
+
 // Registers the element with GStreamer, in this process only; safe to call from any thread, any number
 // of times, after gst_init. False when the registration failed.
 bool RegisterStretchElement();
