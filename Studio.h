@@ -3,7 +3,8 @@
 // the benchmarks that drive the whole program build it the same way.
 
 #include "DrumPlayer.h"
-#include "GstMediaGraph.h"
+#include "EngineGraph.h"
+#include "GstMusicEngine.h"
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
@@ -23,7 +24,8 @@ class Studio {
     } init_;
 
   public:
-    MusicControl music{[] { return platform::GstMediaGraph::Create(); }};
+    MusicControl music{GraphsOver(
+        []() -> std::unique_ptr<platform::MusicEngine> { return platform::GstMusicEngine::Create(); })};
     SoundControl sound{[] { return platform::MakeDrumPlayer(); }};
     forms::Program program{music, sound};
 };

@@ -21,11 +21,12 @@
 #include <thread>
 #include <vector>
 
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "TestMedia.h"
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
+using namespace zorvik::graph;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -64,8 +65,8 @@ GstElement* makeSink(bool automatic) {
     return sink;
 }
 
-GstGraphOptions sinkOptions(bool automatic) {
-    GstGraphOptions options;
+GstEngineOptions sinkOptions(bool automatic) {
+    GstEngineOptions options;
     if (!automatic) options.makeAudioSink = [] { return makeSink(false); };
     return options;
 }
@@ -75,7 +76,7 @@ GstGraphOptions sinkOptions(bool automatic) {
 void BM_LoadMusic(benchmark::State& state) {
     const bool automatic = state.range(0) != 0;
     const std::string path = song().path();
-    const MediaGraphFactory factory = MakeGstMediaGraphFactory(sinkOptions(automatic));
+    const MediaGraphFactory factory = zorvik::GstGraphs(sinkOptions(automatic));
     factory()->RenderFile(path);  // plug-ins loaded before timing starts
     for (auto _ : state) {
         const auto start = Clock::now();
@@ -167,7 +168,7 @@ struct Arrivals {
 // at the new speed is played (the appsink plays it when due; a sound card adds its buffer, 40 ms).
 void BM_SpeedChangeGap(benchmark::State& state) {
     Arrivals arrivals;
-    GstGraphOptions options;
+    GstEngineOptions options;
     options.makeAudioSink = [&arrivals] {
         GstElement* sink = gst_element_factory_make("appsink", nullptr);
         GstCaps* caps =
@@ -181,7 +182,7 @@ void BM_SpeedChangeGap(benchmark::State& state) {
     };
     std::vector<double> gaps, heard;
     for (auto _ : state) {
-        auto graph = GstMediaGraph::Create(options);
+        auto graph = zorvik::MakeGstGraph(options);
         if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->Run())) {
             state.SkipWithError("could not play");
             return;
@@ -248,7 +249,7 @@ void BM_PlayingCpu(benchmark::State& state) {
     const double rate = state.range(0) / 100.0;
     const bool automatic = state.range(1) != 0;
     for (auto _ : state) {
-        auto graph = GstMediaGraph::Create(sinkOptions(automatic));
+        auto graph = zorvik::MakeGstGraph(sinkOptions(automatic));
         if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->put_Rate(rate)) ||
             failed(graph->Run())) {
             state.SkipWithError("could not play");

@@ -1,7 +1,8 @@
-# The GStreamer media graph: load time against a bare playbin, the gap at a speed change, playing CPU.
+# The GStreamer music engine: load time against a bare playbin, the gap at a speed change, playing CPU.
 pkg_check_modules(GST_APP REQUIRED IMPORTED_TARGET gstreamer-app-1.0)
 add_executable(bench_media_graph bench_media_graph.cpp)
-target_link_libraries(bench_media_graph PRIVATE zorvik_gst zorvik_test_media PkgConfig::GST_APP benchmark::benchmark)
+target_include_directories(bench_media_graph PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(bench_media_graph PRIVATE zorvik_modules zorvik_gst zorvik_test_media PkgConfig::GST_APP benchmark::benchmark)
 # Drum attacks through our stretch element and through scaletempo (docs/STRETCH.md).
 add_executable(bench_stretch bench_stretch.cpp)
 target_link_libraries(bench_stretch PRIVATE zorvik_gst zorvik_test_media PkgConfig::GST_APP)

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "GstMediaGraph.h"
+#include "GstMusicEngine.h"
 #include "ProcessStats.h"
 
 namespace fs = std::filesystem;
@@ -36,32 +36,32 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no files in %s\n", argv[1]);
         return 2;
     }
-    const GstGraphOptions options{.makeAudioSink =
-                                      [] {
-                                          GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-                                          g_object_set(sink, "sync", FALSE, nullptr);
-                                          return sink;
-                                      },
-                                  .loadTimeout = std::chrono::milliseconds(2000)};
+    const GstEngineOptions options{.makeAudioSink =
+                                       [] {
+                                           GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+                                           g_object_set(sink, "sync", FALSE, nullptr);
+                                           return sink;
+                                       },
+                                   .loadTimeout = std::chrono::milliseconds(2000)};
     long rssAt100 = 0;
     long played = 0;
     for (long i = 1; i <= loads; ++i) {
-        auto graph = GstMediaGraph::Create(options);
-        if (!graph) return 1;
+        auto engine = GstMusicEngine::Create(options);
+        if (!engine) return 1;
         const fs::path& file = files[static_cast<std::size_t>(i - 1) % files.size()];
         const auto start = std::chrono::steady_clock::now();
-        const HResult loaded = graph->RenderFile(file);
+        const Status loaded = engine->Load(file);
         const auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
         if (took > kSlowLoad)
             std::printf("slow load: %.0f ms for %s\n", took.count(), file.filename().c_str());
-        if (!failed(loaded)) {
+        if (loaded) {
             ++played;
-            (void)graph->Run();
-            (void)graph->put_Rate(1.5);
-            (void)graph->put_CurrentPosition(0.0);
-            (void)graph->Stop();
+            (void)engine->Play();
+            (void)engine->SetSpeed(1.5);
+            (void)engine->Seek(0.0);
+            (void)engine->Stop();
         }
-        graph.reset();
+        engine.reset();
         if (i % 100 == 0) {
             const long rss = zorvik::reliability::ReadProcessStats().rssKiB;
             if (i == 100) rssAt100 = rss;

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "DrumPlayer.h"
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "MusicControl.h"
 #include "ProcessStats.h"
 #include "SoundControl.h"
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    zorvik::MusicControl music([] { return zorvik::platform::GstMediaGraph::Create(); });
+    zorvik::MusicControl music([] { return zorvik::MakeGstGraph(); });
     zorvik::SoundControl sound([] { return zorvik::platform::MakeDrumPlayer(); });
 
     const auto hitPeriod =

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "GstMediaGraph.h"
+#include "GstMusicEngine.h"
 
 using namespace zorvik::platform;
 
@@ -48,27 +48,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         return 0;
     }
-    auto graph = GstMediaGraph::Create({.makeAudioSink =
-                                            [] {
-                                                GstElement* sink =
-                                                    gst_element_factory_make("fakesink", nullptr);
-                                                g_object_set(sink, "sync", FALSE, nullptr);
-                                                return sink;
-                                            },
-                                        .loadTimeout = kLoadTimeout});
-    if (!graph) __builtin_trap();
-    const HResult loaded = graph->RenderFile(path);
+    auto engine = GstMusicEngine::Create({.makeAudioSink =
+                                              [] {
+                                                  GstElement* sink =
+                                                      gst_element_factory_make("fakesink", nullptr);
+                                                  g_object_set(sink, "sync", FALSE, nullptr);
+                                                  return sink;
+                                              },
+                                          .loadTimeout = kLoadTimeout});
+    if (!engine) __builtin_trap();
+    const Status loaded = engine->Load(path);
     // The promise every caller relies on: a failure always says why.
-    if (failed(loaded) && graph->LastErrorText().empty()) __builtin_trap();
-    if (!failed(loaded)) {
-        (void)graph->Run();
+    if (!loaded && loaded.Reason().empty()) __builtin_trap();
+    if (loaded) {
+        (void)engine->Play();
         g_usleep(5000);
-        (void)graph->put_Rate(1.5);
-        (void)graph->put_CurrentPosition(0.0);
-        (void)graph->put_Volume(-2000);
-        (void)graph->Stop();
+        (void)engine->SetSpeed(1.5);
+        (void)engine->SetLoop(0.0, 1.0);
+        (void)engine->Seek(0.0);
+        (void)engine->SetGain(0.1);
+        (void)engine->Stop();
     }
-    graph.reset();
+    engine.reset();
     unlink(path.c_str());
     return 0;
 }

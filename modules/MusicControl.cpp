@@ -2,12 +2,13 @@
 
 #include <limits>
 
+#include "EngineGraph.h"
+
 namespace zorvik {
 
-using platform::failed;
-using platform::HResult;
+using graph::failed;
 
-MusicControl::MusicControl(platform::MediaGraphFactory createGraph) : createGraph_(std::move(createGraph)) {}
+MusicControl::MusicControl(graph::MediaGraphFactory createGraph) : createGraph_(std::move(createGraph)) {}
 
 MusicControl::~MusicControl() = default;
 
@@ -21,6 +22,7 @@ VbBool MusicControl::CloseMusic() {
 
 VbBool MusicControl::LoadMusic(const std::string& fileName) {
     loadError_.clear();
+    loopStartMark_.reset();
     if (CloseMusic() != kTrue) {
         loadError_ = "The music that is loaded could not be stopped.";
         return kFalse;
@@ -32,13 +34,13 @@ VbBool MusicControl::LoadMusic(const std::string& fileName) {
     if (mControl) {
         rendered = !failed(mControl->RenderFile(fileName));
         if (!rendered) loadError_ = mControl->LastErrorText();
-        mAudio = platform::QueryInterface<platform::IBasicAudio>(mControl);
+        mAudio = graph::QueryInterface<graph::IBasicAudio>(mControl);
     }
     if (mAudio) {
         (void)mAudio->put_Volume(0);
         (void)mAudio->put_Balance(0);
     }
-    if (mControl) mPosition = platform::QueryInterface<platform::IMediaPosition>(mControl);
+    if (mControl) mPosition = graph::QueryInterface<graph::IMediaPosition>(mControl);
     if (mPosition) {
         (void)mPosition->put_Rate(1.0);
         (void)mPosition->put_CurrentPosition(0.0);
@@ -73,8 +75,45 @@ VbBool MusicControl::PlayMusic() {
 
 VbBool MusicControl::StopMusic() {
     if (!mControl || failed(mControl->Stop())) return kFalse;
+    if (platform::MusicEngine* engine = Engine(); engine && engine->CurrentLoop())
+        return engine->Stop() ? kTrue : kFalse;
     if (!mPosition || failed(mPosition->put_CurrentPosition(0.0))) return kFalse;
     return kTrue;
+}
+
+platform::MusicEngine* MusicControl::Engine() const {
+    auto* graph = dynamic_cast<EngineGraph*>(mControl.get());
+    return graph ? &graph->Engine() : nullptr;
+}
+
+VbBool MusicControl::MarkLoopStart() {
+    platform::MusicEngine* engine = Engine();
+    const std::optional<double> now = engine ? engine->Position() : std::nullopt;
+    if (!now) return kFalse;
+    if (const auto loop = engine->CurrentLoop()) return engine->SetLoop(*now, loop->end) ? kTrue : kFalse;
+    loopStartMark_ = now;
+    return kTrue;
+}
+
+VbBool MusicControl::MarkLoopEnd() {
+    platform::MusicEngine* engine = Engine();
+    const std::optional<double> now = engine ? engine->Position() : std::nullopt;
+    if (!now) return kFalse;
+    const auto loop = engine->CurrentLoop();
+    const double start = loop ? loop->start : loopStartMark_.value_or(0.0);
+    if (!engine->SetLoop(start, *now)) return kFalse;
+    loopStartMark_.reset();
+    return kTrue;
+}
+
+void MusicControl::ClearLoop() {
+    loopStartMark_.reset();
+    if (platform::MusicEngine* engine = Engine()) engine->ClearLoop();
+}
+
+std::optional<platform::Loop> MusicControl::MusicLoop() const {
+    platform::MusicEngine* engine = Engine();
+    return engine ? engine->CurrentLoop() : std::nullopt;
 }
 
 }  // namespace zorvik

@@ -4,16 +4,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Boolean.h"
 #include "MediaGraph.h"
+#include "MusicEngine.h"
 
 namespace zorvik {
 
 class MusicControl {
   public:
-    explicit MusicControl(platform::MediaGraphFactory createGraph);
+    explicit MusicControl(graph::MediaGraphFactory createGraph);
     ~MusicControl();
     MusicControl(const MusicControl&) = delete;
     MusicControl& operator=(const MusicControl&) = delete;
@@ -28,17 +30,31 @@ class MusicControl {
     // Sets the volume to level x 40 hundredths of a decibel.
     VbBool SetMusicVolume(std::int32_t level);
     VbBool PlayMusic();
-    // Stops and rewinds to the start.
+    // Stops and rewinds to the start; with a loop on, to the loop's start, and the next play counts in.
     VbBool StopMusic();
 
     std::string LoadErrorText() const { return loadError_; }
 
+    // The practice loop. The song's position now becomes the loop's start (kept until an end is marked;
+    // with a loop on, the loop's start moves there), or its end (the loop is on from then, from the start
+    // marked or the song's start). False when no song plays or the passage would be too short.
+    VbBool MarkLoopStart();
+    VbBool MarkLoopEnd();
+    void ClearLoop();
+    std::optional<platform::Loop> MusicLoop() const;
+    // A start marked for a loop that is not on yet.
+    std::optional<double> LoopStartMark() const { return loopStartMark_; }
+
   private:
-    platform::MediaGraphFactory createGraph_;
-    std::shared_ptr<platform::IMediaControl> mControl;
-    std::shared_ptr<platform::IBasicAudio> mAudio;
-    std::shared_ptr<platform::IMediaPosition> mPosition;
+    // The engine under the graph, for what the graph has no words for; none for other graphs.
+    platform::MusicEngine* Engine() const;
+
+    graph::MediaGraphFactory createGraph_;
+    std::shared_ptr<graph::IMediaControl> mControl;
+    std::shared_ptr<graph::IBasicAudio> mAudio;
+    std::shared_ptr<graph::IMediaPosition> mPosition;
     std::string loadError_;
+    std::optional<double> loopStartMark_;
 };
 
 }  // namespace zorvik

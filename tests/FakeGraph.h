@@ -19,7 +19,7 @@ struct GraphWorld {
     int alive = 0;
     bool failCreate = false;
 
-    platform::MediaGraphFactory factory();
+    graph::MediaGraphFactory factory();
     std::string joined() const {
         std::string out;
         for (const auto& entry : log) out += (out.empty() ? "" : " ") + entry;
@@ -27,9 +27,7 @@ struct GraphWorld {
     }
 };
 
-class FakeGraph final : public platform::IMediaControl,
-                        public platform::IBasicAudio,
-                        public platform::IMediaPosition {
+class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, public graph::IMediaPosition {
   public:
     FakeGraph(GraphWorld& world, int id) : world_(world), id_(id) {
         ++world_.alive;
@@ -40,18 +38,14 @@ class FakeGraph final : public platform::IMediaControl,
         record("release", "");
     }
 
-    platform::HResult RenderFile(const std::string& name) override { return record("RenderFile", name); }
-    platform::HResult Run() override { return record("Run", ""); }
-    platform::HResult Stop() override { return record("Stop", ""); }
+    graph::HResult RenderFile(const std::string& name) override { return record("RenderFile", name); }
+    graph::HResult Run() override { return record("Run", ""); }
+    graph::HResult Stop() override { return record("Stop", ""); }
     std::string LastErrorText() const override { return "the fake graph refused it"; }
-    platform::HResult put_Volume(std::int32_t v) override { return record("put_Volume", std::to_string(v)); }
-    platform::HResult put_Balance(std::int32_t b) override {
-        return record("put_Balance", std::to_string(b));
-    }
-    platform::HResult put_Rate(double r) override { return record("put_Rate", exact(r)); }
-    platform::HResult put_CurrentPosition(double p) override {
-        return record("put_CurrentPosition", exact(p));
-    }
+    graph::HResult put_Volume(std::int32_t v) override { return record("put_Volume", std::to_string(v)); }
+    graph::HResult put_Balance(std::int32_t b) override { return record("put_Balance", std::to_string(b)); }
+    graph::HResult put_Rate(double r) override { return record("put_Rate", exact(r)); }
+    graph::HResult put_CurrentPosition(double p) override { return record("put_CurrentPosition", exact(p)); }
 
     static std::string exact(double value) {
         std::ostringstream out;
@@ -61,17 +55,17 @@ class FakeGraph final : public platform::IMediaControl,
     }
 
   private:
-    platform::HResult record(const std::string& op, const std::string& arg) {
+    graph::HResult record(const std::string& op, const std::string& arg) {
         world_.log.push_back(op + "#" + std::to_string(id_) + (arg.empty() ? "" : "(" + arg + ")"));
-        return world_.failing.count(op) != 0U ? platform::kFail : platform::kOk;
+        return world_.failing.count(op) != 0U ? graph::kFail : graph::kOk;
     }
 
     GraphWorld& world_;
     int id_;
 };
 
-inline platform::MediaGraphFactory GraphWorld::factory() {
-    return [this]() -> std::shared_ptr<platform::IMediaControl> {
+inline graph::MediaGraphFactory GraphWorld::factory() {
+    return [this]() -> std::shared_ptr<graph::IMediaControl> {
         if (failCreate) return nullptr;
         return std::make_shared<FakeGraph>(*this, ++created);
     };

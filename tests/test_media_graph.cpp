@@ -22,11 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "TestMedia.h"
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
+using namespace zorvik::graph;
 using Clock = std::chrono::steady_clock;
 using namespace std::literals;
 
@@ -58,7 +59,7 @@ class TestSink {
         if (capture_) gst_object_unref(capture_);
     }
 
-    GstGraphOptions options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
+    GstEngineOptions options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
         return {[this] { return make(); }, loadTimeout};
     }
 
@@ -190,8 +191,8 @@ class MediaGraphTest : public ::testing::Test {
     }
 
     // Loads a file into a new graph, playing into `sink`, and fails the test when that fails.
-    static std::shared_ptr<GstMediaGraph> load(TestSink& sink, const fs::path& path) {
-        auto graph = GstMediaGraph::Create(sink.options());
+    static std::shared_ptr<zorvik::EngineGraph> load(TestSink& sink, const fs::path& path) {
+        auto graph = zorvik::MakeGstGraph(sink.options());
         if (!graph) return nullptr;
         const HResult status = graph->RenderFile(path);
         EXPECT_EQ(status, kOk) << graph->LastErrorText();
@@ -222,7 +223,7 @@ TEST_P(PlaybackTest, VolumeIsInHundredthsOfADecibel) {
         SCOPED_TRACE(::testing::Message()
                      << "volume " << row.volume << (row.beforeLoading ? " set before loading" : ""));
         TestSink sink(captureSink());
-        auto graph = GstMediaGraph::Create(sink.options());
+        auto graph = zorvik::MakeGstGraph(sink.options());
         ASSERT_TRUE(graph);
         if (row.beforeLoading) {
             ASSERT_EQ(graph->put_Volume(row.volume), kOk);
@@ -366,18 +367,18 @@ TEST_P(PlaybackTest, PlaysAgainFromWhereItIsPutAfterTheEnd) {
 TEST_P(PlaybackTest, RateAndPositionChangeWhilePlaying) {
     struct Row {
         const char* name;
-        std::function<void(GstMediaGraph&)> change;
+        std::function<void(zorvik::EngineGraph&)> change;
         double resumesFrom;  // seconds into the song; negative: where playback had got to
         double rate;
     };
     const Row rows[] = {
-        {"rate 2", [](GstMediaGraph& graph) { EXPECT_EQ(graph.put_Rate(2.0), kOk); }, -1.0, 2.0},
-        {"position 2", [](GstMediaGraph& graph) { EXPECT_EQ(graph.put_CurrentPosition(2.0), kOk); }, 2.0,
-         1.0},
+        {"rate 2", [](zorvik::EngineGraph& graph) { EXPECT_EQ(graph.put_Rate(2.0), kOk); }, -1.0, 2.0},
+        {"position 2", [](zorvik::EngineGraph& graph) { EXPECT_EQ(graph.put_CurrentPosition(2.0), kOk); },
+         2.0, 1.0},
         // Straight after a seek the new position may not be known downstream yet; the rate change
         // must not undo the seek.
         {"position 0.5 then rate 1.5",
-         [](GstMediaGraph& graph) {
+         [](zorvik::EngineGraph& graph) {
              EXPECT_EQ(graph.put_CurrentPosition(0.5), kOk);
              EXPECT_EQ(graph.put_Rate(1.5), kOk);
          },
@@ -437,12 +438,12 @@ TEST_F(MediaGraphTest, BalanceTurnsOneSideDown) {
 TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
     struct Row {
         const char* name;
-        std::function<HResult(GstMediaGraph&)> change;
+        std::function<HResult(zorvik::EngineGraph&)> change;
         bool onLeft;
     };
     const Row rows[] = {
-        {"volume", [](GstMediaGraph& graph) { return graph.put_Volume(-4000); }, true},
-        {"balance", [](GstMediaGraph& graph) { return graph.put_Balance(-10000); }, false},
+        {"volume", [](zorvik::EngineGraph& graph) { return graph.put_Volume(-4000); }, true},
+        {"balance", [](zorvik::EngineGraph& graph) { return graph.put_Balance(-10000); }, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -533,7 +534,7 @@ TEST_F(MediaGraphTest, OutOfRangeSettingsFailAndChangeNothing) {
 
 TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
     TestSink sink(captureSink());
-    auto graph = GstMediaGraph::Create(sink.options());
+    auto graph = zorvik::MakeGstGraph(sink.options());
     ASSERT_TRUE(graph);
     // Stopping is the exception: nothing plays, so it succeeds, and the engine can always close the graph.
     EXPECT_EQ(graph->Stop(), kOk);
@@ -554,7 +555,7 @@ TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
 
 TEST_F(MediaGraphTest, TheFactoryMakesOneObjectWithAllThreeInterfaces) {
     TestSink sink(captureSink());
-    std::shared_ptr<IMediaControl> control = MakeGstMediaGraphFactory(sink.options())();
+    std::shared_ptr<IMediaControl> control = zorvik::GstGraphs(sink.options())();
     ASSERT_TRUE(control);
     auto audio = QueryInterface<IBasicAudio>(control);
     auto position = QueryInterface<IMediaPosition>(control);
@@ -626,7 +627,7 @@ TEST_P(BadInputTest, FailsWithAReasonAndDoesNotHang) {
     fs::create_directory(folder);
     const std::string fileName = GetParam().make(folder, tonePath(kFormats[2]));
     TestSink sink(captureSink());
-    auto graph = GstMediaGraph::Create(sink.options());
+    auto graph = zorvik::MakeGstGraph(sink.options());
     ASSERT_TRUE(graph);
 
     const auto start = Clock::now();
@@ -690,7 +691,7 @@ TEST_P(ForeignFileTest, IsRefusedWithoutLoadingItsPlugins) {
     const fs::path file = s_folder / (std::string(GetParam().name) + ".mp3");
     writeBytes(file, GetParam().bytes);
     TestSink sink(captureSink());
-    auto graph = GstMediaGraph::Create(sink.options());
+    auto graph = zorvik::MakeGstGraph(sink.options());
     ASSERT_TRUE(graph);
     EXPECT_TRUE(failed(graph->RenderFile(file)));
     const std::string text = graph->LastErrorText();
@@ -711,7 +712,7 @@ TEST_F(MediaGraphTest, FuzzerRegressionInputsStayWithinTheMusicPlugins) {
         // Some of them failed only now and then (a race between GStreamer's threads); a few tries each.
         for (int attempt = 0; attempt < 4; ++attempt) {
             TestSink sink(captureSink());
-            auto graph = GstMediaGraph::Create(sink.options());
+            auto graph = zorvik::MakeGstGraph(sink.options());
             ASSERT_TRUE(graph);
             const HResult status = graph->RenderFile(entry.path());
             EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
@@ -799,7 +800,7 @@ TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
     // Each buffer takes a second to get through, like a file on a drive that stopped answering. The
     // graph's next pipeline gets a working sink.
     TestSink sink(std::vector<std::string>{"identity sleep-time=1000000 ! fakesink", captureSink()});
-    auto graph = GstMediaGraph::Create(sink.options(std::chrono::milliseconds(300)));
+    auto graph = zorvik::MakeGstGraph(sink.options(std::chrono::milliseconds(300)));
     ASSERT_TRUE(graph);
     const auto start = Clock::now();
     EXPECT_TRUE(failed(graph->RenderFile(tonePath(kFormats[0]))));

@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "MusicControl.h"
 #include "ReliabilityMedia.h"
 #include "ReliabilityRow.h"
@@ -68,9 +68,8 @@ TEST_F(GraphLeaks, LoadPlayDestroyCyclesLeaveNoGStreamerObjects) {
     if (!tracer) GTEST_SKIP() << "run with GST_TRACERS=leaks (ctest does)";
     ReliabilityRow report("music: GStreamer objects left after load-play-destroy cycles",
                           "no more live objects after 10 more cycles than after 5");
-    MusicControl music([] {
-        return platform::GstMediaGraph::Create({.makeAudioSink = [] { return MakeCountingSink(false); }});
-    });
+    MusicControl music(
+        [] { return MakeGstGraph({.makeAudioSink = [] { return MakeCountingSink(false); }}); });
     const std::function<void(int)> cycle = [&](int i) {
         report.AddCase();
         const fs::path files[] = {s_folder / "song.ogg", s_folder / "song.mp3", s_folder / "notes.mp3",

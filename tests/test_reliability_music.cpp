@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "MusicControl.h"
 #include "ReliabilityMedia.h"
 #include "ReliabilityRow.h"
@@ -39,7 +39,7 @@ constexpr const char* kEncoders[] = {kWavEncoder, kOggEncoder, kMp3Encoder, kFla
 
 MusicControl MakeMusic(bool sync) {
     return MusicControl([sync] {
-        return platform::GstMediaGraph::Create(
+        return MakeGstGraph(
             {.makeAudioSink = [sync] { return MakeCountingSink(sync); }, .loadTimeout = kLoadTimeout});
     });
 }

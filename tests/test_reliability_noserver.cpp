@@ -11,7 +11,8 @@
 
 #include "AlsaSeqInput.h"
 #include "DrumPlayer.h"
-#include "GstMediaGraph.h"
+#include "ErrorText.h"
+#include "GstGraph.h"
 #include "MusicControl.h"
 #include "ReliabilityMedia.h"
 #include "ReliabilityRow.h"
@@ -64,7 +65,7 @@ TEST_F(NoServer, NoSequencerMeansNoMidiInput) {
 TEST_F(NoServer, LoadingMusicSaysThereIsNoSoundOutput) {
     ReliabilityRow report("fault: no sound server, music load",
                           "LoadMusic False + \"No sound output\" within 6 s");
-    MusicControl music([] { return platform::GstMediaGraph::Create(); });
+    MusicControl music([] { return MakeGstGraph(); });
     for (int i = 0; i < 3; ++i) {
         report.AddCase();
         const auto start = Clock::now();

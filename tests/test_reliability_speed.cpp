@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "GstMediaGraph.h"
+#include "GstGraph.h"
 #include "MusicControl.h"
 #include "ProcessStats.h"
 #include "ReliabilityMedia.h"
@@ -46,9 +46,7 @@ TEST(SpeedStress, ARateChangeEvery100msForAMinuteNeitherStallsNorGrows) {
     // Long enough that even at 1.5x it does not end within the test.
     MakeTone(song, kWavEncoder, StressLength().count() * 1.6 + 20, 22050);
 
-    MusicControl music([] {
-        return platform::GstMediaGraph::Create({.makeAudioSink = [] { return MakeCountingSink(true); }});
-    });
+    MusicControl music([] { return MakeGstGraph({.makeAudioSink = [] { return MakeCountingSink(true); }}); });
     ASSERT_EQ(music.LoadMusic(song), kTrue) << music.LoadErrorText();
     ASSERT_EQ(music.PlayMusic(), kTrue);
     ASSERT_TRUE(WaitForAudioAbove(g_bytesHeard.load(), std::chrono::seconds(10)));

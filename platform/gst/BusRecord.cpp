@@ -37,6 +37,14 @@ void BusRecord::note(GstMessage* message) {
                 g_free(description);
             }
             return;
+        case GST_MESSAGE_SEGMENT_DONE:
+            if (onSegmentDone && GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) {
+                GstFormat format;
+                gint64 position = 0;
+                gst_message_parse_segment_done(message, &format, &position);
+                onSegmentDone(GST_ELEMENT(GST_MESSAGE_SRC(message)), position);
+            }
+            return;
         case GST_MESSAGE_ASYNC_DONE:
         case GST_MESSAGE_STATE_CHANGED:
             if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;

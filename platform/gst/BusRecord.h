@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,8 +34,12 @@ class BusRecord {
         textFile_ = false;
     }
 
-    // Runs on whichever thread posted the message: keep it short and never call back into the graph.
+    // Runs on whichever thread posted the message: keep it short and never call back into the engine.
     void note(GstMessage* message);
+
+    // Called, on the thread that posted it, when the pipeline has played a segment seek's segment to its
+    // end; given the pipeline and where the segment ended. Set before the record is attached.
+    std::function<void(GstElement*, gint64)> onSegmentDone;
 
     std::uint64_t news() const {
         std::lock_guard lock(mutex_);

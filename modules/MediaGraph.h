@@ -1,22 +1,21 @@
 #pragma once
-// The media graph the music engine drives: one object per loaded file that answers three interfaces,
-// like a filter graph manager. Every operation returns a status, negative on failure. Units are the
-// platform's: volume in hundredths of a decibel (0 full, -10000 silence), balance -10000..10000
-// (0 centre), rate as a factor (1.0 normal), position in seconds.
+// The media graph the music player's procedures are written against: one object per loaded file that
+// answers three interfaces, like a filter graph manager. Every operation returns a status, negative on
+// failure. Units are the graph's: volume in hundredths of a decibel (0 full, -10000 silence), balance
+// -10000..10000 (0 centre), rate as a factor (1.0 normal), position in seconds. Only MusicControl speaks
+// this; EngineGraph answers it over the music engine.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-namespace zorvik::platform {
+namespace zorvik::graph {
 
 using HResult = std::int32_t;
 inline constexpr HResult kOk = 0;
-inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);         // E_FAIL
-inline constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);   // E_INVALIDARG
-inline constexpr HResult kNoInterface = static_cast<HResult>(0x80004002u);  // E_NOINTERFACE
-inline constexpr HResult kPointer = static_cast<HResult>(0x80004003u);      // E_POINTER (empty reference)
+inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);        // E_FAIL
+inline constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);  // E_INVALIDARG
 
 inline constexpr bool failed(HResult hr) {
     return hr < 0;
@@ -58,4 +57,4 @@ std::shared_ptr<Wanted> QueryInterface(const std::shared_ptr<Held>& object) {
 // Creates a new, stopped, empty graph; an empty pointer when none can be created.
 using MediaGraphFactory = std::function<std::shared_ptr<IMediaControl>()>;
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::graph
