@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -299,6 +300,22 @@ void Zorv::stopKitLoading() {
 }
 
 void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
+    switch (KeyAscii) {
+        case kLoopStartKey:
+            (void)music_.MarkLoopStart();
+            showMusicName();
+            return;
+        case kLoopEndKey:
+            (void)music_.MarkLoopEnd();
+            showMusicName();
+            return;
+        case kLoopClearKey:
+            music_.ClearLoop();
+            showMusicName();
+            return;
+        default:
+            break;
+    }
     for (const DrumKey& key : kDrumKeys) {
         if (KeyAscii != key.code) continue;
         // A kit with an instrument for the row plays it; otherwise the row's Sounds file plays.
@@ -347,9 +364,33 @@ void Zorv::OpenRecorder_Click() {
     }
 }
 
+namespace {
+
+// A point in the song as a drummer counts it: 1:02.4.
+QString SongTime(double seconds) {
+    const auto tenths = static_cast<long long>(std::llround(seconds * 10.0));
+    return QStringLiteral("%1:%2.%3")
+        .arg(tenths / 600)
+        .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths % 10);
+}
+
+}  // namespace
+
+void Zorv::showMusicName() {
+    QString text = QStringLiteral(" ") + musicTitle_;
+    if (const auto loop = music_.MusicLoop()) {
+        text += QStringLiteral("  \u27F2 %1-%2").arg(SongTime(loop->start), SongTime(loop->end));
+    } else if (const auto start = music_.LoopStartMark()) {
+        text += QStringLiteral("  \u27F2 %1-").arg(SongTime(*start));
+    }
+    MusicName->setText(text);
+}
+
 void Zorv::MLoad_Click() {
     if (!MusicLoader->ShowOpen()) return;  // a cancelled choice changes nothing
     MusicName->setText(QStringLiteral(" ") + MusicLoader->FileTitle);
+    musicTitle_ = MusicLoader->FileTitle;
     const QString fileName = MusicLoader->FileName;
     if (music_.LoadMusic(fileName.toStdString()) == kTrue) {
         applySliders();

@@ -42,6 +42,12 @@ inline constexpr std::array<DrumKey, kDrumCount> kDrumKeys{{
     {43, 7},
 }};
 
+// The practice loop's keys, beside the drums on the keypad (and the same characters anywhere): the start
+// of the passage, its end (the loop is on from then), and no loop.
+inline constexpr std::int16_t kLoopStartKey = '7';
+inline constexpr std::int16_t kLoopEndKey = '8';
+inline constexpr std::int16_t kLoopClearKey = '9';
+
 // The recorder program that "Open Recorder" starts, in the application folder.
 inline constexpr const char* kRecorderFile = "zorvik-recorder";
 
@@ -113,6 +119,8 @@ class Zorv : public runtime::Form {
     void stopKitLoading();
     // The sample file of the kit's row, in the application folder's Sounds.
     static std::string SamplePath(std::size_t row);
+    // The music's title in MusicName, with the loop (or a start marked for one) after it.
+    void showMusicName();
 
     Program& program_;
     MusicControl& music_;
@@ -122,7 +130,8 @@ class Zorv : public runtime::Form {
     bool kitBusy_ = false;
     QString nextKit_;  // waiting for the load under way
     bool nextKitAsked_ = false;
-    QString kitName_;  // of the kit in use, shown in the window's title
+    QString kitName_;     // of the kit in use, shown in the window's title
+    QString musicTitle_;  // of the music loaded
 };
 
 }  // namespace zorvik::forms

@@ -20,6 +20,7 @@
 #include <functional>
 
 #include "ColourKey.h"
+#include "EngineGraph.h"
 #include "FakeGraph.h"
 #include "KitLoader.h"
 #include "MusicControl.h"
@@ -863,6 +864,83 @@ TEST_F(TransportTest, KeysWheelAndMouseOnASliderReachTheEngineChangedOrNot) {
     ASSERT_TRUE(WaitFor([&] { return graphs.log.size() >= 4; })) << graphs.joined();
     EXPECT_EQ(graphs.log.front(), "put_Volume#1(0)");
     EXPECT_EQ(graphs.log.back(), "put_Volume#1(" + std::to_string(zorv.MVolume->value() * 40) + ")");
+}
+
+// An engine whose song is wherever the test puts it, for the loop keys.
+class StillEngine final : public platform::MusicEngine {
+  public:
+    explicit StillEngine(double& at) : at_(at) {}
+    platform::Status Load(const std::string&) override {
+        loop_.reset();
+        return {};
+    }
+    platform::Status Play() override { return {}; }
+    platform::Status Pause() override { return {}; }
+    platform::Status Stop() override { return {}; }
+    platform::Status Seek(double) override { return {}; }
+    platform::Status SetSpeed(double) override { return {}; }
+    platform::Status SetGain(double) override { return {}; }
+    platform::Status SetBalance(double) override { return {}; }
+    std::optional<double> Position() const override { return at_; }
+    std::optional<double> Duration() const override { return 300.0; }
+    platform::Status SetLoop(double from, double to) override {
+        if (to < from) std::swap(from, to);
+        if (to - from < kShortestLoop) return platform::Status::BadArgument("too short");
+        loop_ = platform::Loop{from, to};
+        return {};
+    }
+    void ClearLoop() override { loop_.reset(); }
+    std::optional<platform::Loop> CurrentLoop() const override { return loop_; }
+
+  private:
+    double& at_;
+    std::optional<platform::Loop> loop_;
+};
+
+class LoopKeysTest : public TransportTest {
+  protected:
+    double at = 0.0;
+    MusicControl loopMusic{GraphsOver([this] { return std::make_unique<StillEngine>(at); })};
+    void SetUp() override {
+        TransportTest::SetUp();
+        program = std::make_unique<Program>(loopMusic, sound);
+    }
+};
+
+// The keys mark a loop where the song is, and MusicName shows it after the title; none of them types
+// into it or plays a drum (the drum key rows).
+TEST_F(LoopKeysTest, TheKeysMarkTheLoopAndTheTitleShowsIt) {
+    struct Step {
+        double at;
+        char key;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+        const char* shown;  // after " song.mp3"
+    };
+    const Row rows[] = {
+        {"a start", {{62.4, '7'}}, "  \u27F2 1:02.4-"},
+        {"a start and an end", {{62.4, '7'}, {70.0, '8'}}, "  \u27F2 1:02.4-1:10.0"},
+        {"an end with no start: from the song's", {{3.0, '8'}}, "  \u27F2 0:00.0-0:03.0"},
+        {"an end before the start", {{70.0, '7'}, {62.4, '8'}}, "  \u27F2 1:02.4-1:10.0"},
+        {"a new start while looping", {{62.4, '7'}, {70.0, '8'}, {64.0, '7'}}, "  \u27F2 1:04.0-1:10.0"},
+        {"too short: the start stays marked", {{62.4, '7'}, {62.6, '8'}}, "  \u27F2 1:02.4-"},
+        {"cleared", {{62.4, '7'}, {70.0, '8'}, {71.0, '9'}}, ""},
+        {"a start cleared", {{62.4, '7'}, {71.0, '9'}}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Zorv& zorv = open();
+        choose(zorv, song(QStringLiteral("song.mp3")));
+        for (const Step& step : row.steps) {
+            at = step.at;
+            QTest::keyClick(zorv.window(), step.key);
+        }
+        EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" song.mp3") + QString::fromUtf8(row.shown));
+        choose(zorv, song(QStringLiteral("song.mp3")));
+        EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" song.mp3")) << "a new song has no loop";
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "AttackKeeper.h"
 #include "StretchElement.h"
+#include "TestMedia.h"
 
 namespace {
 
@@ -129,23 +130,6 @@ Heard stretch(const std::vector<float>& input, int rate, int channels, const Dri
     return heard;
 }
 
-// A quiet tone with a burst of noise every quarter second: something to hear the pitch of, and attacks.
-std::vector<float> music(int rate, int channels, double seconds) {
-    std::mt19937 random(3);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    const auto frames = static_cast<std::size_t>(seconds * rate);
-    std::vector<float> samples(frames * channels);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::size_t sinceHit = i % static_cast<std::size_t>(rate / 4);
-        const float hit = sinceHit < static_cast<std::size_t>(rate / 50)
-                              ? 0.4f * noise(random) * std::exp(-static_cast<float>(sinceHit) * 200.0f / rate)
-                              : 0.0f;
-        const float tone = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / rate));
-        for (int c = 0; c < channels; ++c) samples[i * channels + c] = tone + (c == 0 ? hit : -hit);
-    }
-    return samples;
-}
-
 std::vector<float> tone(int rate, int channels, double seconds) {
     const auto frames = static_cast<std::size_t>(seconds * rate);
     std::vector<float> samples(frames * channels);
@@ -197,7 +181,7 @@ TEST_F(StretchTest, LengthFollowsTheSpeedAndThePitchStays) {
 }
 
 TEST_F(StretchTest, AtNormalSpeedTheSoundPassesUntouched) {
-    const std::vector<float> input = music(44100, 2, 1.5);
+    const std::vector<float> input = zorvik::testmedia::Bursts(44100, 2, 1.5);
     const Heard heard = stretch(input, 44100, 2, [](std::size_t) { return 1.0; });
     ASSERT_TRUE(heard.ended);
     ASSERT_EQ(heard.samples.size(), input.size());
@@ -247,9 +231,9 @@ TEST_F(StretchTest, SpeedChangesKeepTimeContinuousAndClickFree) {
 // went in, and the burst lands where the slowed song puts it.
 TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
     constexpr int kRate = 44100;
-    constexpr std::size_t kEvery = kRate / 4;      // music() bursts every quarter second
+    constexpr std::size_t kEvery = kRate / 4;      // zorvik::testmedia::Bursts() bursts every quarter second
     constexpr std::size_t kCompare = kRate / 200;  // the burst's first 5 ms
-    const std::vector<float> input = music(kRate, 2, 2.0);
+    const std::vector<float> input = zorvik::testmedia::Bursts(kRate, 2, 2.0);
     for (const double speed : {0.5, 0.75, 0.9}) {
         SCOPED_TRACE(::testing::Message() << "speed " << speed);
         const Heard heard = stretch(input, kRate, 2, [&](std::size_t) { return speed; });
@@ -269,29 +253,6 @@ TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
             EXPECT_NEAR(double(bestAt), double(due), kRate * 0.0005);
         }
     }
-}
-
-// Where sharp sounds start in the first channel: 1 ms frames whose first difference (which hears the
-// bursts and not the tone under them) is four times louder than in any of the 20 ms before. The frame
-// just before is left out of that, since a sound starting at its end puts a little in it, unless it was
-// an onset itself.
-std::vector<std::size_t> onsets(const std::vector<float>& samples, int rate, int channels) {
-    const std::size_t frame = rate / 1000, frames = samples.size() / channels / frame;
-    std::vector<float> level(frames, 0.0f);
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (std::size_t i = std::max<std::size_t>(f * frame, 1); i < (f + 1) * frame; ++i) {
-            const float d = samples[i * channels] - samples[(i - 1) * channels];
-            level[f] += d * d;
-        }
-    }
-    std::vector<std::size_t> found;
-    for (std::size_t f = 0; f < frames; ++f) {
-        if (!found.empty() && found.back() == (f - 1) * frame) continue;
-        float before = 0.0f;
-        for (std::size_t b = f >= 20 ? f - 20 : 0; b + 1 < f; ++b) before = std::max(before, level[b]);
-        if (level[f] > 16.0f * before && level[f] > 0.01f * frame) found.push_back(f * frame);
-    }
-    return found;
 }
 
 // A slowed song's attacks are heard once whenever the speed reaches the element: before the song, as its
@@ -359,7 +320,7 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
          },
          false},
     };
-    const std::vector<float> input = music(kRate, 2, 3.0);
+    const std::vector<float> input = zorvik::testmedia::Bursts(kRate, 2, 3.0);
     const std::size_t bursts = (input.size() / 2 + kEvery - 1) / kEvery;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -367,7 +328,7 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
         const Heard heard = stretch(
             input, kRate, 2, Drive{[first](std::size_t) { return first; }, row.inside, row.pushFrames});
         ASSERT_TRUE(heard.ended);
-        const std::vector<std::size_t> found = onsets(heard.samples, kRate, 2);
+        const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
         ::testing::Message where;
         for (const std::size_t at : found) where << " " << double(at) / kRate;
         EXPECT_LE(found.size(), bursts) << "attacks heard at (s):" << where;
@@ -393,7 +354,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
         return static_cast<std::size_t>(std::llround(seconds * kRate));
     };
     const std::size_t from = frames(kStart - zorvik::platform::kLoopSeamSeconds), end = frames(kEnd);
-    const std::vector<float> song = music(kRate, 2, kEnd);
+    const std::vector<float> song = zorvik::testmedia::Bursts(kRate, 2, kEnd);
     // What the element is sent: the song to the loop's end, then the loop with its lead-in, again and again.
     std::vector<float> input(song.begin(), song.begin() + end * 2);
     for (int r = 0; r < kRepeats; ++r)
@@ -427,7 +388,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
         for (int r = 0; r < kRepeats; ++r)
             for (double burst = 0.75; burst < kEnd; burst += 0.25)
                 due.push_back((kEnd + r * (kEnd - kStart) + burst - kStart) / speed);
-        const std::vector<std::size_t> found = onsets(heard.samples, kRate, 2);
+        const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
         ::testing::Message where;
         for (const std::size_t at : found) where << " " << double(at) / kRate;
         ASSERT_EQ(found.size(), due.size()) << "bursts heard at (s):" << where;

@@ -42,7 +42,7 @@ void BusRecord::note(GstMessage* message) {
                 GstFormat format;
                 gint64 position = 0;
                 gst_message_parse_segment_done(message, &format, &position);
-                onSegmentDone(GST_ELEMENT(GST_MESSAGE_SRC(message)), position);
+                onSegmentDone(position);
             }
             return;
         case GST_MESSAGE_ASYNC_DONE:

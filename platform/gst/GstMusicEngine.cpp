@@ -36,28 +36,35 @@ struct LoopPoints {
     std::atomic<bool> on{false};
     std::atomic<gint64> start{0}, end{0};  // nanoseconds of the song
 
-    static void SendRound(GstElement* pipeline, gint64 endedAt, const std::shared_ptr<LoopPoints>& points) {
+    // The seek goes upstream from the stretch element rather than to the pipeline: a seek sent to the
+    // pipeline holds its state lock until the decoder's thread takes it, which is only once the queues
+    // in front of the sink have room, and a pause or a new song on the GUI thread would wait as long.
+    // It waits on a thread of GStreamer's pool, since the hook runs on a streaming thread.
+    static void SendRound(GstElement* stretch, gint64 endedAt, const std::shared_ptr<LoopPoints>& points) {
         struct Call {
             std::shared_ptr<LoopPoints> points;
             gint64 endedAt;
         };
-        // A seek waits for the streaming threads; the hook runs on one of them.
         gst_element_call_async(
-            pipeline,
+            stretch,
             [](GstElement* element, gpointer data) {
                 const auto* call = static_cast<Call*>(data);
                 const LoopPoints& loop = *call->points;
+                GstEvent* seek = nullptr;
                 if (loop.on.load()) {
                     const gint64 lead = nanoseconds(kLoopSeamSeconds);
-                    gst_element_seek(
-                        element, 1.0, GST_FORMAT_TIME,
+                    seek = gst_event_new_seek(
+                        1.0, GST_FORMAT_TIME,
                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE),
                         GST_SEEK_TYPE_SET, std::max<gint64>(0, loop.start.load() - lead), GST_SEEK_TYPE_SET,
                         loop.end.load());
                 } else {
-                    gst_element_seek(element, 1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_ACCURATE, GST_SEEK_TYPE_SET,
-                                     call->endedAt, GST_SEEK_TYPE_NONE, -1);
+                    seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_ACCURATE, GST_SEEK_TYPE_SET,
+                                              call->endedAt, GST_SEEK_TYPE_NONE, -1);
                 }
+                GstPad* input = gst_element_get_static_pad(element, "sink");
+                gst_pad_push_event(input, seek);
+                gst_object_unref(input);
             },
             new Call{points, endedAt}, [](gpointer data) { delete static_cast<Call*>(data); });
     }
@@ -90,8 +97,9 @@ bool GstMusicEngine::BuildPipeline() {
     g_object_set(level_, "volume", gain_, nullptr);
     g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
     bus_ = std::make_shared<BusRecord>();
-    bus_->onSegmentDone = [points = loopPoints_](GstElement* pipeline, gint64 endedAt) {
-        LoopPoints::SendRound(pipeline, endedAt, points);
+    // The pipeline and the stretch element in it outlive every message on its bus.
+    bus_->onSegmentDone = [points = loopPoints_, stretch = stretch_](gint64 endedAt) {
+        LoopPoints::SendRound(stretch, endedAt, points);
     };
     attachBusRecord(pipeline_, bus_);
     ShareLoop();
@@ -429,10 +437,11 @@ Status GstMusicEngine::SetLoop(double from, double to) {
     loop_ = Loop{from, to};
     ShareLoop();
     countIn_ = false;
-    // Inside the loop, with the song already heading for this end, the bus hook takes the new start when
-    // the end comes; anywhere else the song goes to the loop now (at once, from its end).
-    if (before && before->end == to && at >= from && at < to) return Status::Done();
-    return SeekTo(at >= from && at < to ? at : from);
+    // Heading for this end already, the song takes the new start when the end comes. Before the end,
+    // the song carries on from where it is (with a short break, while playing, to change where it stops);
+    // at or past it, it goes round to the start at once, as if it had played to the end.
+    if (before && before->end == to && at < to) return Status::Done();
+    return SeekTo(at < to ? at : from);
 }
 
 void GstMusicEngine::ClearLoop() {

@@ -11,21 +11,18 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 
 namespace zorvik::testmedia {
 
 namespace fs = std::filesystem;
 
-bool EncodeTone(const fs::path& path, const std::string& encoder, const Tone& tone) {
+namespace {
+
+// Runs a pipeline that ends in a filesink named "out", writing `path`, to its end.
+bool WriteThrough(const std::string& description, const fs::path& path) {
     gst_init(nullptr, nullptr);
-    const int perBuffer = tone.samplesPerBuffer > 0 ? tone.samplesPerBuffer : tone.rate / 10;
-    const auto buffers = static_cast<long>(std::lround(tone.seconds * tone.rate / perBuffer));
-    const std::string description =
-        "audiotestsrc wave=sine freq=" + std::to_string(tone.frequency) +
-        " volume=" + std::to_string(tone.volume) + " samplesperbuffer=" + std::to_string(perBuffer) +
-        " num-buffers=" + std::to_string(buffers) + " ! audio/x-raw,rate=" + std::to_string(tone.rate) +
-        ",channels=" + std::to_string(tone.channels) + " ! " + encoder + " ! filesink name=out";
     GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
     if (!pipeline) return false;
     GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
@@ -41,6 +38,27 @@ bool EncodeTone(const fs::path& path, const std::string& encoder, const Tone& to
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return ok;
+}
+
+}  // namespace
+
+bool EncodeTone(const fs::path& path, const std::string& encoder, const Tone& tone) {
+    const int perBuffer = tone.samplesPerBuffer > 0 ? tone.samplesPerBuffer : tone.rate / 10;
+    const auto buffers = static_cast<long>(std::lround(tone.seconds * tone.rate / perBuffer));
+    return WriteThrough(
+        "audiotestsrc wave=sine freq=" + std::to_string(tone.frequency) +
+            " volume=" + std::to_string(tone.volume) + " samplesperbuffer=" + std::to_string(perBuffer) +
+            " num-buffers=" + std::to_string(buffers) + " ! audio/x-raw,rate=" + std::to_string(tone.rate) +
+            ",channels=" + std::to_string(tone.channels) + " ! " + encoder + " ! filesink name=out",
+        path);
+}
+
+bool Transcode(const fs::path& from, const fs::path& to, const std::string& encoder) {
+    gchar* location = g_strescape(from.c_str(), nullptr);
+    const std::string description = std::string("filesrc location=\"") + location +
+                                    "\" ! decodebin ! audioconvert ! " + encoder + " ! filesink name=out";
+    g_free(location);
+    return WriteThrough(description, to);
 }
 
 std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequency, double amplitude,
@@ -99,6 +117,43 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     fs::remove_all(path_, ec);
+}
+
+std::vector<float> Bursts(int rate, int channels, double seconds) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<float> samples(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::size_t sinceHit = i % static_cast<std::size_t>(rate / 4);
+        const float hit = sinceHit < static_cast<std::size_t>(rate / 50)
+                              ? 0.4f * noise(random) * std::exp(-static_cast<float>(sinceHit) * 200.0f / rate)
+                              : 0.0f;
+        const float tone = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * i / rate));
+        for (int c = 0; c < channels; ++c) samples[i * channels + c] = tone + (c == 0 ? hit : -hit);
+    }
+    return samples;
+}
+
+// The frame just before is left out of the comparison, since a sound starting at its end puts a little
+// in it, unless it was an onset itself.
+std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int channels) {
+    const std::size_t frame = rate / 1000, frames = samples.size() / channels / frame;
+    std::vector<float> level(frames, 0.0f);
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t i = std::max<std::size_t>(f * frame, 1); i < (f + 1) * frame; ++i) {
+            const float d = samples[i * channels] - samples[(i - 1) * channels];
+            level[f] += d * d;
+        }
+    }
+    std::vector<std::size_t> found;
+    for (std::size_t f = 0; f < frames; ++f) {
+        if (!found.empty() && found.back() == (f - 1) * frame) continue;
+        float before = 0.0f;
+        for (std::size_t b = f >= 20 ? f - 20 : 0; b + 1 < f; ++b) before = std::max(before, level[b]);
+        if (level[f] > 16.0f * before && level[f] > 0.01f * frame) found.push_back(f * frame);
+    }
+    return found;
 }
 
 std::string ReadBytes(const fs::path& path) {

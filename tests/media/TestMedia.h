@@ -47,6 +47,9 @@ struct Tone {
 
 // Encodes a sine tone through `encoder` (one of the fragments above, or any other) into `path`.
 bool EncodeTone(const std::filesystem::path& path, const std::string& encoder, const Tone& tone = {});
+// Decodes a sound file and encodes it again through `encoder` into `to`.
+bool Transcode(const std::filesystem::path& from, const std::filesystem::path& to,
+               const std::string& encoder);
 
 // Samples of a sine, interleaved, the same on every channel unless `spread` moves each channel up by that
 // many hertz (so channels can be told apart).
@@ -64,6 +67,13 @@ double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size
 // The frequency from `low` to `high`, in steps of `step`, with the most power in that stretch of samples.
 double StrongestTone(const std::vector<float>& samples, std::size_t from, std::size_t count, double low,
                      double high, double step, int rate);
+
+// A quiet 440 Hz tone (0.3 high) with a burst of noise every quarter second, from the start: something
+// to hear the pitch of, and attacks. Interleaved; the bursts are in opposite phase on the two channels.
+std::vector<float> Bursts(int rate, int channels, double seconds);
+// Where sharp sounds start in the first channel, in frames: 1 ms frames whose first difference (which
+// hears the bursts and not the tone under them) is four times louder than in any of the 20 ms before.
+std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int channels);
 
 std::string ReadBytes(const std::filesystem::path& path);
 bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
