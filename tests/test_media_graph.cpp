@@ -1029,4 +1029,29 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
     }
 }
 
+// Cleared while it plays, a loop plays out the time round it is in, and the song goes on to its end.
+TEST_F(LoopTest, ClearedTheSongPlaysOnToItsEnd) {
+    for (const double speed : {1.0, 0.5}) {
+        SCOPED_TRACE(::testing::Message() << "speed " << speed);
+        TestSink sink(captureSink());
+        auto engine = loadEngine(sink, burstsPath(".wav"));
+        ASSERT_TRUE(engine);
+        ASSERT_TRUE(engine->SetSpeed(speed));
+        ASSERT_TRUE(engine->SetLoop(0.6, 1.6));
+        ASSERT_TRUE(engine->Play());
+        Played played;
+        sink.pull(played, toneFrames(2.0 / speed));
+        engine->ClearLoop();
+        sink.pull(played);
+        ASSERT_TRUE(played.reachedEnd);
+        // The song once, and the loop as many times round as it had begun (the sink is far behind the
+        // decoder here, and a time round already on its way when the loop went keeps the 10 ms it starts
+        // before the loop's start).
+        const double rounds = double(played.left.size()) / kSampleRate * speed - kToneSeconds;
+        EXPECT_NEAR(rounds, std::round(rounds), 0.012)
+            << "heard " << double(played.left.size()) / kSampleRate;
+        EXPECT_GE(std::round(rounds), 1.0);
+    }
+}
+
 }  // namespace

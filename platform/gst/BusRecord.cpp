@@ -38,12 +38,7 @@ void BusRecord::note(GstMessage* message) {
             }
             return;
         case GST_MESSAGE_SEGMENT_DONE:
-            if (onSegmentDone && GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) {
-                GstFormat format;
-                gint64 position = 0;
-                gst_message_parse_segment_done(message, &format, &position);
-                onSegmentDone(position);
-            }
+            if (onSegmentDone && GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) onSegmentDone();
             return;
         case GST_MESSAGE_ASYNC_DONE:
         case GST_MESSAGE_STATE_CHANGED:

@@ -38,8 +38,8 @@ class BusRecord {
     void note(GstMessage* message);
 
     // Called, on the thread that posted it, when the pipeline has played a segment seek's segment to its
-    // end; given where the segment ended. Set before the record is attached.
-    std::function<void(gint64)> onSegmentDone;
+    // end. Set before the record is attached.
+    std::function<void()> onSegmentDone;
 
     std::uint64_t news() const {
         std::lock_guard lock(mutex_);

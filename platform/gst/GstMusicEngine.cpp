@@ -31,25 +31,21 @@ gint64 nanoseconds(double seconds) {
 // The loop as GStreamer's threads see it. While one is on, the song plays as a segment seek ending at the
 // loop's end; when it gets there the pipeline says so, and the bus hook seeks back to just before the
 // loop's start with no flush, so what is queued ahead still plays and the stretch element cross-fades
-// the seam. Cleared, the same hook carries on from the end without a loop.
+// the seam. Cleared, the same hook carries on from the end without a loop (from the end it knows: what
+// the pipeline says of where the segment ended is the demuxer's idea, and wavparse's is off).
 struct LoopPoints {
     std::atomic<bool> on{false};
-    std::atomic<gint64> start{0}, end{0};  // nanoseconds of the song
+    std::atomic<gint64> start{0}, end{0};  // nanoseconds of the song; the end stays when the loop goes
 
     // The seek goes upstream from the stretch element rather than to the pipeline: a seek sent to the
     // pipeline holds its state lock until the decoder's thread takes it, which is only once the queues
     // in front of the sink have room, and a pause or a new song on the GUI thread would wait as long.
     // It waits on a thread of GStreamer's pool, since the hook runs on a streaming thread.
-    static void SendRound(GstElement* stretch, gint64 endedAt, const std::shared_ptr<LoopPoints>& points) {
-        struct Call {
-            std::shared_ptr<LoopPoints> points;
-            gint64 endedAt;
-        };
+    static void SendRound(GstElement* stretch, const std::shared_ptr<LoopPoints>& points) {
         gst_element_call_async(
             stretch,
             [](GstElement* element, gpointer data) {
-                const auto* call = static_cast<Call*>(data);
-                const LoopPoints& loop = *call->points;
+                const LoopPoints& loop = **static_cast<std::shared_ptr<LoopPoints>*>(data);
                 GstEvent* seek = nullptr;
                 if (loop.on.load()) {
                     const gint64 lead = nanoseconds(kLoopSeamSeconds);
@@ -60,13 +56,14 @@ struct LoopPoints {
                         loop.end.load());
                 } else {
                     seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, GST_SEEK_FLAG_ACCURATE, GST_SEEK_TYPE_SET,
-                                              call->endedAt, GST_SEEK_TYPE_NONE, -1);
+                                              loop.end.load(), GST_SEEK_TYPE_SET, -1);
                 }
                 GstPad* input = gst_element_get_static_pad(element, "sink");
                 gst_pad_push_event(input, seek);
                 gst_object_unref(input);
             },
-            new Call{points, endedAt}, [](gpointer data) { delete static_cast<Call*>(data); });
+            new std::shared_ptr<LoopPoints>(points),
+            [](gpointer data) { delete static_cast<std::shared_ptr<LoopPoints>*>(data); });
     }
 };
 
@@ -98,8 +95,8 @@ bool GstMusicEngine::BuildPipeline() {
     g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
     bus_ = std::make_shared<BusRecord>();
     // The pipeline and the stretch element in it outlive every message on its bus.
-    bus_->onSegmentDone = [points = loopPoints_, stretch = stretch_](gint64 endedAt) {
-        LoopPoints::SendRound(stretch, endedAt, points);
+    bus_->onSegmentDone = [points = loopPoints_, stretch = stretch_] {
+        LoopPoints::SendRound(stretch, points);
     };
     attachBusRecord(pipeline_, bus_);
     ShareLoop();
@@ -413,13 +410,13 @@ Status GstMusicEngine::Seek(double seconds) {
 Status GstMusicEngine::SeekTo(double seconds) {
     if (loop_ && seconds >= loop_->end) seconds = loop_->start;
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    gint64 stop = -1;
+    gint64 stop = -1;  // the song's end, not the end of a loop that was on before
     if (loop_) {
         flags = static_cast<GstSeekFlags>(flags | GST_SEEK_FLAG_SEGMENT);
         stop = nanoseconds(loop_->end);
     }
     if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, nanoseconds(seconds),
-                          loop_ ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE, stop))
+                          GST_SEEK_TYPE_SET, stop))
         return Status::Failed("GStreamer could not move to that point in the file");
     if (pausedAt_) pausedAt_ = seconds;
     return Status::Done();

@@ -1,6 +1,7 @@
 #!/bin/bash
 # The transport panel as a user drives it: load a song through the real dialog, play it, slow it down and
-# speed it up without a change of pitch, turn it down, stop it, drum over it, and close while it plays.
+# speed it up without a change of pitch, turn it down, stop it, drum over it, loop a passage from the keypad,
+# and close while it plays.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -109,6 +110,49 @@ PULSE=$("$WAVCHECK" onsets "$E2E_TMP/both.wav" "$(echo "$KICK_AT + 0.6" | bc)" 1
 [ -n "$PULSE" ] || fail "the music did not go on under the drum"
 FREQ=$("$WAVCHECK" freq "$E2E_TMP/both.wav" "$(echo "$PULSE + 0.02" | bc)" "$(echo "$PULSE + 0.14" | bc)")
 [ "$(echo "$FREQ > 430 && $FREQ < 450" | bc)" = 1 ] || fail "the music did not go on under the drum ($FREQ Hz)"
+
+note "A loop from the keypad: 7, 8 two seconds later, and the passage comes round again without a break"
+# A rising sweep, so the pitch heard says where in the song the music is.
+SWEEP="$MUSIC_DIR/sweep.mp3"
+sox -n -r 48000 -c 2 "$SWEEP" synth 30 sine 200-1400 vol 0.5 2>/dev/null || fail "cannot make the sweep"
+click_at 180 80
+xdotool key End
+load_song "$SWEEP"
+click_at 341 120
+sleep 1
+xdotool key KP_7
+sleep 2
+xdotool key KP_8
+sleep 0.3
+record_start "$E2E_TMP/loop.wav"
+sleep 7
+record_stop
+read -r GAPS _ <<<"$("$WAVCHECK" gaps "$E2E_TMP/loop.wav" 0 6.9)"
+[ "$GAPS" = 0 ] || fail "the loop has breaks: $("$WAVCHECK" gaps "$E2E_TMP/loop.wav" 0 6.9)"
+# Each seam is a fall in pitch; the passage lasts the two seconds between the keys (at speed 1.5, three
+# seconds of the song), the same every time round, and starts at the same pitch each time.
+"$WAVCHECK" freqs "$E2E_TMP/loop.wav" 0 6.9 0.05 >"$E2E_TMP/loop.freqs"
+# (The sweep rises by a fifth in the three seconds; a window can straddle a seam, so each is compared
+# with the one two before it.)
+SEAMS=$(awk 'NR > 2 && $2 < 0.9 * back2 && $1 > last + 0.5 { print $1; last = $1 } { back2 = back1; back1 = $2 }' \
+    "$E2E_TMP/loop.freqs")
+note "seams at (s): $(echo $SEAMS)"
+[ "$(echo "$SEAMS" | wc -w)" -ge 3 ] || fail "the loop did not come round: seams at $(echo $SEAMS)"
+echo "$SEAMS" | awk 'NR > 1 { d = $1 - prev; if (d < 1.8 || d > 2.2) bad = 1 } { prev = $1 } END { exit bad }' ||
+    fail "the loop's length changed or is not the keys' two seconds: seams at $(echo $SEAMS)"
+STARTS=$(for s in $SEAMS; do awk -v s="$s" '$1 > s + 0.04 && $1 < s + 0.11 { print $2; exit }' "$E2E_TMP/loop.freqs"; done)
+note "pitch after each seam (Hz): $(echo $STARTS)"
+echo "$STARTS" | awk 'NR == 1 { first = $1 } $1 < first - 15 || $1 > first + 15 { bad = 1 } END { exit bad }' ||
+    fail "the loop does not start at the same point each time: $(echo $STARTS) Hz"
+note "9: no loop, the song plays on past the loop's end"
+xdotool key KP_9
+sleep 2.5
+record_start "$E2E_TMP/unlooped.wav"
+sleep 1.5
+record_stop
+"$WAVCHECK" freqs "$E2E_TMP/unlooped.wav" 0 1.4 0.05 |
+    awk 'NR > 2 && $2 < 0.9 * back2 { bad = 1 } { back2 = back1; back1 = $2 } END { exit bad }' ||
+    fail "the song still loops after 9"
 
 note "the close command while the music plays: the music stops and the program ends"
 xdotool mousemove $((WX + 300)) $((WY + 100)) sleep 0.1 mousemove $((WX + 506)) $((WY + 8)) sleep 0.3 click 1

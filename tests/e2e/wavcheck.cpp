@@ -251,6 +251,12 @@ int main(int argc, char** argv) {
     } else if (verb == "freq" && argc == 5) {
         const Audio a = Read(argv[2]);
         std::printf("%.2f\n", Frequency(a, Index(a, std::atof(argv[3])), Index(a, std::atof(argv[4]))));
+    } else if (verb == "freqs" && argc == 6) {
+        // The frequency in each STEP seconds from FROM to TO: where in a sweep the music is.
+        const Audio a = Read(argv[2]);
+        const double step = std::atof(argv[5]);
+        for (double at = std::atof(argv[3]); at + step <= std::atof(argv[4]); at += step)
+            std::printf("%.3f %.1f\n", at, Frequency(a, Index(a, at), Index(a, at + step)));
     } else if (verb == "find" && argc == 5) {
         Find(Read(argv[2]), Read(argv[3]), std::atof(argv[4]));
     } else if (verb == "gains" && argc >= 5 && static_cast<std::size_t>(argc - 4) <= kMaxGains) {
@@ -271,7 +277,8 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(
             stderr,
-            "usage: wavcheck level|freq FILE FROM TO | find REC SAMPLE FROM | onsets FILE FROM TO DB |\n"
+            "usage: wavcheck level|freq FILE FROM TO | freqs FILE FROM TO STEP | find REC SAMPLE FROM |\n"
+            "       onsets FILE FROM TO DB |"
             "       gains REC AT SAMPLE... | first FILE FROM DB | gaps FILE FROM TO | length FILE |\n"
             "       attacks FILE FROM TO PERIOD\n");
         return 2;
