@@ -17,11 +17,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "GstGraph.h"
+#include "GstMusicEngine.h"
 #include "TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -225,6 +227,112 @@ void BM_SpeedChangeGap(benchmark::State& state) {
     state.counters["new_speed_max_ms"] = heard.empty() ? -1.0 : heard.back();
 }
 BENCHMARK(BM_SpeedChangeGap)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A loop played round twenty times at a speed (in hundredths) into a real-time appsink: the silence at
+// each seam (the new time round arriving after the last one ran out, plus any silence it opens with),
+// how far each time round's length is from (end - start) / speed, and how far the engine's position is
+// from the song time being heard when it is asked (what a loop key takes as its point).
+void BM_LoopSeam(benchmark::State& state) {
+    constexpr double kStart = 62.0, kEnd = 62.6;
+    constexpr int kRounds = 20;
+    const double speed = state.range(0) / 100.0;
+    struct Heard {
+        Clock::time_point at;
+        double running, stream, seconds, leadingSilence;
+    };
+    struct Log {
+        std::mutex mutex;
+        std::vector<Heard> buffers;
+    } log;
+    GstEngineOptions options;
+    options.makeAudioSink = [&log] {
+        GstElement* sink = gst_element_factory_make("appsink", nullptr);
+        GstCaps* caps =
+            gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
+        g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = [](GstAppSink* appSink, gpointer data) {
+            GstSample* sample = gst_app_sink_pull_sample(appSink);
+            const auto now = Clock::now();
+            GstBuffer* buffer = gst_sample_get_buffer(sample);
+            const GstSegment* segment = gst_sample_get_segment(sample);
+            GstMapInfo map;
+            gst_buffer_map(buffer, &map, GST_MAP_READ);
+            const auto* samples = reinterpret_cast<const float*>(map.data);
+            const std::size_t count = map.size / sizeof(float);
+            std::size_t quiet = 0;
+            while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
+            gst_buffer_unmap(buffer, &map);
+            const GstClockTime pts = GST_BUFFER_PTS(buffer);
+            Heard heard{now, double(gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
+                        double(gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
+                        count / 2 / 44100.0, quiet / 2 / 44100.0};
+            gst_sample_unref(sample);
+            auto* into = static_cast<Log*>(data);
+            std::lock_guard lock(into->mutex);
+            into->buffers.push_back(heard);
+            return GST_FLOW_OK;
+        };
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &log, nullptr);
+        return sink;
+    };
+    std::vector<double> silences, lengths, positions;
+    for (auto _ : state) {
+        auto engine = GstMusicEngine::Create(options);
+        if (!engine || !engine->Load(song().path()) || !engine->SetSpeed(speed) ||
+            !engine->Seek(kStart - 0.3) || !engine->SetLoop(kStart, kEnd) || !engine->Play()) {
+            state.SkipWithError("could not play");
+            return;
+        }
+        const auto until =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>((0.5 + kRounds * (kEnd - kStart)) / speed));
+        std::mt19937 random(7);
+        while (Clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 50));
+            const std::optional<double> position = engine->Position();
+            const auto askedAt = Clock::now();
+            std::lock_guard lock(log.mutex);
+            if (!position || log.buffers.empty()) continue;
+            // The song time due now: the buffer playing, and how far into it the clock is.
+            const Heard& playing = log.buffers.back();
+            const double into = std::chrono::duration<double>(askedAt - playing.at).count();
+            if (into > playing.seconds) continue;
+            // At a seam the end and the start are the same moment.
+            const double off = std::fabs(*position - (playing.stream + into * speed));
+            positions.push_back(1000.0 * std::min(off, std::fabs(off - (kEnd - kStart))));
+        }
+        std::lock_guard lock(log.mutex);
+        double lastSeam = -1.0;
+        for (std::size_t i = 1; i < log.buffers.size(); ++i) {
+            const Heard& before = log.buffers[i - 1];
+            const Heard& now = log.buffers[i];
+            if (now.stream >= before.stream) continue;  // not a seam: the song time went on
+            const double late = std::chrono::duration<double>(now.at - before.at).count() - before.seconds;
+            silences.push_back(1000.0 * (std::max(0.0, late) + now.leadingSilence));
+            if (lastSeam >= 0.0)
+                lengths.push_back(1000.0 * std::fabs(now.running - lastSeam - (kEnd - kStart) / speed));
+            lastSeam = now.running;
+        }
+    }
+    const auto summary = [&state](const char* name, std::vector<double>& values) {
+        std::sort(values.begin(), values.end());
+        state.counters[std::string(name) + "_median_ms"] = values.empty() ? -1.0 : values[values.size() / 2];
+        state.counters[std::string(name) + "_max_ms"] = values.empty() ? -1.0 : values.back();
+    };
+    state.counters["seams"] = static_cast<double>(silences.size());
+    summary("silence", silences);
+    summary("length_error", lengths);
+    summary("position_error", positions);
+}
+BENCHMARK(BM_LoopSeam)
+    ->ArgName("speed_percent")
+    ->Arg(50)
+    ->Arg(100)
+    ->Arg(150)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 double cpuSeconds() {
     rusage usage{};
