@@ -134,7 +134,7 @@ for target in wav music; do
     num=$(grep -oE "^[0-9]+: Test command: [^ ]*/fuzz_$target " "$LOG/fuzz.log" | cut -d: -f1 | tail -1)
     runs=$(grep "^${num:-x}: " "$LOG/fuzz.log" | grep -o 'Done [0-9]* runs in [0-9]* second' | tail -1)
     cov=$(grep "^${num:-x}: " "$LOG/fuzz.log" | grep -o 'DONE *cov: [0-9]*' | tail -1 | grep -o '[0-9]*$')
-    what=$([ $target = wav ] && echo "fuzz_wav: bytes to DecodeWav" || echo "fuzz_music: bytes as a song file through GstMediaGraph (render, run, rate, seek, stop, destroy)")
+    what=$([ $target = wav ] && echo "fuzz_wav: bytes to DecodeWav" || echo "fuzz_music: bytes as a song file through the music engine (load, play, speed, loop, seek, stop, destroy)")
     echo "| $what | $(echo "$runs" | awk '{print $2}') | $(echo "$runs" | awk '{print $5}') s | ${cov:--} | $(verdict "fuzz_$target" "$LOG/fuzz.log") |"
 done
 
