@@ -972,9 +972,10 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
         const char* extension;
         double speed;
     };
-    // (Sped up, one of the MP3's bursts comes out of the stretcher too smeared for the onset finder.)
+    // The MP3 plays at 1.0 only: stretched, its noise bursts (the encoder smears them) are not all the
+    // song's own, and which of them the onset finder still hears changes with a frame's rounding.
     for (const auto& [extension, speed] :
-         {Row{".wav", 0.5}, Row{".wav", 1.0}, Row{".wav", 1.5}, Row{".mp3", 0.5}, Row{".mp3", 1.0}}) {
+         {Row{".wav", 0.5}, Row{".wav", 1.0}, Row{".wav", 1.5}, Row{".mp3", 1.0}}) {
         SCOPED_TRACE(::testing::Message() << extension << " at speed " << speed);
         TestSink sink(captureSink());
         auto engine = loadEngine(sink, burstsPath(extension));
@@ -1000,14 +1001,12 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
         ::testing::Message where;
         for (const double at : onsets) where << " " << at;
         ASSERT_EQ(onsets.size(), due.size()) << "bursts heard at (s):" << where;
-        // An MP3 decodes with the encoder's delay in front, which moves every burst alike. Its noise
-        // bursts, slowed, are not all the song's own: the stretcher's come a few milliseconds early.
+        // An MP3 decodes with the encoder's delay in front, which moves every burst alike.
         const double delay = onsets[0] - due[0];
         EXPECT_LT(delay * speed, 0.03);
-        const double onTheBeat = speed < 1.0 && std::string(extension) == ".mp3" ? 0.010 : 0.0015;
         const std::size_t firstPass = due.size() - kRepeats * 4;
         for (std::size_t i = 0; i < firstPass; ++i)
-            EXPECT_NEAR(onsets[i], due[i] + delay, onTheBeat) << "burst " << i << "; all at (s):" << where;
+            EXPECT_NEAR(onsets[i], due[i] + delay, 0.0015) << "burst " << i << "; all at (s):" << where;
         // Each time round, every burst comes exactly one loop after it came the time before (to the
         // millisecond the onset finder has, at both).
         for (std::size_t i = firstPass; i < due.size(); ++i) {

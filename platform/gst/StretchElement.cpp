@@ -547,20 +547,44 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         gst_buffer_unref(buffer);
         return GST_FLOW_NOT_NEGOTIATED;
     }
-    buffer = gst_audio_buffer_clip(buffer, &core.inSegment, core.rate,
-                                   core.channels * static_cast<int>(sizeof(float)));
-    if (buffer == nullptr) return GST_FLOW_OK;  // all of it outside the segment
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_ERROR;
+    }
+    const auto* samples = reinterpret_cast<const float*>(map.data);
+    const std::size_t frames = map.size / (sizeof(float) * static_cast<std::size_t>(core.channels));
+    // Only what lies inside the segment: a decoder may hand over a little from before a seek's start, or
+    // from beyond a segment's stop. (Frames part in and part out stay, as GStreamer's own clipping has it.)
+    GstClockTime pts = GST_BUFFER_PTS(buffer);
+    std::size_t first = 0, last = frames;
+    if (GST_CLOCK_TIME_IS_VALID(pts)) {
+        const GstSegment& segment = core.inSegment;
+        if (GST_CLOCK_TIME_IS_VALID(segment.start) && pts < segment.start)
+            first = std::min<std::size_t>(
+                frames, gst_util_uint64_scale_int(segment.start - pts, core.rate, GST_SECOND));
+        const GstClockTime end = pts + core.framesToTime(static_cast<std::int64_t>(frames));
+        if (GST_CLOCK_TIME_IS_VALID(segment.stop) && end > segment.stop)
+            last = frames - std::min<std::size_t>(
+                                frames, gst_util_uint64_scale_int(
+                                            end - std::max(pts, static_cast<GstClockTime>(segment.stop)),
+                                            core.rate, GST_SECOND));
+        pts += core.framesToTime(static_cast<std::int64_t>(first));
+    } else {
+        pts = core.inSegment.start;
+    }
+    if (first >= last) {
+        gst_buffer_unmap(buffer, &map);
+        gst_buffer_unref(buffer);
+        return GST_FLOW_OK;
+    }
     if (core.seamPending) {
-        const GstClockTime pts =
-            GST_BUFFER_PTS_IS_VALID(buffer) ? GST_BUFFER_PTS(buffer) : core.inSegment.start;
         const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
         core.beginSeam(GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0);
     }
     if (!core.haveOrigin) {
         // The first frame's time places both timelines: output running time starts where the input's did,
         // and song time is the input's stream time.
-        GstClockTime pts = GST_BUFFER_PTS(buffer);
-        if (!GST_CLOCK_TIME_IS_VALID(pts)) pts = core.inSegment.start;
         core.originPts = pts;
         const guint64 running = gst_segment_to_running_time(&core.inSegment, GST_FORMAT_TIME, pts);
         const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
@@ -570,16 +594,9 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     }
     core.takeSpeed();
 
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        gst_buffer_unref(buffer);
-        return GST_FLOW_ERROR;
-    }
-    const auto* samples = reinterpret_cast<const float*>(map.data);
-    const std::size_t frames = map.size / (sizeof(float) * static_cast<std::size_t>(core.channels));
     GstFlowReturn flow = GST_FLOW_OK;
-    for (std::size_t done = 0; done < frames && flow == GST_FLOW_OK;) {
-        const std::size_t count = std::min(kBlockFrames, frames - done);
+    for (std::size_t done = first; done < last && flow == GST_FLOW_OK;) {
+        const std::size_t count = std::min(kBlockFrames, last - done);
         core.remember(samples + done * core.channels, count);
         if (core.stretching) core.feed();
         done += count;

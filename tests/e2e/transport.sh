@@ -138,7 +138,9 @@ SEAMS=$(awk 'NR > 2 && $2 < 0.9 * back2 && $1 > last + 0.5 { print $1; last = $1
     "$E2E_TMP/loop.freqs")
 note "seams at (s): $(echo $SEAMS)"
 [ "$(echo "$SEAMS" | wc -w)" -ge 3 ] || fail "the loop did not come round: seams at $(echo $SEAMS)"
-echo "$SEAMS" | awk 'NR > 1 { d = $1 - prev; if (d < 1.8 || d > 2.2) bad = 1 } { prev = $1 } END { exit bad }' ||
+# (The keys' two seconds as the program gets them: a busy machine may hand it a key late.)
+echo "$SEAMS" | awk 'NR > 1 { d = $1 - prev; if (d < 1.7 || d > 2.5) bad = 1; if (NR > 2 && (d < last - 0.1 || d > last + 0.1)) bad = 1; last = d }
+    { prev = $1 } END { exit bad }' ||
     fail "the loop's length changed or is not the keys' two seconds: seams at $(echo $SEAMS)"
 STARTS=$(for s in $SEAMS; do awk -v s="$s" '$1 > s + 0.04 && $1 < s + 0.11 { print $2; exit }' "$E2E_TMP/loop.freqs"; done)
 note "pitch after each seam (Hz): $(echo $STARTS)"
