@@ -164,6 +164,18 @@ struct Arrivals {
     }
 };
 
+// A real-time appsink that hands each sample to `onSample`.
+GstElement* makeRealTimeSink(GstFlowReturn (*onSample)(GstAppSink*, gpointer), gpointer data) {
+    GstElement* sink = gst_element_factory_make("appsink", nullptr);
+    GstCaps* caps = gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
+    g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, data, nullptr);
+    return sink;
+}
+
 // The silence heard around a speed change while playing: from when the old sound runs out until the
 // first new sound is due, plus any silence the new sound opens
 // with. Median and worst over a series of changes. Also how long after the change the first sound made
@@ -171,17 +183,7 @@ struct Arrivals {
 void BM_SpeedChangeGap(benchmark::State& state) {
     Arrivals arrivals;
     GstEngineOptions options;
-    options.makeAudioSink = [&arrivals] {
-        GstElement* sink = gst_element_factory_make("appsink", nullptr);
-        GstCaps* caps =
-            gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
-        g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
-        gst_caps_unref(caps);
-        GstAppSinkCallbacks callbacks{};
-        callbacks.new_sample = &Arrivals::onSample;
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &arrivals, nullptr);
-        return sink;
-    };
+    options.makeAudioSink = [&arrivals] { return makeRealTimeSink(&Arrivals::onSample, &arrivals); };
     std::vector<double> gaps, heard;
     for (auto _ : state) {
         auto graph = zorvik::MakeGstGraph(options);
@@ -246,36 +248,31 @@ void BM_LoopSeam(benchmark::State& state) {
     } log;
     GstEngineOptions options;
     options.makeAudioSink = [&log] {
-        GstElement* sink = gst_element_factory_make("appsink", nullptr);
-        GstCaps* caps =
-            gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
-        g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
-        gst_caps_unref(caps);
-        GstAppSinkCallbacks callbacks{};
-        callbacks.new_sample = [](GstAppSink* appSink, gpointer data) {
-            GstSample* sample = gst_app_sink_pull_sample(appSink);
-            const auto now = Clock::now();
-            GstBuffer* buffer = gst_sample_get_buffer(sample);
-            const GstSegment* segment = gst_sample_get_segment(sample);
-            GstMapInfo map;
-            gst_buffer_map(buffer, &map, GST_MAP_READ);
-            const auto* samples = reinterpret_cast<const float*>(map.data);
-            const std::size_t count = map.size / sizeof(float);
-            std::size_t quiet = 0;
-            while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
-            gst_buffer_unmap(buffer, &map);
-            const GstClockTime pts = GST_BUFFER_PTS(buffer);
-            Heard heard{now, double(gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
-                        double(gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
-                        count / 2 / 44100.0, quiet / 2 / 44100.0};
-            gst_sample_unref(sample);
-            auto* into = static_cast<Log*>(data);
-            std::lock_guard lock(into->mutex);
-            into->buffers.push_back(heard);
-            return GST_FLOW_OK;
-        };
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &log, nullptr);
-        return sink;
+        return makeRealTimeSink(
+            [](GstAppSink* appSink, gpointer data) {
+                GstSample* sample = gst_app_sink_pull_sample(appSink);
+                const auto now = Clock::now();
+                GstBuffer* buffer = gst_sample_get_buffer(sample);
+                const GstSegment* segment = gst_sample_get_segment(sample);
+                GstMapInfo map;
+                gst_buffer_map(buffer, &map, GST_MAP_READ);
+                const auto* samples = reinterpret_cast<const float*>(map.data);
+                const std::size_t count = map.size / sizeof(float);
+                std::size_t quiet = 0;
+                while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
+                gst_buffer_unmap(buffer, &map);
+                const GstClockTime pts = GST_BUFFER_PTS(buffer);
+                Heard heard{now,
+                            double(gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
+                            double(gst_segment_to_stream_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
+                            count / 2 / 44100.0, quiet / 2 / 44100.0};
+                gst_sample_unref(sample);
+                auto* into = static_cast<Log*>(data);
+                std::lock_guard lock(into->mutex);
+                into->buffers.push_back(heard);
+                return GST_FLOW_OK;
+            },
+            &log);
     };
     std::vector<double> silences, lengths, positions;
     for (auto _ : state) {

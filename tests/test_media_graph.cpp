@@ -987,11 +987,7 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
         Played played;
         sink.pull(played, toneFrames(seconds + 0.1));
         ASSERT_FALSE(played.reachedEnd);
-        std::vector<double> due;  // seconds heard
-        for (double burst = 0.0; burst < kEnd; burst += 0.25) due.push_back(burst / speed);
-        for (int r = 0; r < kRepeats; ++r)
-            for (double burst = 0.75; burst < kEnd; burst += 0.25)
-                due.push_back((kEnd + r * (kEnd - kStart) + burst - kStart) / speed);
+        const std::vector<double> due = zorvik::testmedia::LoopedBursts(kStart, kEnd, kRepeats, speed);
         std::vector<float> heard(played.left.size());
         std::copy(played.left.begin(), played.left.end(), heard.begin());
         const auto found = zorvik::testmedia::Onsets(heard, kSampleRate, 1);

@@ -383,11 +383,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
                                           },
                                           kPush});
         ASSERT_TRUE(heard.ended);
-        std::vector<double> due;  // output seconds
-        for (double burst = 0.0; burst < kEnd; burst += 0.25) due.push_back(burst / speed);
-        for (int r = 0; r < kRepeats; ++r)
-            for (double burst = 0.75; burst < kEnd; burst += 0.25)
-                due.push_back((kEnd + r * (kEnd - kStart) + burst - kStart) / speed);
+        const std::vector<double> due = zorvik::testmedia::LoopedBursts(kStart, kEnd, kRepeats, speed);
         const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
         ::testing::Message where;
         for (const std::size_t at : found) where << " " << double(at) / kRate;

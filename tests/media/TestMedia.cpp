@@ -135,6 +135,16 @@ std::vector<float> Bursts(int rate, int channels, double seconds) {
     return samples;
 }
 
+std::vector<double> LoopedBursts(double start, double end, int repeats, double speed) {
+    constexpr double kEvery = 0.25;
+    std::vector<double> heard;
+    for (double burst = 0.0; burst < end; burst += kEvery) heard.push_back(burst / speed);
+    for (int r = 0; r < repeats; ++r)
+        for (double burst = std::ceil(start / kEvery) * kEvery; burst < end; burst += kEvery)
+            heard.push_back((end + r * (end - start) + burst - start) / speed);
+    return heard;
+}
+
 // The frame just before is left out of the comparison, since a sound starting at its end puts a little
 // in it, unless it was an onset itself.
 std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int channels) {

@@ -71,6 +71,9 @@ double StrongestTone(const std::vector<float>& samples, std::size_t from, std::s
 // A quiet 440 Hz tone (0.3 high) with a burst of noise every quarter second, from the start: something
 // to hear the pitch of, and attacks. Interleaved; the bursts are in opposite phase on the two channels.
 std::vector<float> Bursts(int rate, int channels, double seconds);
+// When Bursts' bursts are heard, in seconds, when it plays up to `end` and then `repeats` more times from
+// `start` round to `end`, all at `speed`.
+std::vector<double> LoopedBursts(double start, double end, int repeats, double speed);
 // Where sharp sounds start in the first channel, in frames: 1 ms frames whose first difference (which
 // hears the bursts and not the tone under them) is four times louder than in any of the 20 ms before.
 std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int channels);
