@@ -2,7 +2,9 @@
 // The program's two forms, each one program-wide instance created on its first reference, and the code
 // modules they use.
 
+#include <QString>
 #include <memory>
+#include <utility>
 
 namespace zorvik {
 class MusicControl;
@@ -25,11 +27,16 @@ class Program {
     Zorv& zorv();
     bool ZorvExists() const { return zorv_ != nullptr; }
 
+    // A song to load once the main window opens (the program's command line); taken once.
+    void SetSongToOpen(QString path) { songToOpen_ = std::move(path); }
+    QString TakeSongToOpen() { return std::exchange(songToOpen_, QString()); }
+
   private:
     MusicControl& music_;
     SoundControl& sound_;
     std::unique_ptr<ZorvSplash> splash_;
     std::unique_ptr<Zorv> zorv_;
+    QString songToOpen_;
 };
 
 }  // namespace zorvik::forms

@@ -2,10 +2,12 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QMimeData>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <chrono>
 #include <cmath>
@@ -41,6 +43,16 @@ QString DroppedKit(const QMimeData* data) {
         if (url.isLocalFile() && kit::LooksLikeHydrogenKit(url.toLocalFile().toStdString())) {
             return url.toLocalFile();
         }
+    }
+    return {};
+}
+
+// A song a drop carries, when it carries no kit: the first local file. Any file the Music Loader would
+// take is taken; one that is no music says so as a chosen one does.
+QString DroppedSong(const QMimeData* data) {
+    if (data == nullptr) return {};
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) return url.toLocalFile();
     }
     return {};
 }
@@ -208,6 +220,9 @@ void Zorv::Form_Load() {
     } else {
         kitLoaded(sound_.LoadKit(sounds, kitCancelled_), SoundsFolder(), false);
     }
+    // A song the program was started with (a file manager's "Open with") loads once the window is up.
+    if (const QString song = program_.TakeSongToOpen(); !song.isEmpty())
+        QTimer::singleShot(0, this, [this, song] { OpenSong(song); });
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
@@ -237,10 +252,16 @@ void Zorv::takeMidiEvents() {
 bool Zorv::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window() && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
         auto* drop = static_cast<QDropEvent*>(event);
-        const QString path = DroppedKit(drop->mimeData());
-        if (path.isEmpty()) return false;
+        const QString kitPath = DroppedKit(drop->mimeData());
+        const QString songPath = kitPath.isEmpty() ? DroppedSong(drop->mimeData()) : QString();
+        if (kitPath.isEmpty() && songPath.isEmpty()) return false;
         drop->acceptProposedAction();
-        if (event->type() == QEvent::Drop) LoadKit(path, true);
+        if (event->type() != QEvent::Drop) return true;
+        if (!kitPath.isEmpty()) {
+            LoadKit(kitPath, true);
+        } else {
+            OpenSong(songPath);
+        }
         return true;
     }
     return Form::eventFilter(watched, event);
@@ -389,6 +410,16 @@ void Zorv::showMusicName() {
 
 void Zorv::MLoad_Click() {
     if (!MusicLoader->ShowOpen()) return;  // a cancelled choice changes nothing
+    loadChosenSong();
+}
+
+void Zorv::OpenSong(const QString& path) {
+    MusicLoader->FileName = QFileInfo(path).absoluteFilePath();
+    MusicLoader->FileTitle = QFileInfo(path).fileName();
+    loadChosenSong();
+}
+
+void Zorv::loadChosenSong() {
     MusicName->setText(QStringLiteral(" ") + MusicLoader->FileTitle);
     musicTitle_ = MusicLoader->FileTitle;
     const QString fileName = MusicLoader->FileName;

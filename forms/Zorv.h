@@ -100,6 +100,9 @@ class Zorv : public runtime::Form {
     // over; one that cannot be played leaves the kit in use and, asked for by the user, says why.
     // A request while one loads waits for it, and only the newest request waits.
     void LoadKit(const QString& path, bool askedByUser);
+    // Loads a song as "Load" loads the one chosen in the Music Loader (which then opens on it): a song
+    // dropped on the window, or given on the command line.
+    void OpenSong(const QString& path);
     // The rate a speed slider value stands for: value / 100 in double, rounded to single precision.
     static float SpeedRate(int sliderValue);
 
@@ -114,6 +117,7 @@ class Zorv : public runtime::Form {
   private:
     void connectHandlers();
     void applySliders();
+    void loadChosenSong();
     void takeMidiEvents();
     void kitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser);
     void stopKitLoading();

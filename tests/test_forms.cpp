@@ -743,6 +743,42 @@ TEST_F(TransportTest, LoadShowsTheTitleLoadsThePathAndAppliesTheSliders) {
     EXPECT_TRUE(messages.empty());
 }
 
+// A song dropped on the window, or named on the command line (a file manager's "Open with"), loads as
+// "Load" loads a chosen one: its title in MusicName, the sliders applied, and the dialog next opens on it.
+TEST_F(TransportTest, ADroppedSongOrOneNamedOnTheCommandLineLoadsAsLoadWould) {
+    struct Row {
+        const char* name;
+        bool commandLine;
+    };
+    for (const Row& row : {Row{"dropped on the window", false}, Row{"named on the command line", true}}) {
+        SCOPED_TRACE(row.name);
+        const QString path = song(QStringLiteral("Dröpped – song.ogg"));
+        if (row.commandLine) program->SetSongToOpen(path);
+        Zorv& zorv = open();
+        zorv.MSpeed->setValue(50);
+        if (!row.commandLine) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(zorv.window(), &enter);
+            EXPECT_TRUE(enter.isAccepted());
+            QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(zorv.window(), &dropped);
+        }
+        ASSERT_TRUE(WaitFor([&] { return zorv.MusicName->text() == QStringLiteral(" Dröpped – song.ogg"); }));
+        EXPECT_NE(graphs.joined().find("RenderFile#" + std::to_string(graphs.created) + "(" +
+                                       path.toStdString() + ")"),
+                  std::string::npos)
+            << graphs.joined();
+        EXPECT_NE(graphs.joined().find("put_Rate#" + std::to_string(graphs.created) + "(0.5)"),
+                  std::string::npos);
+        EXPECT_EQ(zorv.MusicLoader->FileName, path);
+        EXPECT_TRUE(messages.empty());
+        zorv.Unload();
+        program = std::make_unique<Program>(music, sound);
+    }
+}
+
 TEST_F(TransportTest, TheDialogOpensOnThePatternAndATypedPatternRelistsCaseInsensitively) {
     Zorv& zorv = open();
     song(QStringLiteral("a.mp3"));
