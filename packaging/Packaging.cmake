@@ -17,10 +17,12 @@ file(MAKE_DIRECTORY ${ZORVIK_PACKAGING_OUT}/bin)
 file(CREATE_LINK ../${ZORVIK_APP_DIR}/Zorvik ${ZORVIK_PACKAGING_OUT}/bin/zorvik SYMBOLIC)
 install(FILES ${ZORVIK_PACKAGING_OUT}/bin/zorvik DESTINATION bin)
 
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/zorvik.desktop DESTINATION share/applications)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/org.zorvik.Zorvik.metainfo.xml.in
-               ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml @ONLY)
-install(FILES ${ZORVIK_PACKAGING_OUT}/org.zorvik.Zorvik.metainfo.xml DESTINATION share/metainfo)
+# The desktop entry, the AppStream data and the icons are named by the program's id (ZORVIK_APP_ID).
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zorvik.desktop.in ${ZORVIK_PACKAGING_OUT}/${ZORVIK_APP_ID}.desktop @ONLY)
+install(FILES ${ZORVIK_PACKAGING_OUT}/${ZORVIK_APP_ID}.desktop DESTINATION share/applications)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zorvik.metainfo.xml.in
+               ${ZORVIK_PACKAGING_OUT}/${ZORVIK_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${ZORVIK_PACKAGING_OUT}/${ZORVIK_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 
 # The icon sizes live with the skin (kIconSizes in skin/Skin.h); the skin's own drawing program draws
 # them, from the same art as the window's icon.
@@ -31,9 +33,9 @@ if(NOT ZORVIK_ICON_SIZES)
     message(FATAL_ERROR "no kIconSizes list found in skin/Skin.h")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skin/Skin.h)
-set(ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/scalable/apps/zorvik.svg)
+set(ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/scalable/apps/${ZORVIK_APP_ID}.svg)
 foreach(size IN LISTS ZORVIK_ICON_SIZES)
-    list(APPEND ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/${size}x${size}/apps/zorvik.png)
+    list(APPEND ZORVIK_ICONS ${ZORVIK_PACKAGING_OUT}/icons/${size}x${size}/apps/${ZORVIK_APP_ID}.png)
 endforeach()
 add_custom_command(
     OUTPUT ${ZORVIK_ICONS}

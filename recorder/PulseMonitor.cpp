@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Identity.h"
+
 namespace zorvik::recorder {
 
 namespace {
@@ -50,7 +52,13 @@ class PulseMonitor final : public AudioSource {
             error = "Could not set up the connection to the sound server.";
             return false;
         }
-        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Zorvik Recorder");
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Zorvik Recorder");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, zorvik::platform::kAppId);
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, zorvik::platform::kAppId);
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
+        context_ = pa_context_new_with_proplist(pa_mainloop_get_api(loop_), "Zorvik Recorder", props);
+        pa_proplist_free(props);
         if (context_ == nullptr) {
             error = "Could not set up the connection to the sound server.";
             return false;

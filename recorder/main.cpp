@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "CommandLine.h"
+#include "Identity.h"
 #include "PulseMonitor.h"
 #include "RecorderWindow.h"
 #include "Skin.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvik Recorder"));
     // Grouped with Zorvik by desktops, as the part of it that it is.
-    QApplication::setDesktopFileName(QStringLiteral("zorvik"));
+    QApplication::setDesktopFileName(QString::fromLatin1(zorvik::platform::kAppId));
     QCommandLineParser parser;
     const Options options;
     Parse(parser, options, app);

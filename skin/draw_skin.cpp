@@ -24,6 +24,7 @@
 #include <map>
 #include <string>
 
+#include "Identity.h"
 #include "Skin.h"
 
 namespace {
@@ -538,17 +539,20 @@ int DrawSkin(const QDir& dir) {
     return 0;
 }
 
-// The desktop icons in the hicolor theme's layout: <n>x<n>/apps/zorvik.png and scalable/apps/zorvik.svg.
+// The desktop icons in the hicolor theme's layout, named by the program's id: <n>x<n>/apps/<id>.png and
+// scalable/apps/<id>.svg.
 int DrawIcons(const QDir& root) {
     for (const int size : zorvik::skin::kIconSizes) {
         const QString folder = QStringLiteral("%1x%1/apps").arg(size);
-        const QString path = root.filePath(folder + QStringLiteral("/zorvik.png"));
+        const QString path =
+            root.filePath(folder + QStringLiteral("/%1.png").arg(QLatin1String(zorvik::platform::kAppId)));
         if (!root.mkpath(folder) || !AppIcon(size).convertToFormat(QImage::Format_RGB888).save(path, "PNG")) {
             std::fprintf(stderr, "zorvik_draw_skin: cannot write %s\n", qPrintable(path));
             return 1;
         }
     }
-    const QString svg = root.filePath(QStringLiteral("scalable/apps/zorvik.svg"));
+    const QString svg =
+        root.filePath(QStringLiteral("scalable/apps/%1.svg").arg(QLatin1String(zorvik::platform::kAppId)));
     if (!root.mkpath(QStringLiteral("scalable/apps")) ||
         !WriteFile(svg, AppIconSvg(zorvik::skin::kIconSizes.back()).toUtf8())) {
         std::fprintf(stderr, "zorvik_draw_skin: cannot write %s\n", qPrintable(svg));

@@ -1,4 +1,4 @@
-zorvik_add_test(test_skin SOURCES test_skin.cpp LIBS zorvik_skin)
+zorvik_add_test(test_skin SOURCES test_skin.cpp LIBS zorvik_skin zorvik_platform)
 # Also checks the desktop icons the build drew, in the folder that is installed as hicolor/.
 target_compile_definitions(test_skin PRIVATE
     ZORVIK_ICON_DIR="$<TARGET_PROPERTY:zorvik_icons,ZORVIK_ICON_DIR>")

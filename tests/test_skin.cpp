@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "Identity.h"
 #include "Skin.h"
 
 namespace {
@@ -73,8 +74,10 @@ TEST(Skin, ResourcesHoldExactlyTheListedPictures) {
 
 // ----- Desktop icons ------------------------------------------------------------------------------------
 
-QString IconFile(const QString& folder, const char* name) {
-    return QStringLiteral(ZORVIK_ICON_DIR "/%1/apps/%2").arg(folder, QLatin1String(name));
+// The icon of a size, named by the program's id: "png" or "svg".
+QString IconFile(const QString& folder, const char* extension) {
+    return QStringLiteral(ZORVIK_ICON_DIR "/%1/apps/%2.%3")
+        .arg(folder, QLatin1String(zorvik::platform::kAppId), QLatin1String(extension));
 }
 
 // The strongest change any pixel goes through when the image is halved and scaled back. A drawing made at
@@ -98,7 +101,7 @@ class DesktopIcon : public testing::TestWithParam<int> {};
 
 TEST_P(DesktopIcon, MatchesItsFolderAndHasSharpEdges) {
     const int size = GetParam();
-    const QImage icon(IconFile(QStringLiteral("%1x%1").arg(size), "zorvik.png"));
+    const QImage icon(IconFile(QStringLiteral("%1x%1").arg(size), "png"));
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.size(), QSize(size, size));
     // Measured: each size drawn at its own size changes by 108 or more; the 32-pixel drawing scaled up
@@ -112,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Hicolor, DesktopIcon, testing::ValuesIn(zorvik::skin::k
 // No SVG renderer is installed to draw it, so check what a desktop needs to read it at all: well-formed
 // XML whose root is a square SVG, and lettering present as outlines.
 TEST(DesktopIcon, ScalableIsASquareSvgWithOutlinedLettering) {
-    QFile file(IconFile(QStringLiteral("scalable"), "zorvik.svg"));
+    QFile file(IconFile(QStringLiteral("scalable"), "svg"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QXmlStreamReader xml(&file);
     ASSERT_TRUE(xml.readNextStartElement());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Identity.h"
+
 namespace zorvik::platform::audio {
 
 // Every output plays interleaved float frames.
@@ -62,7 +64,7 @@ struct OpenOptions {
     // Which back ends to try, in order. Empty: the order of choice (see OpenOutput).
     std::vector<OutputKind> kinds;
     // The name the output shows in the server's mixer.
-    std::string appName = "Zorvik";
+    std::string appName = kAppName;
     std::string streamName = "Drums";
     // Where a MIDI input goes. Only the PipeWire output offers one: a node "<appName> <streamName> MIDI"
     // with one input port, on the render thread's own cycle. Empty: no MIDI input.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "Identity.h"
 #include "MusicFormats.h"
 #include "StretchElement.h"
 
@@ -20,12 +21,25 @@ namespace {
 constexpr gint64 kSinkBufferMicroseconds = 80000;
 constexpr gint64 kSinkPeriodMicroseconds = 10000;
 
-void shortenSinkBuffer(GstBin*, GstBin*, GstElement* element, gpointer) {
+// The output autoaudiosink picks, as it is added: a short buffer, and what the sound server's mixer
+// shows. PulseAudio and PipeWire spell the icon's key and the roles differently.
+void setUpOutput(GstBin*, GstBin*, GstElement* element, gpointer) {
     GObjectClass* type = G_OBJECT_GET_CLASS(element);
     if (g_object_class_find_property(type, "buffer-time") &&
         g_object_class_find_property(type, "latency-time"))
         g_object_set(element, "buffer-time", kSinkBufferMicroseconds, "latency-time", kSinkPeriodMicroseconds,
                      nullptr);
+    if (g_object_class_find_property(type, "stream-properties")) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        const bool pulse = factory && std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)),
+                                                  "pulsesink") == 0;
+        GstStructure* properties = gst_structure_new(
+            "properties", "application.name", G_TYPE_STRING, kAppName, "application.id", G_TYPE_STRING,
+            kAppId, pulse ? "application.icon_name" : "application.icon-name", G_TYPE_STRING, kAppId,
+            "media.role", G_TYPE_STRING, pulse ? "music" : "Music", nullptr);
+        g_object_set(element, "stream-properties", properties, nullptr);
+        gst_structure_free(properties);
+    }
 }
 
 }  // namespace
@@ -62,7 +76,7 @@ PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
     PlaybinParts parts;
     if (!makeAudioSink) {
         parts.defaultSink = GST_ELEMENT(gst_object_ref(sink));
-        g_signal_connect(sink, "deep-element-added", G_CALLBACK(shortenSinkBuffer), nullptr);
+        g_signal_connect(sink, "deep-element-added", G_CALLBACK(setUpOutput), nullptr);
     }
     gst_bin_add(GST_BIN(output), sink);
     GstElement* tail = gst_bin_get_by_name(GST_BIN(output), "tail");

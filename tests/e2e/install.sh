@@ -34,12 +34,15 @@ note "the launcher"
 [ "$(readlink -f "$PREFIX/bin/zorvik")" = "$(readlink -f "$APP/Zorvik")" ] || fail "bin/zorvik does not lead to the program"
 
 note "desktop integration"
-DESKTOP=$PREFIX/share/applications/zorvik.desktop
-METAINFO=$PREFIX/share/metainfo/org.zorvik.Zorvik.metainfo.xml
+# Named by the program's one id, as the shell finds the window's app_id and icon by it.
+APP_ID=org.zorvik.Zorvik
+DESKTOP=$PREFIX/share/applications/$APP_ID.desktop
+METAINFO=$PREFIX/share/metainfo/$APP_ID.metainfo.xml
 desktop-file-validate "$DESKTOP" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$METAINFO" || fail "appstreamcli validate"
-grep -qx "Exec=zorvik" "$DESKTOP" && grep -qx "Icon=zorvik" "$DESKTOP" || fail "the desktop entry does not start bin/zorvik with its icon"
-grep -q "<launchable type=\"desktop-id\">zorvik.desktop</launchable>" "$METAINFO" || fail "the AppStream data does not name the desktop entry"
+grep -qx "Exec=zorvik %f" "$DESKTOP" && grep -qx "Icon=$APP_ID" "$DESKTOP" || fail "the desktop entry does not start bin/zorvik with its icon"
+grep -q "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$METAINFO" || fail "the AppStream data does not name the desktop entry"
+[ -f "$PREFIX/share/icons/hicolor/scalable/apps/$APP_ID.svg" ] || fail "no icon named $APP_ID"
 installed_as_built "$BUILD/packaging/icons" "$PREFIX/share/icons/hicolor"
 
 start_display wm

@@ -49,6 +49,19 @@ note "normal speed: ${FREQ} Hz, a pulse every ${PACE} s, ${LEVEL_FULL} dBFS"
 [ "$(echo "$FREQ > 435.6 && $FREQ < 444.4" | bc)" = 1 ] || fail "pitch $FREQ Hz"
 [ "$(echo "$PACE > 0.485 && $PACE < 0.515" | bc)" = 1 ] || fail "pace $PACE s"
 
+note "the mixer shows the song and the drums as Zorvik's, with its icon"
+# stream_of ROLE: the server's properties of the stream playing in that role.
+stream_of() { pactl list sink-inputs | awk -v role="media.role = \"$1\"" '/^Sink Input/ { if (found) exit; text = "" }
+    { text = text $0 "\n" } index($0, role) { found = 1 } END { if (found) printf "%s", text }'; }
+for role in music production; do
+    PROPS=$(stream_of $role)
+    [ -n "$PROPS" ] || fail "no stream in the role $role: $(pactl list sink-inputs | grep -E 'media.role|application.name')"
+    echo "$PROPS" | grep -q 'application.id = "org.zorvik.Zorvik"' &&
+        echo "$PROPS" | grep -q 'application.icon_name = "org.zorvik.Zorvik"' &&
+        echo "$PROPS" | grep -q 'application.name = "Zorvik"' ||
+        fail "the $role stream does not say it is Zorvik's: $(echo "$PROPS" | grep application)"
+done
+
 # at_speed SPEED KEY SECONDS: KEY moves the Speed slider (it has the focus) to SPEED; what is then heard
 # for SECONDS keeps its pitch and pulses every 0.5 / SPEED s. Pulses are counted at -15 dB (the tone is at
 # -9.5 dB): slowed, a pulse's abrupt end rings on for a few tens of milliseconds at up to -18 dB.

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "Identity.h"
 #include "MidiChunk.h"
 #include "MidiPorts.h"
 
@@ -140,9 +141,10 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
         const std::string latency = std::to_string(kQuantum) + "/" + std::to_string(format_.rate);
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Production",
-            PW_KEY_APP_NAME, appName.c_str(), PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION,
-            nodeName.c_str(), PW_KEY_MEDIA_NAME, streamName.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(),
-            PW_KEY_NODE_GROUP, group.c_str(), nullptr);
+            PW_KEY_APP_NAME, appName.c_str(), PW_KEY_APP_ID, kAppId, PW_KEY_APP_ICON_NAME, kAppId,
+            PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION, nodeName.c_str(), PW_KEY_MEDIA_NAME,
+            streamName.c_str(), PW_KEY_NODE_LATENCY, latency.c_str(), PW_KEY_NODE_GROUP, group.c_str(),
+            nullptr);
         stream_ = pw_stream_new(core_, streamName.c_str(), props);
         ready = stream_ != nullptr;
     }

@@ -2,6 +2,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include "Identity.h"
+
 namespace zorvik::platform::audio {
 
 PulseContext::Lock::Lock(const PulseContext& context) : loop_(context.loop_) {
@@ -27,6 +29,8 @@ bool PulseContext::Start(const char* appName, std::chrono::milliseconds timeout)
     }
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, appName);
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, kAppId);
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kAppId);
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
     context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), appName, props);
     pa_proplist_free(props);
