@@ -17,6 +17,7 @@
 
 #include "Colour.h"
 #include "KitFiles.h"
+#include "Mpris.h"
 #include "MusicControl.h"
 #include "Program.h"
 #include "Runtime.h"
@@ -220,6 +221,7 @@ void Zorv::Form_Load() {
     } else {
         kitLoaded(sound_.LoadKit(sounds, kitCancelled_), SoundsFolder(), false);
     }
+    Mpris::Offer(*this, music_);
     // A song the program was started with (a file manager's "Open with") loads once the window is up.
     if (const QString song = program_.TakeSongToOpen(); !song.isEmpty())
         QTimer::singleShot(0, this, [this, song] { OpenSong(song); });
@@ -331,8 +333,7 @@ void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
             showMusicName();
             return;
         case kLoopClearKey:
-            music_.ClearLoop();
-            showMusicName();
+            ClearLoopKey();
             return;
         default:
             break;
@@ -397,6 +398,11 @@ QString SongTime(double seconds) {
 }
 
 }  // namespace
+
+void Zorv::ClearLoopKey() {
+    music_.ClearLoop();
+    showMusicName();
+}
 
 void Zorv::showMusicName() {
     QString text = QStringLiteral(" ") + musicTitle_;

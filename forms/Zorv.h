@@ -103,6 +103,10 @@ class Zorv : public runtime::Form {
     // Loads a song as "Load" loads the one chosen in the Music Loader (which then opens on it): a song
     // dropped on the window, or given on the command line.
     void OpenSong(const QString& path);
+    // The loop goes, as the key that clears it does.
+    void ClearLoopKey();
+    // The title of the song loaded last, as MusicName shows it (without the leading space).
+    QString MusicTitle() const { return musicTitle_; }
     // The rate a speed slider value stands for: value / 100 in double, rounded to single precision.
     static float SpeedRate(int sliderValue);
 

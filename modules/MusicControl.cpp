@@ -14,6 +14,7 @@ MusicControl::~MusicControl() = default;
 
 VbBool MusicControl::CloseMusic() {
     if (mControl && failed(mControl->Stop())) return kFalse;
+    state_ = Playback::kStopped;
     mAudio.reset();
     mControl.reset();
     mPosition.reset();
@@ -70,11 +71,35 @@ VbBool MusicControl::SetMusicVolume(std::int32_t level) {
 
 VbBool MusicControl::PlayMusic() {
     if (!mControl || failed(mControl->Run())) return kFalse;
+    state_ = Playback::kPlaying;
     return kTrue;
+}
+
+// The graph's Stop holds the song where it is; StopMusic then rewinds.
+VbBool MusicControl::PauseMusic() {
+    if (!mControl || failed(mControl->Stop())) return kFalse;
+    if (state_ == Playback::kPlaying) state_ = Playback::kPaused;
+    return kTrue;
+}
+
+std::optional<double> MusicControl::MusicPosition() const {
+    platform::MusicEngine* engine = Engine();
+    return engine ? engine->Position() : std::nullopt;
+}
+
+std::optional<double> MusicControl::MusicLength() const {
+    platform::MusicEngine* engine = Engine();
+    return engine ? engine->Duration() : std::nullopt;
+}
+
+VbBool MusicControl::SeekMusic(double seconds) {
+    platform::MusicEngine* engine = Engine();
+    return engine && engine->Seek(seconds) ? kTrue : kFalse;
 }
 
 VbBool MusicControl::StopMusic() {
     if (!mControl || failed(mControl->Stop())) return kFalse;
+    state_ = Playback::kStopped;
     if (platform::MusicEngine* engine = Engine(); engine && engine->CurrentLoop())
         return engine->Stop() ? kTrue : kFalse;
     if (!mPosition || failed(mPosition->put_CurrentPosition(0.0))) return kFalse;

@@ -35,6 +35,15 @@ class MusicControl {
 
     std::string LoadErrorText() const { return loadError_; }
 
+    // For the desktop's media controls, beside the transport's own buttons: holding the song where it is,
+    // whether it plays, where it is and how long, and moving it.
+    enum class Playback { kStopped, kPlaying, kPaused };
+    VbBool PauseMusic();
+    Playback State() const { return state_; }
+    std::optional<double> MusicPosition() const;
+    std::optional<double> MusicLength() const;
+    VbBool SeekMusic(double seconds);
+
     // The practice loop. The song's position now becomes the loop's start (kept until an end is marked;
     // with a loop on, the loop's start moves there), or its end (the loop is on from then, from the start
     // marked or the song's start). False when no song plays or the passage would be too short.
@@ -55,6 +64,7 @@ class MusicControl {
     std::shared_ptr<graph::IMediaPosition> mPosition;
     std::string loadError_;
     std::optional<double> loopStartMark_;
+    Playback state_ = Playback::kStopped;
 };
 
 }  // namespace zorvik

@@ -14,7 +14,7 @@ apt-get install -y -qq --no-install-recommends \
     libsdl2-dev libsndfile1-dev librubberband-dev libsoxr-dev libarchive-dev hydrogen-drumkits \
     fonts-liberation2 fonts-ebgaramond \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    xvfb openbox xdotool xclip x11-utils imagemagick bc \
+    xvfb openbox xdotool xclip x11-utils imagemagick bc playerctl libglib2.0-bin \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
     libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file \
     libpipewire-0.3-dev libasound2-dev pipewire pipewire-pulse wireplumber pipewire-bin dbus-daemon \

@@ -273,7 +273,7 @@ screenshot() { import -window root "$1"; }
 # open_main PROGRAM: starts the program, clicks its splash away, puts the main window at 100,100 and
 # makes it active; sets PID, MAIN and the main window's geometry WX WY WW WH.
 open_main() {
-    "$1" >"$E2E_TMP/zorvik.log" 2>&1 &
+    "$@" >"$E2E_TMP/zorvik.log" 2>&1 &
     PID=$!
     track $PID
     local splash
