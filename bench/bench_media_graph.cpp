@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "GstGraph.h"
@@ -133,6 +134,18 @@ BENCHMARK(BM_BarePlaybinToPaused)
     ->Repetitions(15)
     ->ReportAggregatesOnly();
 
+// A buffer's samples, and how many of them open it in silence.
+std::pair<std::size_t, std::size_t> openingSilence(GstBuffer* buffer) {
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_READ);
+    const auto* samples = reinterpret_cast<const float*>(map.data);
+    const std::size_t count = map.size / sizeof(float);
+    std::size_t quiet = 0;
+    while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
+    gst_buffer_unmap(buffer, &map);
+    return {count, quiet};
+}
+
 // When each buffer reached a real-time appsink, and whether it starts with silence.
 struct Arrivals {
     struct Buffer {
@@ -148,13 +161,7 @@ struct Arrivals {
         GstSample* sample = gst_app_sink_pull_sample(sink);
         const auto now = Clock::now();
         GstBuffer* buffer = gst_sample_get_buffer(sample);
-        GstMapInfo map;
-        gst_buffer_map(buffer, &map, GST_MAP_READ);
-        const auto* samples = reinterpret_cast<const float*>(map.data);
-        const std::size_t count = map.size / sizeof(float);
-        std::size_t quiet = 0;
-        while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
-        gst_buffer_unmap(buffer, &map);
+        const auto [count, quiet] = openingSilence(buffer);
         const double speed = gst_sample_get_segment(sample)->applied_rate;
         gst_sample_unref(sample);
         auto* self = static_cast<Arrivals*>(data);
@@ -254,13 +261,7 @@ void BM_LoopSeam(benchmark::State& state) {
                 const auto now = Clock::now();
                 GstBuffer* buffer = gst_sample_get_buffer(sample);
                 const GstSegment* segment = gst_sample_get_segment(sample);
-                GstMapInfo map;
-                gst_buffer_map(buffer, &map, GST_MAP_READ);
-                const auto* samples = reinterpret_cast<const float*>(map.data);
-                const std::size_t count = map.size / sizeof(float);
-                std::size_t quiet = 0;
-                while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
-                gst_buffer_unmap(buffer, &map);
+                const auto [count, quiet] = openingSilence(buffer);
                 const GstClockTime pts = GST_BUFFER_PTS(buffer);
                 Heard heard{now,
                             double(gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
