@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "FileCheck.h"
 #include "GstGraph.h"
 #include "TestMedia.h"
 
@@ -811,6 +812,23 @@ TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
     ASSERT_EQ(graph->RenderFile(tonePath(kFormats[0])), kOk) << graph->LastErrorText();
     ASSERT_EQ(graph->Run(), kOk);
     EXPECT_TRUE(sink.pullToEnd().reachedEnd);
+}
+
+// A path swapped for a pipe after the check: what is read is still the file that passed it, and nothing
+// waits for the pipe's writer.
+TEST_F(MediaGraphTest, AFileSwappedForAPipeAfterTheCheckIsStillTheFileRead) {
+    const fs::path path = s_folder / "swapped.mp3";
+    fs::copy_file(tonePath(kFormats[2]), path, fs::copy_options::overwrite_existing);
+    const MusicFile file = MusicFile::Open(path);
+    ASSERT_TRUE(file.IsOpen()) << file.Problem();
+    const fs::path pipe = s_folder / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    fs::rename(pipe, path);
+    EXPECT_EQ(zorvik::testmedia::ReadBytes(file.Location()),
+              zorvik::testmedia::ReadBytes(tonePath(kFormats[2])));
+    EXPECT_EQ(MusicFile::Open(path).Problem(),
+              "this is not an ordinary file (it is a pipe, device or socket)");
+    fs::remove(path);
 }
 
 std::size_t countEntries(const char* folder) {

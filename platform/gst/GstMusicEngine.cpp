@@ -147,12 +147,13 @@ void GstMusicEngine::ForgetPipeline() {
 void GstMusicEngine::Unload() {
     loaded_ = false;
     uri_.clear();
+    if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
+    file_ = MusicFile();  // after the pipeline has let go of it
     resumeAt_.reset();
     pausedAt_.reset();
     speed_ = 1.0;
     loop_.reset();
     countIn_ = false;
-    if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
     if (stretch_) g_object_set(stretch_, "speed", speed_, nullptr);
     ShareLoop();
 }
@@ -177,11 +178,12 @@ Status GstMusicEngine::RequireStream() {
 Status GstMusicEngine::Load(const std::string& path) {
     Unload();
     if (path.empty()) return Status::BadArgument("no file name was given");
-    if (auto problem = checkFile(path)) return Status::Failed(*problem);
+    MusicFile file = MusicFile::Open(path);
+    if (!file.IsOpen()) return Status::Failed(file.Problem());
     if (!pipeline_ && !BuildPipeline()) return Status::Failed("GStreamer could not set up a player");
 
     GError* uriError = nullptr;
-    gchar* uri = gst_filename_to_uri(path.c_str(), &uriError);
+    gchar* uri = gst_filename_to_uri(file.Location().c_str(), &uriError);
     if (!uri) {
         std::string text = std::string("the file name cannot be used: ") + uriError->message;
         g_error_free(uriError);
@@ -189,6 +191,7 @@ Status GstMusicEngine::Load(const std::string& path) {
     }
     uri_ = uri;
     g_free(uri);
+    file_ = std::move(file);
     return Prepare();
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "FileCheck.h"
 #include "MusicEngine.h"
 
 namespace zorvik::platform {
@@ -74,7 +75,8 @@ class GstMusicEngine final : public MusicEngine {
     // The loop as the bus hook sees it, to send the song round again from GStreamer's threads.
     std::shared_ptr<LoopPoints> loopPoints_;
     bool loaded_ = false;
-    std::string uri_;                 // the file loaded, kept so a lost output can be rebuilt
+    MusicFile file_;                  // the file loaded, open while it is
+    std::string uri_;                 // the file through file_, kept so a lost output can be rebuilt
     std::optional<double> resumeAt_;  // while the output is lost: where the next Play carries on
     // While paused: where playing will start. The sink then holds the audio from there, made at the
     // speed of the time, so a new speed makes it again (SetSpeed).
