@@ -71,6 +71,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "librubberband2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
 # The drums talk to PipeWire natively (its client modules come with the daemon), else to PulseAudio,
 # else straight to ALSA; libpipewire, libpulse and libasound themselves come in through SHLIBDEPS.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire | pulseaudio, libpipewire-0.3-modules")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire | pulseaudio, libpipewire-0.3-modules, qt6-wayland")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -2,14 +2,39 @@
 
 #include <QChildEvent>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QImage>
 #include <QMoveEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
 
 namespace zorvik::runtime {
+
+// Clears the see-through pixels to alpha 0. It is the window's topmost control, so it paints after the
+// window's picture and every other control; the raster backing store they all draw into keeps its clear.
+class KeyEraser : public QWidget {
+  public:
+    KeyEraser(QWidget& window, const QRegion& opaque) : QWidget(&window), opaque_(opaque) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(window.rect());
+    }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        const QRegion clear = event->region().subtracted(opaque_);
+        if (clear.isEmpty()) return;
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        for (const QRect& rect : clear) painter.fillRect(rect, Qt::transparent);
+    }
+
+  private:
+    const QRegion& opaque_;  // the colour key's shape, which outlives this control
+};
 
 QRegion OpaqueRegion(const QImage& source, QRgb key) {
     const QImage image = source.convertToFormat(QImage::Format_RGB32);
@@ -42,6 +67,7 @@ QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& ar
     for (QObject* child : window.children()) {  // bottom to top
         auto* control = qobject_cast<QWidget*>(child);
         if (control == nullptr || control->isWindow() || !control->isVisibleTo(&window)) continue;
+        if (dynamic_cast<KeyEraser*>(control) != nullptr) continue;
         // The part of the control inside `area`, in its own pixels; render() puts that part's top-left
         // corner at the target offset.
         const QRect part = control->rect().intersected(area.translated(-control->pos()));
@@ -54,14 +80,27 @@ QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& ar
     return image;
 }
 
-ColourKey::ColourKey(QWidget& window, QRgb key, QPixmap picture)
+ColourKey::SeeThrough ColourKey::ForThisPlatform() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ? SeeThrough::kByAlpha
+                                                                                : SeeThrough::kByShape;
+}
+
+ColourKey::ColourKey(QWidget& window, QRgb key, QPixmap picture, SeeThrough how)
     : window_(window), key_(key), picture_(std::move(picture)) {
+    if (how == SeeThrough::kByAlpha) {
+        window_.setAttribute(Qt::WA_TranslucentBackground);
+        eraser_ = new KeyEraser(window_, region_);
+        eraser_->show();
+    }
     watch(&window_);
 }
 
-ColourKey::~ColourKey() = default;
+ColourKey::~ColourKey() {
+    delete eraser_;
+}
 
 void ColourKey::watch(QObject* object) {
+    if (object == eraser_) return;
     object->installEventFilter(this);
     for (QObject* child : object->children()) {
         if (child->isWidgetType()) watch(child);
@@ -89,6 +128,8 @@ void ColourKey::UpdateChanged() {
 void ColourKey::Apply(const QRegion& region) {
     // Setting the same shape again would still cost a round trip to the X server.
     if (applied_ && (region ^ region_).isEmpty()) return;
+    // The pixels that change sides are drawn again, the eraser clearing those now see-through.
+    if (eraser_ != nullptr) eraser_->update(applied_ ? region ^ region_ : QRegion(window_.rect()));
     applied_ = true;
     region_ = region;
     if (region_.isEmpty()) {
@@ -120,10 +161,17 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::ChildAdded: {
             QObject* child = static_cast<QChildEvent*>(event)->child();
+            if (child == eraser_) break;
             if (child->isWidgetType()) watch(child);
+            // A control added later lies above the eraser until it is raised again.
+            if (eraser_ != nullptr && watched == &window_) eraser_->raise();
             scheduleUpdate();
             break;
         }
+        case QEvent::ZOrderChange:
+            // A control raised later would lie above the eraser.
+            if (eraser_ != nullptr && watched != &window_) eraser_->raise();
+            break;
         case QEvent::Show:
         case QEvent::Hide:
         case QEvent::Move:

@@ -4,6 +4,11 @@
 // the SHAPE extension), and recomputed whenever one of its controls is shown, hidden, moved or resized:
 // for a control of the window moving or changing size, only in the rectangles it left and entered, so a
 // marker that follows every drum hit costs a render of two small rectangles, not of the whole window.
+//
+// A Wayland compositor takes a window's mask as its input region only and shows what the window draws,
+// so there the window is translucent and the key-colour pixels are also drawn with alpha 0: an eraser
+// lying above every control clears them after everything beneath has painted. The shape is computed the
+// same way and still given as the mask, so the pointer goes through the same pixels on both.
 
 #include <QObject>
 #include <QPixmap>
@@ -24,10 +29,21 @@ QImage RenderWindow(QWidget& window, const QPixmap& picture);
 // The same for the part `area` of the window only: pixel (0, 0) of the image is area.topLeft().
 QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& area);
 
+class KeyEraser;
+
 class ColourKey : public QObject {
     Q_OBJECT
   public:
-    ColourKey(QWidget& window, QRgb key, QPixmap picture);
+    enum class SeeThrough {
+        kByShape,  // the mask alone hides the pixels (X11's SHAPE)
+        kByAlpha,  // the mask and pixels of alpha 0 (Wayland)
+    };
+    // What the platform the application runs on needs.
+    static SeeThrough ForThisPlatform();
+
+    // With kByAlpha the window must not have been shown yet: a window is made translucent only before
+    // its first showing.
+    ColourKey(QWidget& window, QRgb key, QPixmap picture, SeeThrough how = ForThisPlatform());
     ~ColourKey() override;
 
     // Recomputes the whole shape now.
@@ -46,6 +62,7 @@ class ColourKey : public QObject {
     void Apply(const QRegion& region);
 
     QWidget& window_;
+    KeyEraser* eraser_ = nullptr;  // a control of the window, with kByAlpha only
     QRgb key_;
     QPixmap picture_;
     QRegion region_;

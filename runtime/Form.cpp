@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -37,7 +38,16 @@ class FormWindow : public QWidget {
     }
 
     void beginMove() {
-        if (QWindow* handle = windowHandle(); handle && handle->startSystemMove()) return;
+        if (QWindow* handle = windowHandle(); handle && handle->startSystemMove()) {
+            // A Wayland compositor keeps the button's release for the move it runs, and Qt would go on
+            // sending every later press and release to the control pressed here, whose press starts
+            // another move: no click would reach any control again. The press is ended here instead,
+            // once its handler has returned. (On X11 Qt sends that release itself.)
+            if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+                QTimer::singleShot(0, this, [this] { endPressAfterSystemMove(); });
+            }
+            return;
+        }
         // No window manager to do it: follow the pointer until the button is released.
         manualMove_ = true;
         moveOffset_ = QCursor::pos() - pos();
@@ -95,6 +105,16 @@ class FormWindow : public QWidget {
     }
 
   private:
+    void endPressAfterSystemMove() {
+        QWindow* handle = windowHandle();
+        if (handle == nullptr) return;
+        const QPointF global = QCursor::pos();
+        const QPointF local = handle->mapFromGlobal(global);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, local, global, Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &release);
+    }
+
     Form& form_;
     bool keyPreview_ = false;
     bool manualMove_ = false;
@@ -140,6 +160,9 @@ void Form::Show() {
     // Form_Load may have unloaded the form again.
     if (!IsLoaded() || !window_) return;
     window_->show();
+    // A window just opened takes the keys. Some compositors (sway) give no focus to a window that maps
+    // as another of the program's goes away, as the main window does when the splash is clicked.
+    window_->activateWindow();
     state_ = State::Shown;
 }
 

@@ -18,4 +18,5 @@ apt-get install -y -qq --no-install-recommends \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
     libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file \
     libpipewire-0.3-dev libasound2-dev pipewire pipewire-pulse wireplumber pipewire-bin dbus-daemon \
+    qt6-wayland sway grim wtype jq libwayland-dev \
     ${ZORVIK_EXTRA_PACKAGES:-}

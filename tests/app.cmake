@@ -6,7 +6,21 @@ add_executable(wavcheck e2e/wavcheck.cpp)
 target_link_libraries(wavcheck PRIVATE PkgConfig::SNDFILE)
 add_executable(midisource e2e/midisource.cpp)
 target_link_libraries(midisource PRIVATE PkgConfig::PIPEWIRE)
-set_target_properties(wavcheck midisource PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+# The pointer of the Wayland test: a client of the compositor's virtual-pointer protocol.
+enable_language(C)
+pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+find_program(WAYLAND_SCANNER wayland-scanner REQUIRED)
+set(pointer_xml ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wayland/virtual-pointer.xml)
+set(pointer_gen ${CMAKE_CURRENT_BINARY_DIR}/wayland)
+add_custom_command(OUTPUT ${pointer_gen}/virtual-pointer-client.h ${pointer_gen}/virtual-pointer.c
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${pointer_gen}
+    COMMAND ${WAYLAND_SCANNER} client-header ${pointer_xml} ${pointer_gen}/virtual-pointer-client.h
+    COMMAND ${WAYLAND_SCANNER} private-code ${pointer_xml} ${pointer_gen}/virtual-pointer.c
+    DEPENDS ${pointer_xml})
+add_executable(wlpointer e2e/wayland/wlpointer.cpp ${pointer_gen}/virtual-pointer.c)
+target_include_directories(wlpointer PRIVATE ${pointer_gen})
+target_link_libraries(wlpointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+set_target_properties(wavcheck midisource wlpointer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 # zorvik_add_e2e(NAME [SERVER pulse|pipewire] [RATE hz]): the script e2e/NAME.sh against that private
 # sound server (PulseAudio unless told); a PipeWire run is named e2e_NAME_pipewire, and one whose graph
 # runs at another rate than 48 kHz e2e_NAME_pipewire_96k (for 96000).
@@ -41,3 +55,4 @@ zorvik_add_e2e(transport)
 zorvik_add_e2e(midi SERVER pipewire)
 zorvik_add_e2e(kits SERVER pipewire)
 zorvik_add_e2e(mpris SERVER pipewire)
+zorvik_add_e2e(wayland)

@@ -17,6 +17,8 @@ export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$(cd "$(dirname "${BASH_SOURCE
 
 e2e_cleanup() {
     _status=$?
+    # sway runs as another user behind runuser: it is asked to leave rather than signalled through it.
+    if [ -n "${SWAYSOCK:-}" ]; then swaymsg exit >/dev/null 2>&1 || true; fi
     for pid in $E2E_PIDS; do kill "$pid" 2>/dev/null || true; done
     if [ -n "$E2E_PULSE" ]; then pulseaudio --kill 2>/dev/null || true; fi
     for pid in $E2E_PIDS; do wait "$pid" 2>/dev/null || true; done
@@ -25,7 +27,7 @@ e2e_cleanup() {
         cat "$E2E_TMP"/sanitizer.* >&2
         _status=1
     fi
-    rm -rf "$E2E_TMP"
+    rm -rf "$E2E_TMP" ${E2E_WL_DIR:+"$E2E_WL_DIR"}
     exit $_status
 }
 trap e2e_cleanup EXIT
@@ -100,6 +102,73 @@ start_display() {
             kill -0 $_wm 2>/dev/null ||
             fail "openbox did not start: $(what_was_seen openbox $_wm "$E2E_TMP/openbox.log")"
     fi
+}
+
+# start_wayland BUILD: a headless sway (no GPU: the pixman renderer) on a 1024x768 output whose desktop
+# is pure red, and a pointer for it (BUILD's tests/wlpointer, driven by `pointer`). sway refuses to run
+# as root, so as root it runs as the user zorvik-wayland, made here if need be; its runtime folder lies
+# outside E2E_TMP, which that user cannot enter. The programs a test starts stay the test's user and
+# reach the compositor by the socket's path. Sets WAYLAND_DISPLAY and SWAYSOCK.
+start_wayland() {
+    E2E_WL_DIR=$(mktemp -d)
+    local user=()
+    if [ "$(id -u)" = 0 ]; then
+        id zorvik-wayland >/dev/null 2>&1 ||
+            useradd --system --no-create-home --shell /usr/sbin/nologin zorvik-wayland ||
+            fail "cannot make a user for the compositor"
+        chown zorvik-wayland "$E2E_WL_DIR"
+        user=(runuser -u zorvik-wayland --)
+    fi
+    chmod 700 "$E2E_WL_DIR"
+    cat >"$E2E_WL_DIR/config" <<CONF
+output HEADLESS-1 resolution 1024x768 position 0 0 bg #ff0000 solid_color
+xwayland disable
+default_border none
+focus_follows_mouse no
+CONF
+    chmod 644 "$E2E_WL_DIR/config"
+    "${user[@]}" env -i PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$E2E_WL_DIR" WLR_BACKENDS=headless \
+        WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 sway -c "$E2E_WL_DIR/config" >"$E2E_TMP/sway.log" 2>&1 &
+    track $!
+    wait_for $E2E_SERVER_BOUND sh -c "ls '$E2E_WL_DIR'/sway-ipc.*.sock && test -S '$E2E_WL_DIR/wayland-1'" ||
+        fail "sway did not start: $(tail -n 5 "$E2E_TMP/sway.log" | tr '\n' ' ')"
+    export WAYLAND_DISPLAY="$E2E_WL_DIR/wayland-1" SWAYSOCK
+    SWAYSOCK=$(ls "$E2E_WL_DIR"/sway-ipc.*.sock)
+    wait_for $E2E_SERVER_BOUND swaymsg -t get_outputs || fail "sway does not answer"
+    coproc WL_POINTER { "$1/tests/wlpointer" 1024x768 2>&1; }
+    track $WL_POINTER_PID
+    # The seat has a pointer from the first answer on.
+    pointer move 0 0
+    # A headless seat has a keyboard only while a virtual one lives, and a client takes its keyboard
+    # once the seat has one: keys typed by a short-lived wtype alone would reach no one. This one types
+    # nothing and stays; each wtype of a test brings its keys.
+    wtype -s 86400000 &
+    track $!
+    wait_for $E2E_SERVER_BOUND sh -c "swaymsg -t get_seats | jq -e '.[0].capabilities == 3'" ||
+        fail "the seat has no keyboard"
+}
+
+# pointer COMMAND...: one command to the Wayland pointer ("move X Y", "press left", "release left"),
+# returning once the compositor has taken it.
+pointer() {
+    local answer
+    echo "$*" >&"${WL_POINTER[1]}"
+    read -r -t $E2E_BOUND answer <&"${WL_POINTER[0]}" || fail "the pointer did not answer \"$*\""
+    [ "$answer" = ok ] || fail "pointer: $answer"
+}
+
+# wl_click X Y: a left click at a screen point of the Wayland output.
+wl_click() {
+    pointer move "$1" "$2"
+    pointer press left
+    pointer release left
+}
+
+# wl_view PID WIDTH: "x y width height" of the visible window of PID that is WIDTH pixels wide.
+wl_view() {
+    swaymsg -t get_tree | jq -er --argjson pid "$1" --argjson w "$2" \
+        'first(.. | objects | select(.pid? == $pid and .visible? == true and .rect.width? == $w)) |
+         "\(.rect.x) \(.rect.y) \(.rect.width) \(.rect.height)"'
 }
 
 # start_sound: the server E2E_SERVER names (pulse or pipewire), with a null sink "testsink" as the default
