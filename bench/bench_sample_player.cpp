@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "DrumPlayer.h"
+#include "TestMedia.h"
 
 namespace {
 
@@ -51,23 +52,12 @@ fs::path BenchFile(const std::string& name) {
 fs::path WriteWav(const std::string& name, int channels, int rate, double seconds,
                   double (*shape)(int, std::size_t, int, std::mt19937&)) {
     const fs::path path = BenchFile(name);
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    info.channels = channels;
-    info.samplerate = rate;
-    const auto frames = static_cast<std::size_t>(seconds * rate);
-    std::vector<float> data(frames * static_cast<std::size_t>(channels));
     std::mt19937 noise(1);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] = static_cast<float>(shape(static_cast<int>(i % static_cast<std::size_t>(channels)),
-                                           i / static_cast<std::size_t>(channels), rate, noise));
-    }
-    SNDFILE* snd = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!snd) {
+    if (!zorvik::testmedia::WriteSound(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, rate,
+                                       static_cast<std::size_t>(seconds * rate),
+                                       [&](int c, std::size_t f) { return shape(c, f, rate, noise); })) {
         std::abort();
     }
-    sf_writef_float(snd, data.data(), static_cast<sf_count_t>(frames));
-    sf_close(snd);
     return path;
 }
 

@@ -9,6 +9,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <sndfile.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,7 +17,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -87,27 +87,6 @@ Track clickTrack() {
     return track;
 }
 
-void writeWav(const fs::path& path, const std::vector<float>& samples) {
-    std::ofstream out(path, std::ios::binary);
-    auto put = [&](std::uint32_t value, int bytes) {
-        out.write(reinterpret_cast<const char*>(&value), bytes);
-    };
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 4);
-    out.write("RIFF", 4);
-    put(36 + dataBytes, 4);
-    out.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(3, 2);  // IEEE float
-    put(1, 2);
-    put(kRate, 4);
-    put(kRate * 4, 4);
-    put(4, 2);
-    put(32, 2);
-    out.write("data", 4);
-    put(dataBytes, 4);
-    out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
-}
-
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -126,7 +105,7 @@ enum class Stretcher { Ours, OursPlain, ScaleTempo };
 
 Output play(const fs::path& file, Stretcher which, double speed) {
     const bool ours = which != Stretcher::ScaleTempo;
-    const std::string stretcher = ours ? std::string(zorvik::platform::kStretchElementName) +
+    const std::string stretcher = ours ? std::string(zorvik::platform::gst::kStretchElementName) +
                                              " speed=" + std::to_string(speed) +
                                              (which == Stretcher::OursPlain ? " keep-attacks=false" : "")
                                        : std::string("scaletempo");
@@ -311,12 +290,14 @@ Measured measure(const fs::path& loopFile, const fs::path& clickFile, const Trac
 
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
-    zorvik::platform::RegisterStretchElement();
+    zorvik::platform::gst::RegisterStretchElement();
     char pattern[] = "/tmp/zorvik-bench-stretch-XXXXXX";
     const fs::path folder = mkdtemp(pattern);
     const Track loop = drumLoop(), click = clickTrack();
-    writeWav(folder / "loop.wav", loop.samples);
-    writeWav(folder / "click.wav", click.samples);
+    zorvik::testmedia::WriteSound(folder / "loop.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate,
+                                  loop.samples);
+    zorvik::testmedia::WriteSound(folder / "click.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate,
+                                  click.samples);
 
     std::printf(
         "| stretcher | speed | attacks heard twice | clicks heard twice | onset error (median) | of which a "

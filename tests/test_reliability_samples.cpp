@@ -26,6 +26,7 @@
 #include "DrumPlayer.h"
 #include "ReliabilityRow.h"
 #include "SoundControl.h"
+#include "TestMedia.h"
 #include "VoiceMixer.h"
 
 namespace zorvik::reliability {
@@ -43,60 +44,21 @@ constexpr float kOwnLevel = 0.5f;
 constexpr float kNextPadLevel = 0.25f;
 constexpr std::size_t kOwnFrames = 4800;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testmedia::kFmtBlockAlign;
+using testmedia::kFmtChannels;
+using testmedia::kFmtRate;
+using testmedia::PatchWavFormat;
+using testmedia::ReadBytes;
+using testmedia::WriteBytes;
 
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A WAV holding `frames` frames of `value` on both channels at the device rate, so the device output is
-// exactly `value` while it plays.
+// A WAV holding `frames` frames of `value` on every channel, at the device rate unless told, so the
+// device output is exactly `value` while it plays.
 std::string ConstantWav(int format, float value, std::size_t frames, int channels = 2, int rate = kMixRate) {
-    char pattern[] = "/tmp/zorvik-rel-wav-XXXXXX";
-    const int fd = mkstemp(pattern);
-    close(fd);
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = rate;
-    SNDFILE* file = sf_open(pattern, SFM_WRITE, &info);
-    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
-    if (file) {
-        const std::vector<float> data(frames * static_cast<std::size_t>(channels), value);
-        sf_writef_float(file, data.data(), static_cast<sf_count_t>(frames));
-        sf_close(file);
-    }
-    std::string bytes = ReadAll(pattern);
-    fs::remove(pattern);
+    std::string bytes =
+        testmedia::SoundBytes(format, channels, rate, frames, [value](int, std::size_t) { return value; });
+    EXPECT_FALSE(bytes.empty()) << "libsndfile refused format " << format;
     return bytes;
 }
-
-void PutLe(std::string& bytes, std::size_t at, std::uint32_t value, int width) {
-    for (int i = 0; i < width; ++i)
-        bytes.at(at + static_cast<std::size_t>(i)) = static_cast<char>(value >> (8 * i));
-}
-
-// Where a RIFF chunk's header starts.
-std::size_t Chunk(const std::string& bytes, const char* id) {
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        std::uint32_t length = 0;
-        std::memcpy(&length, bytes.data() + at + 4, 4);
-        if (bytes.compare(at, 4, id) == 0) return at;
-        at += 8 + length + (length & 1);
-    }
-    ADD_FAILURE() << "no " << id << " chunk";
-    return 0;
-}
-
-std::string PatchFmt(std::string bytes, std::size_t field, std::uint32_t value, int width) {
-    PutLe(bytes, Chunk(bytes, "fmt ") + 8 + field, value, width);
-    return bytes;
-}
-
-constexpr std::size_t kFmtChannels = 2, kFmtRate = 4, kFmtBlockAlign = 12;
 
 std::string ImaWav() {
     return ConstantWav(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 0.3f, 4410, 1, 44100);
@@ -185,8 +147,8 @@ class SampleReliability : public testing::Test {
         sounds_ = s_folder / "Sounds";
         fs::remove_all(sounds_);
         fs::create_directories(sounds_);
-        WriteAll(sounds_ / "Snare.wav",
-                 ConstantWav(SF_FORMAT_WAV | SF_FORMAT_FLOAT, kNextPadLevel, kOwnFrames));
+        WriteBytes(sounds_ / "Snare.wav",
+                   ConstantWav(SF_FORMAT_WAV | SF_FORMAT_FLOAT, kNextPadLevel, kOwnFrames));
     }
 
     // Plays `path` and returns the frame after the default sound, which must follow whole.
@@ -249,7 +211,7 @@ struct SampleRow {
 fs::path UnreadableFile(const fs::path& sounds) {
     if (::geteuid() != 0) {
         const fs::path path = sounds / "Kick.wav";
-        WriteAll(path, FloatWav());
+        WriteBytes(path, FloatWav());
         ::chmod(path.c_str(), 0);
         return path;
     }
@@ -271,18 +233,19 @@ const SampleRow kSampleRows[] = {
       [] { return FloatWav().substr(0, 44); }},
      {}},
     {"ZeroChannels",
-     {[] { return PatchFmt(FloatWav(), kFmtChannels, 0, 2); },
-      [] { return PatchFmt(ImaWav(), kFmtChannels, 0, 2); }},
+     {[] { return PatchWavFormat(FloatWav(), kFmtChannels, 0, 2); },
+      [] { return PatchWavFormat(ImaWav(), kFmtChannels, 0, 2); }},
      {}},
     {"RateZero",
-     {[] { return PatchFmt(FloatWav(), kFmtRate, 0, 4); }, [] { return PatchFmt(MsWav(), kFmtRate, 0, 4); }},
+     {[] { return PatchWavFormat(FloatWav(), kFmtRate, 0, 4); },
+      [] { return PatchWavFormat(MsWav(), kFmtRate, 0, 4); }},
      {}},
     {"BadAdpcmBlockAlign",
-     {[] { return PatchFmt(ImaWav(), kFmtBlockAlign, 0, 2); },
-      [] { return PatchFmt(ImaWav(), kFmtBlockAlign, 1, 2); },
-      [] { return PatchFmt(ImaWav(), kFmtBlockAlign, 0xFFFF, 2); },
-      [] { return PatchFmt(MsWav(), kFmtBlockAlign, 0, 2); },
-      [] { return PatchFmt(MsWav(), kFmtBlockAlign, 0xFFFF, 2); }},
+     {[] { return PatchWavFormat(ImaWav(), kFmtBlockAlign, 0, 2); },
+      [] { return PatchWavFormat(ImaWav(), kFmtBlockAlign, 1, 2); },
+      [] { return PatchWavFormat(ImaWav(), kFmtBlockAlign, 0xFFFF, 2); },
+      [] { return PatchWavFormat(MsWav(), kFmtBlockAlign, 0, 2); },
+      [] { return PatchWavFormat(MsWav(), kFmtBlockAlign, 0xFFFF, 2); }},
      {}},
     {"RenamedNotWav",
      {[] { return std::string("kick=kick.wav\nsnare=snare.wav\n"); },
@@ -300,7 +263,7 @@ const SampleRow kSampleRows[] = {
      {},
      [](const fs::path& s) {
          const fs::path path = s / "Kick.wav";
-         WriteAll(path, FloatWav());
+         WriteBytes(path, FloatWav());
          ::truncate(path.c_str(), off_t{2} << 30);
          return path;
      }},
@@ -310,7 +273,7 @@ const SampleRow kSampleRows[] = {
     {"DataLengthFFFFFFFF",
      {[] {
          std::string bytes = FloatWav();
-         PutLe(bytes, Chunk(bytes, "data") + 4, 0xFFFFFFFF, 4);
+         testmedia::PutLittleEndian(bytes, testmedia::RiffChunk(bytes, "data").value() + 4, 0xFFFFFFFF, 4);
          return bytes;
      }},
      {},
@@ -333,7 +296,7 @@ TEST_P(SampleBadInput, DefaultSoundAtOnceAndTheNextPadPlays) {
     }
     for (const auto& make : row.variants) {
         const fs::path path = sounds_ / ("Kick " + std::to_string(paths.size()) + ".wav");
-        WriteAll(path, make());
+        WriteBytes(path, make());
         paths.push_back(path);
     }
     for (const fs::path& path : paths) {
@@ -358,7 +321,7 @@ TEST_F(SampleReliability, TheSoundsFolderRemovedWhileRunningGivesTheDefaultSound
     ReliabilityRow report("fault: Sounds folder removed while running",
                           "default sound; own sound once restored");
     const std::string kick = FloatWav();
-    WriteAll(sounds_ / "Kick.wav", kick);
+    WriteBytes(sounds_ / "Kick.wav", kick);
     for (int round = 0; round < 3; ++round) {
         report.AddCase();
         ExpectOwnSound(sounds_ / "Kick.wav", kOwnLevel, kOwnFrames - 100, report);
@@ -366,7 +329,7 @@ TEST_F(SampleReliability, TheSoundsFolderRemovedWhileRunningGivesTheDefaultSound
         ExpectDefaultSound(sounds_ / "Kick.wav", report);
         ExpectDefaultSound(sounds_ / "Snare.wav", report);
         fs::create_directories(sounds_);
-        WriteAll(sounds_ / "Kick.wav", kick);
+        WriteBytes(sounds_ / "Kick.wav", kick);
     }
 }
 
@@ -382,7 +345,7 @@ TEST(SampleDeviceFaults, AHangingReopeningNeverHoldsUpAHit) {
     const fs::path fifo = folder / "device.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const fs::path sample = folder / "Kick.wav";
-    WriteAll(sample, FloatWav());
+    WriteBytes(sample, FloatWav());
 
     ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     auto sound = std::make_unique<SoundControl>([] {

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -39,9 +38,17 @@ namespace zorvik::platform::samples {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::byte>;
 
+using testmedia::kFmtBlockAlign;
+using testmedia::kFmtChannels;
+using testmedia::kFmtRate;
+using testmedia::PatchWavFormat;
+using testmedia::PutLittleEndian;
+using testmedia::ReadBytes;
+using testmedia::RiffChunk;
 using testmedia::TempDir;
+using testmedia::WriteBytes;
+using testmedia::WriteSound;
 
 // Channel 0 and 1 carry different tones so a swapped or merged pair shows.
 double TestSignal(int channel, std::size_t frame, int rate) {
@@ -50,83 +57,13 @@ double TestSignal(int channel, std::size_t frame, int rate) {
                         : 0.25 * std::sin(2 * std::numbers::pi * 660 * t);
 }
 
-// Writes `frames` frames of `sample(channel, frame)` with libsndfile; false if it refuses the format.
-bool WriteSound(const fs::path& path, int format, int channels, int rate, std::size_t frames,
-                const std::function<double(int, std::size_t)>& sample) {
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = rate;
-    SNDFILE* snd = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!snd) {
-        return false;
-    }
-    std::vector<float> data(frames * static_cast<std::size_t>(channels));
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (int c = 0; c < channels; ++c) {
-            data[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                static_cast<float>(sample(c, f));
-        }
-    }
-    const sf_count_t written = sf_writef_float(snd, data.data(), static_cast<sf_count_t>(frames));
-    sf_close(snd);
-    return written == static_cast<sf_count_t>(frames);
+std::string MakeSound(int format, int channels, int rate, std::size_t frames) {
+    return testmedia::SoundBytes(format, channels, rate, frames,
+                                 [rate](int c, std::size_t f) { return TestSignal(c, f, rate); });
 }
 
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Bytes bytes(chars.size());
-    if (!chars.empty()) std::memcpy(bytes.data(), chars.data(), chars.size());
-    return bytes;
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes MakeSound(int format, int channels, int rate, std::size_t frames) {
-    TempDir dir;
-    const fs::path path = dir / "sound";
-    if (!WriteSound(path, format, channels, rate, frames,
-                    [rate](int c, std::size_t f) { return TestSignal(c, f, rate); })) {
-        return {};
-    }
-    return ReadBytes(path);
-}
-
-void PutLe(Bytes& bytes, std::size_t offset, std::uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        bytes.at(offset + static_cast<std::size_t>(i)) = static_cast<std::byte>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-// Offset of a RIFF chunk's header, found by walking the chunk list.
-std::size_t FindChunk(const Bytes& bytes, const char* id) {
-    std::size_t pos = 12;
-    while (pos + 8 <= bytes.size()) {
-        std::uint32_t len = 0;
-        for (int i = 3; i >= 0; --i) {
-            len = (len << 8) | std::to_integer<std::uint32_t>(bytes[pos + 4 + static_cast<std::size_t>(i)]);
-        }
-        if (std::memcmp(bytes.data() + pos, id, 4) == 0) {
-            return pos;
-        }
-        pos += 8 + len + (len & 1);
-    }
-    ADD_FAILURE() << "no " << id << " chunk";
-    return 0;
-}
-
-// Header fields of the "fmt " chunk, relative to its payload.
-constexpr std::size_t kFmtChannels = 2;
-constexpr std::size_t kFmtRate = 4;
-constexpr std::size_t kFmtBlockAlign = 12;
-
-Bytes PatchFmt(Bytes bytes, std::size_t field, std::uint32_t value, int width) {
-    PutLe(bytes, FindChunk(bytes, "fmt ") + 8 + field, value, width);
-    return bytes;
+WavResult DecodeBytes(const std::string& bytes) {
+    return DecodeWav(testmedia::AsBytes(bytes));
 }
 
 template <class Row>
@@ -155,10 +92,10 @@ class WavDecodeTest : public testing::TestWithParam<DecodeRow> {};
 TEST_P(WavDecodeTest, DecodesFramesAndValues) {
     const DecodeRow& row = GetParam();
     const auto frames = static_cast<std::size_t>(row.rate / 4);
-    const Bytes bytes = MakeSound(row.format, row.channels, row.rate, frames);
+    const std::string bytes = MakeSound(row.format, row.channels, row.rate, frames);
     ASSERT_FALSE(bytes.empty());
 
-    const WavResult result = DecodeWav(bytes);
+    const WavResult result = DecodeBytes(bytes);
     ASSERT_TRUE(result.Ok()) << static_cast<int>(result.error);
     EXPECT_EQ(result.wav.channels, row.channels);
     EXPECT_EQ(result.wav.sampleRate, row.rate);
@@ -199,7 +136,7 @@ TEST(WavDecoder, FoldsMoreThanTwoChannelsToMono) {
     const fs::path path = dir / "six.wav";
     ASSERT_TRUE(WriteSound(path, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 6, 48000, 100,
                            [](int c, std::size_t) { return 0.1 * c; }));
-    const WavResult result = DecodeWav(ReadBytes(path));
+    const WavResult result = DecodeBytes(ReadBytes(path));
     ASSERT_TRUE(result.Ok());
     EXPECT_EQ(result.wav.channels, 1);
     ASSERT_EQ(result.wav.Frames(), 100u);
@@ -223,15 +160,16 @@ TEST(WavDecoder, ReplacesNonFiniteAndClampsOvers) {
               static_cast<sf_count_t>(data.size()));
     sf_close(snd);
 
-    const WavResult result = DecodeWav(ReadBytes(path));
+    const WavResult result = DecodeBytes(ReadBytes(path));
     ASSERT_TRUE(result.Ok());
     EXPECT_EQ(result.wav.samples, (std::vector<float>{0.0f, 0.0f, 0.0f, 1.0f, -1.0f, 0.5f}));
 }
 
 TEST(WavDecoder, CutsOffAfterTheLengthLimit) {
     constexpr int kRate = 1000;  // the lowest rate accepted keeps the file small
-    const Bytes bytes = MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kRate, (kMaxWavSeconds + 5) * kRate);
-    const WavResult result = DecodeWav(bytes);
+    const std::string bytes =
+        MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kRate, (kMaxWavSeconds + 5) * kRate);
+    const WavResult result = DecodeBytes(bytes);
     ASSERT_TRUE(result.Ok());
     EXPECT_EQ(result.wav.Frames(), static_cast<std::size_t>(kMaxWavSeconds * kRate));
 }
@@ -240,9 +178,9 @@ TEST(WavDecoder, HugeDataLengthDecodesOnlyWhatIsThere) {
     // A header claiming a 4 GiB data chunk must neither fail the real audio nor size any buffer.
     for (const int format : {SF_FORMAT_PCM_16, SF_FORMAT_IMA_ADPCM}) {
         SCOPED_TRACE(format);
-        Bytes bytes = MakeSound(SF_FORMAT_WAV | format, 2, 48000, 4800);
-        PutLe(bytes, FindChunk(bytes, "data") + 4, 0xFFFFFFFF, 4);
-        const WavResult result = DecodeWav(bytes);
+        std::string bytes = MakeSound(SF_FORMAT_WAV | format, 2, 48000, 4800);
+        PutLittleEndian(bytes, RiffChunk(bytes, "data").value() + 4, 0xFFFFFFFF, 4);
+        const WavResult result = DecodeBytes(bytes);
         ASSERT_TRUE(result.Ok());
         EXPECT_GE(result.wav.Frames(), 4800u);
         EXPECT_LE(result.wav.samples.capacity() * sizeof(float), 16 * bytes.size());
@@ -254,7 +192,7 @@ TEST(WavDecoder, HugeDataLengthDecodesOnlyWhatIsThere) {
 
 struct RefusalRow {
     const char* name;
-    std::function<Bytes()> make;
+    std::function<std::string()> make;
     std::optional<WavError> expected;  // unset where only libsndfile's verdict matters, not which
 };
 
@@ -265,8 +203,8 @@ void PrintTo(const RefusalRow& row, std::ostream* os) {
 class WavRefusalTest : public testing::TestWithParam<RefusalRow> {};
 
 TEST_P(WavRefusalTest, Refuses) {
-    const Bytes bytes = GetParam().make();
-    const WavResult result = DecodeWav(bytes);
+    const std::string bytes = GetParam().make();
+    const WavResult result = DecodeBytes(bytes);
     EXPECT_FALSE(result.Ok());
     if (GetParam().expected) {
         EXPECT_EQ(result.error, *GetParam().expected);
@@ -274,36 +212,38 @@ TEST_P(WavRefusalTest, Refuses) {
     EXPECT_TRUE(result.wav.samples.empty());
 }
 
-Bytes Wav16() {
+std::string Wav16() {
     return MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 4410);
 }
-Bytes Ima() {
+std::string Ima() {
     return MakeSound(SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 1, 44100, 4410);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, WavRefusalTest,
     testing::Values(
-        RefusalRow{"Empty", [] { return Bytes{}; }, WavError::kNotWav},
+        RefusalRow{"Empty", [] { return std::string{}; }, WavError::kNotWav},
         RefusalRow{"TruncatedHeader",
                    [] {
-                       Bytes b = Wav16();
+                       std::string b = Wav16();
                        b.resize(30);
                        return b;
                    },
                    WavError::kNotWav},
-        RefusalRow{"ZeroChannels", [] { return PatchFmt(Wav16(), kFmtChannels, 0, 2); }, std::nullopt},
-        RefusalRow{"RateZero", [] { return PatchFmt(Wav16(), kFmtRate, 0, 4); }, std::nullopt},
-        RefusalRow{"RateAbsurd", [] { return PatchFmt(Wav16(), kFmtRate, 5'000'000, 4); },
+        RefusalRow{"ZeroChannels", [] { return PatchWavFormat(Wav16(), kFmtChannels, 0, 2); }, std::nullopt},
+        RefusalRow{"RateZero", [] { return PatchWavFormat(Wav16(), kFmtRate, 0, 4); }, std::nullopt},
+        RefusalRow{"RateAbsurd", [] { return PatchWavFormat(Wav16(), kFmtRate, 5'000'000, 4); },
                    WavError::kBadLayout},
-        RefusalRow{"ImaBlockAlignZero", [] { return PatchFmt(Ima(), kFmtBlockAlign, 0, 2); }, std::nullopt},
-        RefusalRow{"ImaBlockAlignOne", [] { return PatchFmt(Ima(), kFmtBlockAlign, 1, 2); }, std::nullopt},
-        RefusalRow{"ImaBlockAlignHuge", [] { return PatchFmt(Ima(), kFmtBlockAlign, 0xFFFF, 2); },
+        RefusalRow{"ImaBlockAlignZero", [] { return PatchWavFormat(Ima(), kFmtBlockAlign, 0, 2); },
+                   std::nullopt},
+        RefusalRow{"ImaBlockAlignOne", [] { return PatchWavFormat(Ima(), kFmtBlockAlign, 1, 2); },
+                   std::nullopt},
+        RefusalRow{"ImaBlockAlignHuge", [] { return PatchWavFormat(Ima(), kFmtBlockAlign, 0xFFFF, 2); },
                    std::nullopt},
         RefusalRow{"MsBlockAlignHuge",
                    [] {
-                       return PatchFmt(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
-                                       kFmtBlockAlign, 0xFFFF, 2);
+                       return PatchWavFormat(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
+                                             kFmtBlockAlign, 0xFFFF, 2);
                    },
                    std::nullopt},
         RefusalRow{"NineChannels",
@@ -311,8 +251,8 @@ INSTANTIATE_TEST_SUITE_P(
                    WavError::kBadLayout},
         RefusalRow{"MsBlockAlignZero",
                    [] {
-                       return PatchFmt(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
-                                       kFmtBlockAlign, 0, 2);
+                       return PatchWavFormat(MakeSound(SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 1, 44100, 4410),
+                                             kFmtBlockAlign, 0, 2);
                    },
                    std::nullopt},
         RefusalRow{"NoFrames", [] { return MakeSound(SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 0); },
@@ -325,13 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                    WavError::kNotWav},
         RefusalRow{"Flac", [] { return MakeSound(SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 4410); },
                    WavError::kNotWav},
-        RefusalRow{"Text",
-                   [] {
-                       const std::string text = "kick=kick.wav\nsnare=snare.wav\n";
-                       Bytes b(text.size());
-                       std::memcpy(b.data(), text.data(), text.size());
-                       return b;
-                   },
+        RefusalRow{"Text", [] { return std::string("kick=kick.wav\nsnare=snare.wav\n"); },
                    WavError::kNotWav}),
     RowName<RefusalRow>);
 
@@ -626,14 +560,14 @@ class ClipCacheTest : public testing::Test {
     }
     std::string File(const std::string& name) {
         const fs::path path = dir_ / name;
-        WriteBytes(path, Bytes(10, std::byte{1}));
+        WriteBytes(path, std::string(10, '\1'));
         return path.string();
     }
     // A new write with the same size, dated a second later so the test does not hang on the file
     // system's timestamp resolution.
     static void Rewrite(const std::string& path) {
         const auto before = fs::last_write_time(path);
-        WriteBytes(path, Bytes(10, std::byte{2}));
+        WriteBytes(path, std::string(10, '\2'));
         fs::last_write_time(path, before + std::chrono::seconds(1));
     }
 
@@ -711,7 +645,7 @@ TEST_F(ClipCacheTest, AClipLargerThanTheBudgetPlaysButIsNotKept) {
 constexpr auto kDeadline = std::chrono::seconds(10);
 
 std::vector<float> ReadLeft(const fs::path& raw) {
-    const Bytes bytes = ReadBytes(raw);
+    const std::string bytes = ReadBytes(raw);
     const std::size_t frames = bytes.size() / (sizeof(float) * kMixChannels);
     std::vector<float> left(frames);
     for (std::size_t f = 0; f < frames; ++f) {
@@ -834,7 +768,7 @@ TEST_F(DiskPlayerTest, UnplayableFilesPlayTheDefaultSoundUnlessTold) {
     ASSERT_TRUE(dingLead);
 
     const fs::path text = dir_ / "notes.wav";
-    WriteBytes(text, Bytes(100, std::byte{'x'}));
+    WriteBytes(text, std::string(100, 'x'));
     fs::create_directory(dir_ / "folder.wav");
     const fs::path marker = ConstantWav("marker.wav", 0.25f, 2000);
     const std::vector<fs::path> unplayable{dir_ / "missing.wav", text, dir_ / "folder.wav"};

@@ -85,6 +85,24 @@ bool WriteSound(const fs::path& path, int format, int channels, int rate,
     return sf_close(file) == 0 && ok;
 }
 
+bool WriteSound(const fs::path& path, int format, int channels, int rate, std::size_t frames,
+                const SampleAt& sample) {
+    std::vector<float> interleaved(frames * static_cast<std::size_t>(channels));
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (int c = 0; c < channels; ++c) {
+            interleaved[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<float>(sample(c, f));
+        }
+    }
+    return WriteSound(path, format, channels, rate, interleaved);
+}
+
+std::string SoundBytes(int format, int channels, int rate, std::size_t frames, const SampleAt& sample) {
+    TempDir dir;
+    const fs::path path = dir / "sound";
+    return WriteSound(path, format, channels, rate, frames, sample) ? ReadBytes(path) : std::string();
+}
+
 double ToneEnergy(const std::vector<float>& samples, std::size_t from, std::size_t count, double frequency,
                   int rate) {
     const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
@@ -237,6 +255,29 @@ std::vector<std::uint8_t> MidiSequence(
     }
     spa_pod_builder_pop(&builder, &frame);
     bytes.resize(builder.state.offset);
+    return bytes;
+}
+
+std::optional<std::size_t> RiffChunk(const std::string& bytes, const char* id) {
+    for (std::size_t at = 12; at + 8 <= bytes.size();) {
+        std::uint32_t length = 0;
+        for (int i = 3; i >= 0; --i) {
+            length = (length << 8) | static_cast<unsigned char>(bytes[at + 4 + static_cast<std::size_t>(i)]);
+        }
+        if (bytes.compare(at, 4, id) == 0) return at;
+        at += 8 + std::size_t{length} + (length & 1);
+    }
+    return std::nullopt;
+}
+
+void PutLittleEndian(std::string& bytes, std::size_t at, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) {
+        bytes.at(at + static_cast<std::size_t>(i)) = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+std::string PatchWavFormat(std::string bytes, std::size_t field, std::uint32_t value, int width) {
+    if (const auto fmt = RiffChunk(bytes, "fmt ")) PutLittleEndian(bytes, *fmt + 8 + field, value, width);
     return bytes;
 }
 

@@ -3,8 +3,12 @@
 // live in the repository: songs through GStreamer's own encoders, WAVs through libsndfile, and damaged
 // copies of either. Nothing here asserts; each maker says whether it worked.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,6 +63,12 @@ std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequ
 // Writes interleaved samples as a sound file in a libsndfile format (SF_FORMAT_WAV | SF_FORMAT_PCM_16...).
 bool WriteSound(const std::filesystem::path& path, int format, int channels, int rate,
                 const std::vector<float>& interleaved);
+// The same for `frames` frames of sample(channel, frame), asked for frame by frame, channel by channel.
+using SampleAt = std::function<double(int channel, std::size_t frame)>;
+bool WriteSound(const std::filesystem::path& path, int format, int channels, int rate, std::size_t frames,
+                const SampleAt& sample);
+// A sound file's bytes, written through libsndfile as above; empty if libsndfile refuses the format.
+std::string SoundBytes(int format, int channels, int rate, std::size_t frames, const SampleAt& sample);
 
 // The power of one frequency in samples[from, from + count) of a mono signal at `rate` (Goertzel: one
 // bin, without a whole transform).
@@ -80,6 +90,21 @@ std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int
 
 std::string ReadBytes(const std::filesystem::path& path);
 bool WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+inline std::span<const std::byte> AsBytes(const std::string& bytes) {
+    return std::as_bytes(std::span(bytes));
+}
+
+// Header fields of a WAV's "fmt " chunk, from the start of its payload.
+inline constexpr std::size_t kFmtChannels = 2;
+inline constexpr std::size_t kFmtRate = 4;
+inline constexpr std::size_t kFmtBlockAlign = 12;
+// Where the header of the first RIFF chunk `id` starts in a RIFF file's bytes, if it has one.
+std::optional<std::size_t> RiffChunk(const std::string& bytes, const char* id);
+// Overwrites `width` bytes at `at` with `value`, little-endian.
+void PutLittleEndian(std::string& bytes, std::size_t at, std::uint32_t value, int width);
+// A WAV with one field of its "fmt " chunk overwritten (a damaged or hostile header); unchanged if it
+// has no such chunk.
+std::string PatchWavFormat(std::string bytes, std::size_t field, std::uint32_t value, int width);
 
 // Ways a song file is damaged on its way to the user: a download cut short, a header without a body, a
 // run of zeroed sectors.
