@@ -25,7 +25,7 @@ class Studio {
 
   public:
     MusicControl music{GraphsOver(
-        []() -> std::unique_ptr<platform::MusicEngine> { return platform::GstMusicEngine::Create(); })};
+        []() -> std::unique_ptr<platform::MusicEngine> { return platform::gst::GstMusicEngine::Create(); })};
     SoundControl sound{[] { return platform::MakeDrumPlayer(); }};
     forms::Program program{music, sound};
 };

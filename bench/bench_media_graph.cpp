@@ -29,6 +29,7 @@
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
+using namespace zorvik::platform::gst;
 using namespace zorvik::graph;
 using Clock = std::chrono::steady_clock;
 

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using namespace zorvik::platform;
+using namespace zorvik::platform::gst;
 
 // A load that takes longer than this is named, since a user waits for it with the dialog closed.
 constexpr std::chrono::milliseconds kSlowLoad(500);

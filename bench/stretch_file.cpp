@@ -48,9 +48,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s IN OUT SPEED [AT NEWSPEED] [plain]\n", argv[0]);
         return 2;
     }
-    if (!zorvik::platform::RegisterStretchElement()) return 1;
+    if (!zorvik::platform::gst::RegisterStretchElement()) return 1;
     const std::string description = std::string("filesrc name=in ! decodebin ! audioconvert ! ") +
-                                    zorvik::platform::kStretchElementName +
+                                    zorvik::platform::gst::kStretchElementName +
                                     " name=stretch ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! "
                                     "filesink name=out";
     GError* error = nullptr;

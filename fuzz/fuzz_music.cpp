@@ -16,6 +16,7 @@
 #include "GstMusicEngine.h"
 
 using namespace zorvik::platform;
+using namespace zorvik::platform::gst;
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 namespace zorvik {
 
-inline std::shared_ptr<EngineGraph> MakeGstGraph(platform::GstEngineOptions options = {}) {
-    return EngineGraph::Over(platform::GstMusicEngine::Create(std::move(options)));
+inline std::shared_ptr<EngineGraph> MakeGstGraph(platform::gst::GstEngineOptions options = {}) {
+    return EngineGraph::Over(platform::gst::GstMusicEngine::Create(std::move(options)));
 }
 
-inline graph::MediaGraphFactory GstGraphs(platform::GstEngineOptions options = {}) {
+inline graph::MediaGraphFactory GstGraphs(platform::gst::GstEngineOptions options = {}) {
     return [options = std::move(options)]() -> std::shared_ptr<graph::IMediaControl> {
         return MakeGstGraph(options);
     };

@@ -73,7 +73,7 @@ TEST_F(NoServer, LoadingMusicSaysThereIsNoSoundOutput) {
         const auto took = Clock::now() - start;
         report.Worst(took);
         EXPECT_LT(took, kLoadBound);
-        EXPECT_THAT(music.LoadErrorText(), HasSubstr(platform::kNoSoundOutputText));
+        EXPECT_THAT(music.LoadErrorText(), HasSubstr(platform::gst::kNoSoundOutputText));
         EXPECT_EQ(music.PlayMusic(), kFalse);
     }
     // A bad file still gets its own reason, not the output's.

@@ -18,9 +18,9 @@
 
 namespace {
 
-using zorvik::platform::AttackKeeper;
-using zorvik::platform::kStretchElementName;
-using zorvik::platform::RegisterStretchElement;
+using zorvik::platform::gst::AttackKeeper;
+using zorvik::platform::gst::kStretchElementName;
+using zorvik::platform::gst::RegisterStretchElement;
 
 constexpr std::size_t kPushFrames = 1024;
 constexpr double kTone = 440.0;
@@ -353,7 +353,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
     const auto frames = [](double seconds) {
         return static_cast<std::size_t>(std::llround(seconds * kRate));
     };
-    const std::size_t from = frames(kStart - zorvik::platform::kLoopSeamSeconds), end = frames(kEnd);
+    const std::size_t from = frames(kStart - zorvik::platform::gst::kLoopSeamSeconds), end = frames(kEnd);
     const std::vector<float> song = zorvik::testmedia::Bursts(kRate, 2, kEnd);
     // What the element is sent: the song to the loop's end, then the loop with its lead-in, again and again.
     std::vector<float> input(song.begin(), song.begin() + end * 2);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 namespace {
 
 // The finder hears in half-millisecond blocks: an attack is placed to within one of them, which at half
@@ -215,4 +215,4 @@ AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_
     return mix;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

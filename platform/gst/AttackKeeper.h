@@ -23,7 +23,7 @@
 
 #include "SpscRing.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 class AttackKeeper {
   public:
@@ -94,4 +94,4 @@ class AttackKeeper {
     float fadeInStep_ = 1.0f, fadeOutStep_ = 1.0f;
 };
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -2,7 +2,7 @@
 
 #include <gst/pbutils/pbutils.h>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 void BusRecord::note(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
@@ -86,4 +86,4 @@ void detachBus(GstElement* pipeline) {
     gst_object_unref(bus);
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

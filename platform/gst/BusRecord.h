@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 struct StreamError {
     GQuark domain = 0;
@@ -93,4 +93,4 @@ class BusRecord {
 void attachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record);
 void detachBus(GstElement* pipeline);
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

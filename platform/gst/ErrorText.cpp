@@ -4,7 +4,7 @@
 
 #include "MusicFormats.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 std::string describeMissingDecoder(const std::string& missingDecoder, const std::string& missingType) {
     if (IsRefusedMediaType(missingType))
@@ -45,4 +45,4 @@ std::string describePlaybackError(const StreamError& error) {
     return "playback stopped: " + error.message;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

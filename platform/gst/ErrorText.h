@@ -5,7 +5,7 @@
 
 #include "BusRecord.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // What RenderFile reports when the system's default sound output cannot be used.
 inline constexpr const char* kNoSoundOutputText =
@@ -19,4 +19,4 @@ std::string describeMissingDecoder(const std::string& missingDecoder, const std:
 // Why a loaded song stopped playing.
 std::string describePlaybackError(const StreamError& error);
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <utility>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // These checks come first because GStreamer would block on a pipe and report a folder or empty file
 // vaguely. Opening without blocking does not wait for a pipe's writer; the descriptor then says what it is.
@@ -63,4 +63,4 @@ std::string MusicFile::Location() const {
     return "/proc/self/fd/" + std::to_string(fd_);
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // The file, open for reading, or why it cannot be handed to GStreamer at all. The checks are made on
 // the descriptor GStreamer then reads through (as /proc/self/fd/N), so a path swapped for a pipe or a
@@ -29,4 +29,4 @@ class MusicFile {
     std::string problem_;
 };
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -12,7 +12,7 @@
 #include "StreamingTasks.h"
 #include "StretchElement.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 namespace {
 
@@ -454,4 +454,4 @@ std::optional<Loop> GstMusicEngine::CurrentLoop() const {
     return loop_;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -15,7 +15,7 @@
 #include "FileCheck.h"
 #include "MusicEngine.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 struct GstEngineOptions {
     // Makes the element the music plays into; empty for the system's default sound output. Called for
@@ -88,4 +88,4 @@ class GstMusicEngine final : public MusicEngine {
     double speed_ = 1.0;
 };
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

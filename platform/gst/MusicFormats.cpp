@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 namespace {
 
@@ -89,4 +89,4 @@ bool IsRefusedMediaType(const std::string& mediaType) {
     return refused;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

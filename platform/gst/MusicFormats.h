@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // The formats, as a user reads them in a message.
 inline constexpr const char* kPlayableFormatsText =
@@ -23,4 +23,4 @@ void KeepAutoplugToMusic();
 // one whose decoder is missing.
 bool IsRefusedMediaType(const std::string& mediaType);
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

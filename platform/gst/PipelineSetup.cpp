@@ -10,7 +10,7 @@
 #include "MusicFormats.h"
 #include "StretchElement.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 namespace {
 
@@ -120,4 +120,4 @@ bool isSilentFallback(GstElement* autoSink) {
     return silent;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

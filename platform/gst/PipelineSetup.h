@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // gst_init and everything the graph needs registered before its first pipeline; once per process.
 void initialiseGStreamer();
@@ -25,4 +25,4 @@ PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink);
 // True when the default output fell back to a sink that plays nothing.
 bool isSilentFallback(GstElement* autoSink);
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -1,6 +1,6 @@
 #include "StreamingTasks.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 namespace {
 
@@ -44,4 +44,4 @@ bool AnyStreamingTaskRunning(GstElement* pipeline) {
                  [](gpointer element) { return HasStartedTask(GST_ELEMENT(element)); });
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

@@ -7,10 +7,10 @@
 
 #include <gst/gst.h>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 // True while some pad of the pipeline, or of any bin inside it, has a started task. A thread blocked in
 // a read (a slow or hung disk) still counts as started.
 bool AnyStreamingTaskRunning(GstElement* pipeline);
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

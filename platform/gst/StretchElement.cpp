@@ -14,7 +14,7 @@
 #include "AttackKeeper.h"
 #include "SpscRing.h"
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 namespace {
 
 using RubberBand::RubberBandStretcher;
@@ -804,4 +804,4 @@ bool RegisterStretchElement() {
     return registered;
 }
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst

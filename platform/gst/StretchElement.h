@@ -15,7 +15,7 @@
 
 #include <gst/gst.h>
 
-namespace zorvik::platform {
+namespace zorvik::platform::gst {
 
 inline constexpr const char* kStretchElementName = "zorvikstretch";
 
@@ -28,4 +28,4 @@ inline constexpr double kLoopSeamSeconds = 0.010;
 // of times, after gst_init. False when the registration failed.
 bool RegisterStretchElement();
 
-}  // namespace zorvik::platform
+}  // namespace zorvik::platform::gst
