@@ -14,6 +14,6 @@ int main(int argc, char** argv) {
     // "zorvik SONG", as a file manager's "Open with" starts it: the song waits in the main window.
     if (const QStringList args = QApplication::arguments(); args.size() > 1)
         studio.program.SetSongToOpen(args.at(1));
-    studio.program.zorvSplash().Show();
+    studio.program.SplashForm().Show();
     return QApplication::exec();
 }

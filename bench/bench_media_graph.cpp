@@ -50,28 +50,28 @@ class Song {
     }
     ~Song() { fs::remove_all(folder_); }
 
-    const fs::path& path() const { return path_; }
+    const fs::path& Path() const { return path_; }
 
   private:
     fs::path folder_;
     fs::path path_;
 };
 
-const Song& song() {
+const Song& TheSong() {
     static Song instance;
     return instance;
 }
 
-GstElement* makeSink(bool automatic) {
+GstElement* MakeSink(bool automatic) {
     if (automatic) return gst_element_factory_make("autoaudiosink", nullptr);
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
     g_object_set(sink, "sync", TRUE, nullptr);
     return sink;
 }
 
-GstEngineOptions sinkOptions(bool automatic) {
+GstEngineOptions SinkOptions(bool automatic) {
     GstEngineOptions options;
-    if (!automatic) options.makeAudioSink = [] { return makeSink(false); };
+    if (!automatic) options.makeAudioSink = [] { return MakeSink(false); };
     return options;
 }
 
@@ -79,17 +79,17 @@ GstEngineOptions sinkOptions(bool automatic) {
 // and position. The speed is not 1 so the seek it costs is counted.
 void BM_LoadMusic(benchmark::State& state) {
     const bool automatic = state.range(0) != 0;
-    const std::string path = song().path();
-    const MediaGraphFactory factory = zorvik::GstGraphs(sinkOptions(automatic));
+    const std::string path = TheSong().Path();
+    const MediaGraphFactory factory = zorvik::GstGraphs(SinkOptions(automatic));
     factory()->RenderFile(path);  // plug-ins loaded before timing starts
     for (auto _ : state) {
         const auto start = Clock::now();
         std::shared_ptr<IMediaControl> control = factory();
-        bool ok = control && !failed(control->RenderFile(path));
+        bool ok = control && !Failed(control->RenderFile(path));
         auto audio = QueryInterface<IBasicAudio>(control);
         auto position = QueryInterface<IMediaPosition>(control);
-        ok = ok && !failed(audio->put_Volume(-1000)) && !failed(audio->put_Balance(0)) &&
-             !failed(position->put_Rate(1.25)) && !failed(position->put_CurrentPosition(0.0));
+        ok = ok && !Failed(audio->put_Volume(-1000)) && !Failed(audio->put_Balance(0)) &&
+             !Failed(position->put_Rate(1.25)) && !Failed(position->put_CurrentPosition(0.0));
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         if (!ok) state.SkipWithError(control ? control->LastErrorText().c_str() : "no graph");
         control.reset();
@@ -110,11 +110,11 @@ BENCHMARK(BM_LoadMusic)
 // The baseline: a playbin with default settings taken to PAUSED.
 void BM_BarePlaybinToPaused(benchmark::State& state) {
     const bool automatic = state.range(0) != 0;
-    gchar* uri = gst_filename_to_uri(song().path().c_str(), nullptr);
+    gchar* uri = gst_filename_to_uri(TheSong().Path().c_str(), nullptr);
     for (auto _ : state) {
         const auto start = Clock::now();
         GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-        g_object_set(playbin, "uri", uri, "audio-sink", makeSink(automatic), nullptr);
+        g_object_set(playbin, "uri", uri, "audio-sink", MakeSink(automatic), nullptr);
         gst_element_set_state(playbin, GST_STATE_PAUSED);
         const bool ok =
             gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS;
@@ -136,7 +136,7 @@ BENCHMARK(BM_BarePlaybinToPaused)
     ->ReportAggregatesOnly();
 
 // A buffer's samples, and how many of them open it in silence.
-std::pair<std::size_t, std::size_t> openingSilence(GstBuffer* buffer) {
+std::pair<std::size_t, std::size_t> OpeningSilence(GstBuffer* buffer) {
     GstMapInfo map;
     gst_buffer_map(buffer, &map, GST_MAP_READ);
     const auto* samples = reinterpret_cast<const float*>(map.data);
@@ -158,11 +158,11 @@ struct Arrivals {
     std::mutex mutex;
     std::vector<Buffer> buffers;
 
-    static GstFlowReturn onSample(GstAppSink* sink, gpointer data) {
+    static GstFlowReturn OnSample(GstAppSink* sink, gpointer data) {
         GstSample* sample = gst_app_sink_pull_sample(sink);
         const auto now = Clock::now();
         GstBuffer* buffer = gst_sample_get_buffer(sample);
-        const auto [count, quiet] = openingSilence(buffer);
+        const auto [count, quiet] = OpeningSilence(buffer);
         const double speed = gst_sample_get_segment(sample)->applied_rate;
         gst_sample_unref(sample);
         auto* self = static_cast<Arrivals*>(data);
@@ -173,7 +173,7 @@ struct Arrivals {
 };
 
 // A real-time appsink that hands each sample to `onSample`.
-GstElement* makeRealTimeSink(GstFlowReturn (*onSample)(GstAppSink*, gpointer), gpointer data) {
+GstElement* MakeRealTimeSink(GstFlowReturn (*onSample)(GstAppSink*, gpointer), gpointer data) {
     GstElement* sink = gst_element_factory_make("appsink", nullptr);
     GstCaps* caps = gst_caps_from_string("audio/x-raw,format=F32LE,rate=44100,channels=2,layout=interleaved");
     g_object_set(sink, "sync", TRUE, "caps", caps, nullptr);
@@ -191,11 +191,11 @@ GstElement* makeRealTimeSink(GstFlowReturn (*onSample)(GstAppSink*, gpointer), g
 void BM_SpeedChangeGap(benchmark::State& state) {
     Arrivals arrivals;
     GstEngineOptions options;
-    options.makeAudioSink = [&arrivals] { return makeRealTimeSink(&Arrivals::onSample, &arrivals); };
+    options.makeAudioSink = [&arrivals] { return MakeRealTimeSink(&Arrivals::OnSample, &arrivals); };
     std::vector<double> gaps, heard;
     for (auto _ : state) {
         auto graph = zorvik::MakeGstGraph(options);
-        if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->Run())) {
+        if (!graph || Failed(graph->RenderFile(TheSong().Path())) || Failed(graph->Run())) {
             state.SkipWithError("could not play");
             return;
         }
@@ -256,13 +256,13 @@ void BM_LoopSeam(benchmark::State& state) {
     } log;
     GstEngineOptions options;
     options.makeAudioSink = [&log] {
-        return makeRealTimeSink(
+        return MakeRealTimeSink(
             [](GstAppSink* appSink, gpointer data) {
                 GstSample* sample = gst_app_sink_pull_sample(appSink);
                 const auto now = Clock::now();
                 GstBuffer* buffer = gst_sample_get_buffer(sample);
                 const GstSegment* segment = gst_sample_get_segment(sample);
-                const auto [count, quiet] = openingSilence(buffer);
+                const auto [count, quiet] = OpeningSilence(buffer);
                 const GstClockTime pts = GST_BUFFER_PTS(buffer);
                 Heard heard{now,
                             double(gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts)) / GST_SECOND,
@@ -279,7 +279,7 @@ void BM_LoopSeam(benchmark::State& state) {
     std::vector<double> silences, lengths, positions;
     for (auto _ : state) {
         auto engine = GstMusicEngine::Create(options);
-        if (!engine || !engine->Load(song().path()) || !engine->SetSpeed(speed) ||
+        if (!engine || !engine->Load(TheSong().Path()) || !engine->SetSpeed(speed) ||
             !engine->Seek(kStart - 0.3) || !engine->SetLoop(kStart, kEnd) || !engine->Play()) {
             state.SkipWithError("could not play");
             return;
@@ -333,7 +333,7 @@ BENCHMARK(BM_LoopSeam)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
-double cpuSeconds() {
+double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
@@ -341,12 +341,12 @@ double cpuSeconds() {
 }
 
 // The share of one core the whole process uses over five seconds, from a second after playing starts.
-void measurePlayingCpu(benchmark::State& state) {
+void MeasurePlayingCpu(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = CpuSeconds();
     const auto wallBefore = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = CpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     state.counters["cpu_percent"] = 100.0 * cpu / wall;
 }
@@ -356,13 +356,13 @@ void BM_PlayingCpu(benchmark::State& state) {
     const double rate = state.range(0) / 100.0;
     const bool automatic = state.range(1) != 0;
     for (auto _ : state) {
-        auto graph = zorvik::MakeGstGraph(sinkOptions(automatic));
-        if (!graph || failed(graph->RenderFile(song().path())) || failed(graph->put_Rate(rate)) ||
-            failed(graph->Run())) {
+        auto graph = zorvik::MakeGstGraph(SinkOptions(automatic));
+        if (!graph || Failed(graph->RenderFile(TheSong().Path())) || Failed(graph->put_Rate(rate)) ||
+            Failed(graph->Run())) {
             state.SkipWithError("could not play");
             return;
         }
-        measurePlayingCpu(state);
+        MeasurePlayingCpu(state);
     }
 }
 BENCHMARK(BM_PlayingCpu)
@@ -374,15 +374,15 @@ BENCHMARK(BM_PlayingCpu)
 // The baseline: a playbin with default settings playing the same song into the same sink.
 void BM_BarePlaybinPlayingCpu(benchmark::State& state) {
     const bool automatic = state.range(0) != 0;
-    gchar* uri = gst_filename_to_uri(song().path().c_str(), nullptr);
+    gchar* uri = gst_filename_to_uri(TheSong().Path().c_str(), nullptr);
     for (auto _ : state) {
         GstElement* playbin = gst_element_factory_make("playbin", nullptr);
-        g_object_set(playbin, "uri", uri, "audio-sink", makeSink(automatic), nullptr);
+        g_object_set(playbin, "uri", uri, "audio-sink", MakeSink(automatic), nullptr);
         gst_element_set_state(playbin, GST_STATE_PLAYING);
         if (gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS)
             state.SkipWithError("playbin did not play");
         else
-            measurePlayingCpu(state);
+            MeasurePlayingCpu(state);
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(playbin);
     }

@@ -38,7 +38,7 @@ struct Track {
     std::vector<double> attacks;  // seconds
 };
 
-Track drumLoop() {
+Track DrumLoop() {
     Track track;
     track.samples.assign(static_cast<std::size_t>(kSeconds * kRate), 0.0f);
     std::mt19937 random(11);
@@ -72,7 +72,7 @@ Track drumLoop() {
     return track;
 }
 
-Track clickTrack() {
+Track ClickTrack() {
     Track track;
     track.samples.assign(static_cast<std::size_t>(kSeconds * kRate), 0.0f);
     for (double at = 0.05; at < kSeconds - 0.3; at += 2 * kStep) {
@@ -87,7 +87,7 @@ Track clickTrack() {
     return track;
 }
 
-double cpuSeconds() {
+double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
@@ -103,7 +103,7 @@ struct Output {
 // from its property.
 enum class Stretcher { Ours, OursPlain, ScaleTempo };
 
-Output play(const fs::path& file, Stretcher which, double speed) {
+Output Play(const fs::path& file, Stretcher which, double speed) {
     const bool ours = which != Stretcher::ScaleTempo;
     const std::string stretcher = ours ? std::string(zorvik::platform::gst::kStretchElementName) +
                                              " speed=" + std::to_string(speed) +
@@ -134,7 +134,7 @@ Output play(const fs::path& file, Stretcher which, double speed) {
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
     gst_element_get_state(pipeline, nullptr, nullptr, GST_CLOCK_TIME_NONE);
     // Before the clock starts, so the preroll buffer is stretched too.
-    const double before = cpuSeconds();
+    const double before = CpuSeconds();
     if (!ours)
         gst_element_seek(pipeline, speed, GST_FORMAT_TIME,
                          static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
@@ -143,7 +143,7 @@ Output play(const fs::path& file, Stretcher which, double speed) {
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_message_unref(gst_bus_timed_pop_filtered(
         bus, GST_CLOCK_TIME_NONE, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
-    output.cpu = cpuSeconds() - before;
+    output.cpu = CpuSeconds() - before;
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(sink);
@@ -154,7 +154,7 @@ Output play(const fs::path& file, Stretcher which, double speed) {
 // |x| held over the last `holdMs`: the same small lag for every signal, so it cancels out. One
 // millisecond places onsets; 5 ms keeps the half cycles of a 50 Hz kick within 3 dB of each other, so
 // that only a real second attack shows as a second peak after a 6 dB dip.
-std::vector<float> envelope(const std::vector<float>& samples, int holdMs = 1) {
+std::vector<float> Envelope(const std::vector<float>& samples, int holdMs = 1) {
     const std::size_t hold = static_cast<std::size_t>(kRate * holdMs / 1000);
     std::vector<float> result(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
@@ -173,7 +173,7 @@ struct Attack {
     bool twice = false;
 };
 
-Attack findAttack(const std::vector<float>& env, const std::vector<float>& smooth, double expected) {
+Attack FindAttack(const std::vector<float>& env, const std::vector<float>& smooth, double expected) {
     Attack attack;
     const auto from = static_cast<std::ptrdiff_t>((expected - 0.03) * kRate);
     const auto to = static_cast<std::ptrdiff_t>((expected + 0.06) * kRate);
@@ -214,13 +214,13 @@ Attack findAttack(const std::vector<float>& env, const std::vector<float>& smoot
     return attack;
 }
 
-double median(std::vector<double> values) {
+double Median(std::vector<double> values) {
     if (values.empty()) return 0.0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-double crestDb(const std::vector<float>& samples) {
+double CrestDb(const std::vector<float>& samples) {
     double peak = 0.0, sum = 0.0;
     for (float s : samples) {
         peak = std::max(peak, double(std::fabs(s)));
@@ -229,7 +229,7 @@ double crestDb(const std::vector<float>& samples) {
     return 20.0 * std::log10(peak / std::sqrt(sum / samples.size()));
 }
 
-double tonePitch(const std::vector<float>& samples) {
+double TonePitch(const std::vector<float>& samples) {
     const std::size_t count = std::min<std::size_t>(samples.size() / 2, 4 * kRate);
     const std::size_t from = samples.size() / 2 - count / 2;
     return zorvik::testmedia::StrongestTone(samples, from, count, 420.0, 460.0, 0.05, kRate);
@@ -242,17 +242,17 @@ struct Measured {
            pitch = 0.0, cpuPercent = 0.0;
 };
 
-Measured measure(const fs::path& loopFile, const fs::path& clickFile, const Track& loop, const Track& click,
+Measured Measure(const fs::path& loopFile, const fs::path& clickFile, const Track& loop, const Track& click,
                  Stretcher which, double speed) {
     Measured result;
-    const std::vector<float> loopEnv = envelope(loop.samples), loopSmooth = envelope(loop.samples, 5);
-    const Output loopOut = play(loopFile, which, speed);
-    const std::vector<float> outEnv = envelope(loopOut.samples), outSmooth = envelope(loopOut.samples, 5);
+    const std::vector<float> loopEnv = Envelope(loop.samples), loopSmooth = Envelope(loop.samples, 5);
+    const Output loopOut = Play(loopFile, which, speed);
+    const std::vector<float> outEnv = Envelope(loopOut.samples), outSmooth = Envelope(loopOut.samples, 5);
     std::vector<double> errors, signedErrors, rises, originalRises;
     int twice = 0, counted = 0;
     for (double at : loop.attacks) {
-        const Attack original = findAttack(loopEnv, loopSmooth, at);
-        const Attack heard = findAttack(outEnv, outSmooth, original.onset / speed);
+        const Attack original = FindAttack(loopEnv, loopSmooth, at);
+        const Attack heard = FindAttack(outEnv, outSmooth, original.onset / speed);
         if (!original.found || !heard.found) continue;
         ++counted;
         twice += heard.twice ? 1 : 0;
@@ -262,23 +262,23 @@ Measured measure(const fs::path& loopFile, const fs::path& clickFile, const Trac
         originalRises.push_back(original.rise * 1000.0);
     }
     result.twiceShare = counted ? 100.0 * twice / counted : 0.0;
-    result.onsetErrorMs = median(errors);
-    result.onsetBiasMs = median(signedErrors);
+    result.onsetErrorMs = Median(errors);
+    result.onsetBiasMs = Median(signedErrors);
     std::vector<double> spread;
     for (double e : signedErrors) spread.push_back(std::fabs(e - result.onsetBiasMs));
-    result.onsetJitterMs = median(spread);
-    result.riseDeltaMs = median(rises) - median(originalRises);
-    result.crestDeltaDb = crestDb(loopOut.samples) - crestDb(loop.samples);
-    result.pitch = tonePitch(loopOut.samples);
+    result.onsetJitterMs = Median(spread);
+    result.riseDeltaMs = Median(rises) - Median(originalRises);
+    result.crestDeltaDb = CrestDb(loopOut.samples) - CrestDb(loop.samples);
+    result.pitch = TonePitch(loopOut.samples);
     result.cpuPercent = 100.0 * loopOut.cpu / (double(loopOut.samples.size()) / kRate);
 
-    const std::vector<float> clickEnv = envelope(click.samples), clickSmooth = envelope(click.samples, 5);
-    const Output clickPlayed = play(clickFile, which, speed);
-    const std::vector<float> clickOut = envelope(clickPlayed.samples),
-                             clickOutSmooth = envelope(clickPlayed.samples, 5);
+    const std::vector<float> clickEnv = Envelope(click.samples), clickSmooth = Envelope(click.samples, 5);
+    const Output clickPlayed = Play(clickFile, which, speed);
+    const std::vector<float> clickOut = Envelope(clickPlayed.samples),
+                             clickOutSmooth = Envelope(clickPlayed.samples, 5);
     for (double at : click.attacks) {
-        const Attack original = findAttack(clickEnv, clickSmooth, at);
-        const Attack heard = findAttack(clickOut, clickOutSmooth, original.onset / speed);
+        const Attack original = FindAttack(clickEnv, clickSmooth, at);
+        const Attack heard = FindAttack(clickOut, clickOutSmooth, original.onset / speed);
         if (!original.found || !heard.found) continue;
         ++result.clicks;
         result.clicksTwice += heard.twice ? 1 : 0;
@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
     zorvik::platform::gst::RegisterStretchElement();
     char pattern[] = "/tmp/zorvik-bench-stretch-XXXXXX";
     const fs::path folder = mkdtemp(pattern);
-    const Track loop = drumLoop(), click = clickTrack();
+    const Track loop = DrumLoop(), click = ClickTrack();
     zorvik::testmedia::WriteSound(folder / "loop.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate,
                                   loop.samples);
     zorvik::testmedia::WriteSound(folder / "click.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate,
@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Stretcher which : {Stretcher::Ours, Stretcher::OursPlain, Stretcher::ScaleTempo}) {
         for (const double speed : {0.5, 0.75, 1.0, 1.5}) {
-            const Measured m = measure(folder / "loop.wav", folder / "click.wav", loop, click, which, speed);
+            const Measured m = Measure(folder / "loop.wav", folder / "click.wav", loop, click, which, speed);
             std::printf(
                 "| %s | %.2f | %.0f %% | %d of %d | %.1f ms | %+.1f ms | %.1f ms | %+.1f ms | %+.1f dB | "
                 "%.1f Hz (%+.2f "

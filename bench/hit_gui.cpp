@@ -84,13 +84,13 @@ int main(int argc, char** argv) {
     const int hits = argc > 1 ? std::max(100, std::atoi(argv[1])) : 2000;
     zorvik::Studio studio;
     zorvik::forms::Program& program = studio.program;
-    program.zorvSplash().Show();
-    QWidget* splash = program.zorvSplash().window();
+    program.SplashForm().Show();
+    QWidget* splash = program.SplashForm().Window();
     const QPointF inside(splash->width() / 2.0, splash->height() / 2.0);
     QMouseEvent click(QEvent::MouseButtonPress, inside, splash->mapToGlobal(inside), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(splash, &click);
-    QWidget* mainWindow = program.zorv().window();
+    QWidget* mainWindow = program.MainForm().Window();
     BareWindow bare;
     bare.show();
     // Both windows on screen, and the drums' output opened in the background as the window opens.

@@ -25,7 +25,7 @@ struct Change {
 
 // On the streaming thread, as each buffer reaches the element: the change goes in with the first buffer
 // at or past its time.
-GstPadProbeReturn changeSpeed(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn ChangeSpeed(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto* change = static_cast<Change*>(data);
     const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
     if (!change->done && GST_CLOCK_TIME_IS_VALID(pts) && pts >= change->at) {
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         change.at = static_cast<GstClockTime>(std::atof(args[3].c_str()) * GST_SECOND);
         change.speed = std::atof(args[4].c_str());
         GstPad* pad = gst_element_get_static_pad(stretch, "sink");
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, changeSpeed, &change, nullptr);
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, ChangeSpeed, &change, nullptr);
         gst_object_unref(pad);
     }
     gst_object_unref(in);

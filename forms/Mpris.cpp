@@ -31,26 +31,26 @@ constexpr std::chrono::milliseconds kLookInterval{250};
 class RootAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
-    Q_PROPERTY(bool CanQuit READ canQuit)
-    Q_PROPERTY(bool CanRaise READ canRaise)
-    Q_PROPERTY(bool HasTrackList READ hasTrackList)
-    Q_PROPERTY(QString Identity READ identity)
-    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
-    Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
-    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
+    Q_PROPERTY(bool CanQuit READ CanQuit)
+    Q_PROPERTY(bool CanRaise READ CanRaise)
+    Q_PROPERTY(bool HasTrackList READ HasTrackList)
+    Q_PROPERTY(QString Identity READ Identity)
+    Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ UriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ MimeTypes)
   public:
     explicit RootAdaptor(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
-    bool canQuit() const { return true; }
-    bool canRaise() const { return false; }
-    bool hasTrackList() const { return false; }
-    QString identity() const { return QString::fromLatin1(platform::kAppName); }
-    QString desktopEntry() const { return QString::fromLatin1(platform::kAppId); }
-    QStringList uriSchemes() const { return {QStringLiteral("file")}; }
-    QStringList mimeTypes() const { return {}; }
+    bool CanQuit() const { return true; }
+    bool CanRaise() const { return false; }
+    bool HasTrackList() const { return false; }
+    QString Identity() const { return QString::fromLatin1(platform::kAppName); }
+    QString DesktopEntry() const { return QString::fromLatin1(platform::kAppId); }
+    QStringList UriSchemes() const { return {QStringLiteral("file")}; }
+    QStringList MimeTypes() const { return {}; }
 
   public Q_SLOTS:
     void Raise() {}
-    void Quit() { mpris_->zorv().CloseControlOver_Click(); }
+    void Quit() { mpris_->MainForm().CloseControlOver_Click(); }
 
   private:
     Mpris* mpris_;
@@ -60,38 +60,38 @@ class RootAdaptor : public QDBusAbstractAdaptor {
 class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
-    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
-    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
-    Q_PROPERTY(double Rate READ rate WRITE setRate)
-    Q_PROPERTY(bool Shuffle READ shuffle WRITE setShuffle)
-    Q_PROPERTY(QVariantMap Metadata READ metadata)
-    Q_PROPERTY(double Volume READ volume WRITE setVolume)
-    Q_PROPERTY(qlonglong Position READ position)
-    Q_PROPERTY(double MinimumRate READ minimumRate)
-    Q_PROPERTY(double MaximumRate READ maximumRate)
-    Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
-    Q_PROPERTY(bool CanPlay READ yes)
-    Q_PROPERTY(bool CanPause READ yes)
-    Q_PROPERTY(bool CanSeek READ yes)
-    Q_PROPERTY(bool CanControl READ yes)
+    Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
+    Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+    Q_PROPERTY(double Rate READ Rate WRITE SetRate)
+    Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
+    Q_PROPERTY(QVariantMap Metadata READ Metadata)
+    Q_PROPERTY(double Volume READ Volume WRITE SetVolume)
+    Q_PROPERTY(qlonglong Position READ Position)
+    Q_PROPERTY(double MinimumRate READ MinimumRate)
+    Q_PROPERTY(double MaximumRate READ MaximumRate)
+    Q_PROPERTY(bool CanGoNext READ No)
+    Q_PROPERTY(bool CanGoPrevious READ No)
+    Q_PROPERTY(bool CanPlay READ Yes)
+    Q_PROPERTY(bool CanPause READ Yes)
+    Q_PROPERTY(bool CanSeek READ Yes)
+    Q_PROPERTY(bool CanControl READ Yes)
   public:
     explicit PlayerAdaptor(Mpris* mpris) : QDBusAbstractAdaptor(mpris), mpris_(mpris) {}
-    QString playbackStatus() const { return mpris_->playbackStatus(); }
-    QString loopStatus() const { return mpris_->loopStatus(); }
-    void setLoopStatus(const QString& status) { mpris_->setLoopStatus(status); }
-    double rate() const { return mpris_->rate(); }
-    void setRate(double rate) { mpris_->setRate(rate); }
-    bool shuffle() const { return false; }
-    void setShuffle(bool) {}
-    QVariantMap metadata() const { return mpris_->metadata(); }
-    double volume() const { return mpris_->volume(); }
-    void setVolume(double volume) { mpris_->setVolume(volume); }
-    qlonglong position() const { return mpris_->position(); }
-    double minimumRate() const { return kMinimumRate; }
-    double maximumRate() const { return kMaximumRate; }
-    bool no() const { return false; }
-    bool yes() const { return true; }
+    QString PlaybackStatus() const { return mpris_->PlaybackStatus(); }
+    QString LoopStatus() const { return mpris_->LoopStatus(); }
+    void SetLoopStatus(const QString& status) { mpris_->SetLoopStatus(status); }
+    double Rate() const { return mpris_->Rate(); }
+    void SetRate(double rate) { mpris_->SetRate(rate); }
+    bool Shuffle() const { return false; }
+    void SetShuffle(bool) {}
+    QVariantMap Metadata() const { return mpris_->Metadata(); }
+    double Volume() const { return mpris_->Volume(); }
+    void SetVolume(double volume) { mpris_->SetVolume(volume); }
+    qlonglong Position() const { return mpris_->Position(); }
+    double MinimumRate() const { return kMinimumRate; }
+    double MaximumRate() const { return kMaximumRate; }
+    bool No() const { return false; }
+    bool Yes() const { return true; }
 
   Q_SIGNALS:
     void Seeked(qlonglong position);
@@ -100,28 +100,28 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     void Next() {}
     void Previous() {}
     void Play() {
-        if (mpris_->music().State() != MusicControl::Playback::kPlaying) mpris_->zorv().MPlay_Click();
+        if (mpris_->Music().State() != MusicControl::Playback::kPlaying) mpris_->MainForm().MPlay_Click();
     }
-    void Pause() { (void)mpris_->music().PauseMusic(); }
+    void Pause() { (void)mpris_->Music().PauseMusic(); }
     void PlayPause() {
-        if (mpris_->music().State() == MusicControl::Playback::kPlaying) {
+        if (mpris_->Music().State() == MusicControl::Playback::kPlaying) {
             Pause();
         } else {
             Play();
         }
     }
-    void Stop() { mpris_->zorv().MStop_Click(); }
+    void Stop() { mpris_->MainForm().MStop_Click(); }
     void Seek(qlonglong offset) {
-        mpris_->seekBy(offset);
-        Q_EMIT Seeked(mpris_->position());
+        mpris_->SeekBy(offset);
+        Q_EMIT Seeked(mpris_->Position());
     }
     void SetPosition(const QDBusObjectPath&, qlonglong position) {
-        mpris_->seekTo(position);
-        Q_EMIT Seeked(mpris_->position());
+        mpris_->SeekTo(position);
+        Q_EMIT Seeked(mpris_->Position());
     }
     void OpenUri(const QString& uri) {
         const QUrl url(uri);
-        if (url.isLocalFile()) mpris_->zorv().OpenSong(url.toLocalFile());
+        if (url.isLocalFile()) mpris_->MainForm().OpenSong(url.toLocalFile());
     }
 
   private:
@@ -148,13 +148,13 @@ Mpris* Mpris::Offer(Zorv& zorv, MusicControl& music) {
     return mpris;
 }
 
-Mpris::Mpris(Zorv& zorv, MusicControl& music) : QObject(zorv.window()), zorv_(zorv), music_(music) {
+Mpris::Mpris(Zorv& zorv, MusicControl& music) : QObject(zorv.Window()), zorv_(zorv), music_(music) {
     auto* look = new QTimer(this);
-    connect(look, &QTimer::timeout, this, &Mpris::tellChanges);
+    connect(look, &QTimer::timeout, this, &Mpris::TellChanges);
     look->start(kLookInterval);
 }
 
-QString Mpris::playbackStatus() const {
+QString Mpris::PlaybackStatus() const {
     switch (music_.State()) {
         case MusicControl::Playback::kPlaying:
             return QStringLiteral("Playing");
@@ -167,20 +167,20 @@ QString Mpris::playbackStatus() const {
 }
 
 // "Track" is a loop on the passage the keys marked; asked for with none marked, there is nothing to loop.
-QString Mpris::loopStatus() const {
+QString Mpris::LoopStatus() const {
     return music_.MusicLoop() ? QStringLiteral("Track") : QStringLiteral("None");
 }
 
-void Mpris::setLoopStatus(const QString& status) {
+void Mpris::SetLoopStatus(const QString& status) {
     if (status == QStringLiteral("None")) zorv_.ClearLoopKey();
 }
 
 // The speed slider, in hundredths of normal speed.
-double Mpris::rate() const {
+double Mpris::Rate() const {
     return zorv_.MSpeed ? zorv_.MSpeed->value() / 100.0 : 1.0;
 }
 
-void Mpris::setRate(double rate) {
+void Mpris::SetRate(double rate) {
     if (!zorv_.MSpeed || !std::isfinite(rate)) return;
     zorv_.MSpeed->setValue(
         static_cast<int>(std::lround(std::clamp(rate, kMinimumRate, kMaximumRate) * 100.0)));
@@ -188,17 +188,17 @@ void Mpris::setRate(double rate) {
 }
 
 // The volume slider, -100 (silent) to 0 (full), as 0 to 1.
-double Mpris::volume() const {
+double Mpris::Volume() const {
     return zorv_.MVolume ? (zorv_.MVolume->value() + 100) / 100.0 : 1.0;
 }
 
-void Mpris::setVolume(double volume) {
+void Mpris::SetVolume(double volume) {
     if (!zorv_.MVolume || !std::isfinite(volume)) return;
     zorv_.MVolume->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100.0)) - 100);
     zorv_.MVolume_Scroll();
 }
 
-QVariantMap Mpris::metadata() const {
+QVariantMap Mpris::Metadata() const {
     QVariantMap data;
     const QString title = zorv_.MusicTitle();
     if (title.isEmpty()) return data;
@@ -210,24 +210,24 @@ QVariantMap Mpris::metadata() const {
     return data;
 }
 
-qlonglong Mpris::position() const {
+qlonglong Mpris::Position() const {
     return static_cast<qlonglong>(std::llround(music_.MusicPosition().value_or(0.0) * 1e6));
 }
 
-void Mpris::seekBy(qlonglong microseconds) {
-    seekTo(position() + microseconds);
+void Mpris::SeekBy(qlonglong microseconds) {
+    SeekTo(Position() + microseconds);
 }
 
-void Mpris::seekTo(qlonglong microseconds) {
+void Mpris::SeekTo(qlonglong microseconds) {
     (void)music_.SeekMusic(std::max(0.0, static_cast<double>(microseconds) / 1e6));
 }
 
-void Mpris::tellChanges() {
-    const QVariantMap now{{QStringLiteral("PlaybackStatus"), playbackStatus()},
-                          {QStringLiteral("LoopStatus"), loopStatus()},
-                          {QStringLiteral("Rate"), rate()},
-                          {QStringLiteral("Volume"), volume()},
-                          {QStringLiteral("Metadata"), metadata()}};
+void Mpris::TellChanges() {
+    const QVariantMap now{{QStringLiteral("PlaybackStatus"), PlaybackStatus()},
+                          {QStringLiteral("LoopStatus"), LoopStatus()},
+                          {QStringLiteral("Rate"), Rate()},
+                          {QStringLiteral("Volume"), Volume()},
+                          {QStringLiteral("Metadata"), Metadata()}};
     QVariantMap changed;
     for (auto it = now.begin(); it != now.end(); ++it)
         if (told_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());

@@ -25,24 +25,24 @@ class Mpris : public QObject {
     static Mpris* Offer(Zorv& zorv, MusicControl& music);
 
     // What the two interfaces read and do; see the .cpp for the mapping onto the window.
-    Zorv& zorv() const { return zorv_; }
-    MusicControl& music() const { return music_; }
-    QString playbackStatus() const;
-    QString loopStatus() const;
-    void setLoopStatus(const QString& status);
-    double rate() const;
-    void setRate(double rate);
-    double volume() const;
-    void setVolume(double volume);
-    QVariantMap metadata() const;
-    qlonglong position() const;
-    void seekBy(qlonglong microseconds);
-    void seekTo(qlonglong microseconds);
+    Zorv& MainForm() const { return zorv_; }
+    MusicControl& Music() const { return music_; }
+    QString PlaybackStatus() const;
+    QString LoopStatus() const;
+    void SetLoopStatus(const QString& status);
+    double Rate() const;
+    void SetRate(double rate);
+    double Volume() const;
+    void SetVolume(double volume);
+    QVariantMap Metadata() const;
+    qlonglong Position() const;
+    void SeekBy(qlonglong microseconds);
+    void SeekTo(qlonglong microseconds);
 
   private:
     Mpris(Zorv& zorv, MusicControl& music);
     // Tells the desktop what changed since it last looked.
-    void tellChanges();
+    void TellChanges();
 
     Zorv& zorv_;
     MusicControl& music_;

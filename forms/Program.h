@@ -23,8 +23,8 @@ class Program {
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    ZorvSplash& zorvSplash();
-    Zorv& zorv();
+    ZorvSplash& SplashForm();
+    Zorv& MainForm();
     bool ZorvExists() const { return zorv_ != nullptr; }
 
     // A song to load once the main window opens (the program's command line); taken once.

@@ -100,11 +100,11 @@ Zorv::Zorv(Program& program, MusicControl& music, SoundControl& sound)
       sound_(sound) {}
 
 Zorv::~Zorv() {
-    stopKitLoading();
+    StopKitLoading();
 }
 
 QWidget* Zorv::Control(const QString& name) const {
-    QWidget* w = window();
+    QWidget* w = Window();
     return w != nullptr ? w->findChild<QWidget*>(name) : nullptr;
 }
 
@@ -169,10 +169,10 @@ void Zorv::CreateControls(QWidget& window) {
     MusicName->setReadOnly(true);
     QWidget::setTabOrder(MusicName, MVolume);
     QWidget::setTabOrder(MVolume, MSpeed);
-    connectHandlers();
+    ConnectHandlers();
 }
 
-void Zorv::connectHandlers() {
+void Zorv::ConnectHandlers() {
     MoveControl->MouseDown = [this](std::int16_t b, std::int16_t s, float x, float y) {
         MoveControl_MouseDown(b, s, x, y);
     };
@@ -196,7 +196,7 @@ void Zorv::connectHandlers() {
 void Zorv::Form_Load() {
     SetBackColor(skin::kKeyColour);
     SetColourKey(skin::kKeyColour);
-    if (QWidget* w = window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
+    if (QWidget* w = Window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
     SetKeyPreview(true);
     // The drums' output opens while the window comes up, so the first hit finds it ready, and with it
     // the MIDI input, so a kit can be linked before its first note.
@@ -206,9 +206,9 @@ void Zorv::Form_Load() {
     keepOpen->start(kKeepOpenInterval);
     if (const int fd = sound_.MidiEventsFd(); fd >= 0) {
         auto* events = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        QObject::connect(events, &QSocketNotifier::activated, this, [this] { takeMidiEvents(); });
+        QObject::connect(events, &QSocketNotifier::activated, this, [this] { TakeMidiEvents(); });
     }
-    if (QWidget* w = window()) {
+    if (QWidget* w = Window()) {
         w->setAcceptDrops(true);
         w->installEventFilter(this);
     }
@@ -219,7 +219,7 @@ void Zorv::Form_Load() {
     if (kit::LooksLikeHydrogenKit(sounds)) {
         LoadKit(SoundsFolder(), false);
     } else {
-        kitLoaded(sound_.LoadKit(sounds, kitCancelled_), SoundsFolder(), false);
+        KitLoaded(sound_.LoadKit(sounds, kitCancelled_), SoundsFolder(), false);
     }
     Mpris::Offer(*this, music_);
     // A song the program was started with (a file manager's "Open with") loads once the window is up.
@@ -229,11 +229,11 @@ void Zorv::Form_Load() {
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
     (void)Cancel;
-    stopKitLoading();
+    StopKitLoading();
     (void)music_.CloseMusic();
 }
 
-void Zorv::takeMidiEvents() {
+void Zorv::TakeMidiEvents() {
     platform::MidiEvent event;
     while (sound_.TakeMidiEvent(event)) {
         if (event.kind == platform::MidiEvent::Kind::kRowHit) {
@@ -252,7 +252,7 @@ void Zorv::takeMidiEvents() {
 }
 
 bool Zorv::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == window() && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+    if (watched == Window() && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
         auto* drop = static_cast<QDropEvent*>(event);
         const QString kitPath = DroppedKit(drop->mimeData());
         const QString songPath = kitPath.isEmpty() ? DroppedSong(drop->mimeData()) : QString();
@@ -280,18 +280,18 @@ void Zorv::LoadKit(const QString& path, bool askedByUser) {
     kitLoading_ = std::thread([this, path, askedByUser] {
         const platform::KitLoad load = sound_.LoadKit(path.toStdString(), kitCancelled_);
         QMetaObject::invokeMethod(
-            this, [this, load, path, askedByUser] { kitLoaded(load, path, askedByUser); },
+            this, [this, load, path, askedByUser] { KitLoaded(load, path, askedByUser); },
             Qt::QueuedConnection);
     });
 }
 
-void Zorv::kitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser) {
+void Zorv::KitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser) {
     kitBusy_ = false;
     if (kitCancelled_) return;
     if (load.kit) {
         sound_.UseKit(load.kit);
         kitName_ = QString::fromStdString(load.name);
-        if (QWidget* w = window()) {
+        if (QWidget* w = Window()) {
             const QString caption = QString::fromUtf8(kZorvCaption);
             w->setWindowTitle(kitName_.isEmpty() ? caption : caption + QStringLiteral(" \u2013 ") + kitName_);
         }
@@ -305,7 +305,7 @@ void Zorv::kitLoaded(const platform::KitLoad& load, const QString& path, bool as
                      load.error.c_str());
         if (askedByUser) {
             runtime::ShowMessage(
-                window(), QStringLiteral("Drum Kit"),
+                Window(), QStringLiteral("Drum Kit"),
                 QStringLiteral("The kit \u201C%1\u201D cannot be played; the kit in use plays on.\n\n%2")
                     .arg(path, QString::fromStdString(load.error)));
         }
@@ -316,7 +316,7 @@ void Zorv::kitLoaded(const platform::KitLoad& load, const QString& path, bool as
     }
 }
 
-void Zorv::stopKitLoading() {
+void Zorv::StopKitLoading() {
     kitCancelled_ = true;
     nextKit_.clear();
     if (kitLoading_.joinable()) kitLoading_.join();
@@ -326,11 +326,11 @@ void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
     switch (KeyAscii) {
         case kLoopStartKey:
             (void)music_.MarkLoopStart();
-            showMusicName();
+            ShowMusicName();
             return;
         case kLoopEndKey:
             (void)music_.MarkLoopEnd();
-            showMusicName();
+            ShowMusicName();
             return;
         case kLoopClearKey:
             ClearLoopKey();
@@ -373,7 +373,7 @@ void Zorv::CloseControl_MouseMove(std::int16_t, std::int16_t, float, float) {
 
 void Zorv::CloseControlOver_Click() {
     Unload();
-    program_.zorvSplash().Unload();
+    program_.SplashForm().Unload();
 }
 
 void Zorv::OpenRecorder_Click() {
@@ -381,7 +381,7 @@ void Zorv::OpenRecorder_Click() {
         runtime::StartProgram(RecorderPath(), {QStringLiteral("--minimized")});
     if (!result.started) {
         runtime::ShowMessage(
-            window(), QStringLiteral("Open Recorder"),
+            Window(), QStringLiteral("Open Recorder"),
             QStringLiteral("The sound recorder could not be started.\n\n%1").arg(result.error));
     }
 }
@@ -401,10 +401,10 @@ QString SongTime(double seconds) {
 
 void Zorv::ClearLoopKey() {
     music_.ClearLoop();
-    showMusicName();
+    ShowMusicName();
 }
 
-void Zorv::showMusicName() {
+void Zorv::ShowMusicName() {
     QString text = QStringLiteral(" ") + musicTitle_;
     if (const auto loop = music_.MusicLoop()) {
         text += QStringLiteral("  \u27F2 %1-%2").arg(SongTime(loop->start), SongTime(loop->end));
@@ -416,31 +416,31 @@ void Zorv::showMusicName() {
 
 void Zorv::MLoad_Click() {
     if (!MusicLoader->ShowOpen()) return;  // a cancelled choice changes nothing
-    loadChosenSong();
+    LoadChosenSong();
 }
 
 void Zorv::OpenSong(const QString& path) {
     MusicLoader->FileName = QFileInfo(path).absoluteFilePath();
     MusicLoader->FileTitle = QFileInfo(path).fileName();
-    loadChosenSong();
+    LoadChosenSong();
 }
 
-void Zorv::loadChosenSong() {
+void Zorv::LoadChosenSong() {
     MusicName->setText(QStringLiteral(" ") + MusicLoader->FileTitle);
     musicTitle_ = MusicLoader->FileTitle;
     const QString fileName = MusicLoader->FileName;
     if (music_.LoadMusic(fileName.toStdString()) == kTrue) {
-        applySliders();
+        ApplySliders();
         return;
     }
     runtime::ShowMessage(
-        window(), QString::fromLatin1(kMusicLoaderTitle),
+        Window(), QString::fromLatin1(kMusicLoaderTitle),
         QStringLiteral("\u201C%1\u201D cannot be played.\n\n%2\n\n%3")
             .arg(MusicLoader->FileTitle, QString::fromStdString(music_.LoadErrorText()), fileName));
 }
 
 // A new graph starts at normal speed and full volume; make it play as the sliders show.
-void Zorv::applySliders() {
+void Zorv::ApplySliders() {
     (void)music_.SetMusicSpeed(SpeedRate(MSpeed->value()));
     (void)music_.SetMusicVolume(MVolume->value());
 }

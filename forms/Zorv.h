@@ -119,16 +119,16 @@ class Zorv : public runtime::Form {
     void WindowCloseRequested() override;
 
   private:
-    void connectHandlers();
-    void applySliders();
-    void loadChosenSong();
-    void takeMidiEvents();
-    void kitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser);
-    void stopKitLoading();
+    void ConnectHandlers();
+    void ApplySliders();
+    void LoadChosenSong();
+    void TakeMidiEvents();
+    void KitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser);
+    void StopKitLoading();
     // The sample file of the kit's row, in the application folder's Sounds.
     static std::string SamplePath(std::size_t row);
     // The music's title in MusicName, with the loop (or a start marked for one) after it.
-    void showMusicName();
+    void ShowMusicName();
 
     Program& program_;
     MusicControl& music_;

@@ -16,7 +16,7 @@ ZorvSplash::ZorvSplash(Program& program)
 
 void ZorvSplash::Form_MouseDown(std::int16_t, std::int16_t, float, float) {
     // Showing the main window loads it first, so its Form_Load has run before it is drawn.
-    program_.zorv().Show();
+    program_.MainForm().Show();
     Hide();
 }
 

@@ -17,7 +17,7 @@ inline constexpr HResult kOk = 0;
 inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);        // E_FAIL
 inline constexpr HResult kInvalidArg = static_cast<HResult>(0x80070057u);  // E_INVALIDARG
 
-inline constexpr bool failed(HResult hr) {
+inline constexpr bool Failed(HResult hr) {
     return hr < 0;
 }
 

@@ -6,14 +6,14 @@
 
 namespace zorvik {
 
-using graph::failed;
+using graph::Failed;
 
 MusicControl::MusicControl(graph::MediaGraphFactory createGraph) : createGraph_(std::move(createGraph)) {}
 
 MusicControl::~MusicControl() = default;
 
 VbBool MusicControl::CloseMusic() {
-    if (mControl && failed(mControl->Stop())) return kFalse;
+    if (mControl && Failed(mControl->Stop())) return kFalse;
     state_ = Playback::kStopped;
     mAudio.reset();
     mControl.reset();
@@ -33,7 +33,7 @@ VbBool MusicControl::LoadMusic(const std::string& fileName) {
     if (createGraph_) mControl = createGraph_();
     bool rendered = false;
     if (mControl) {
-        rendered = !failed(mControl->RenderFile(fileName));
+        rendered = !Failed(mControl->RenderFile(fileName));
         if (!rendered) loadError_ = mControl->LastErrorText();
         mAudio = graph::QueryInterface<graph::IBasicAudio>(mControl);
     }
@@ -53,7 +53,7 @@ VbBool MusicControl::LoadMusic(const std::string& fileName) {
 }
 
 VbBool MusicControl::SetMusicSpeed(float rate) {
-    if (mPosition && failed(mPosition->put_Rate(static_cast<double>(rate)))) return kFalse;
+    if (mPosition && Failed(mPosition->put_Rate(static_cast<double>(rate)))) return kFalse;
     return kTrue;
 }
 
@@ -64,20 +64,20 @@ VbBool MusicControl::SetMusicVolume(std::int32_t level) {
             product < std::numeric_limits<std::int32_t>::min()) {
             return kFalse;
         }
-        if (!mAudio || failed(mAudio->put_Volume(static_cast<std::int32_t>(product)))) return kFalse;
+        if (!mAudio || Failed(mAudio->put_Volume(static_cast<std::int32_t>(product)))) return kFalse;
     }
     return kTrue;
 }
 
 VbBool MusicControl::PlayMusic() {
-    if (!mControl || failed(mControl->Run())) return kFalse;
+    if (!mControl || Failed(mControl->Run())) return kFalse;
     state_ = Playback::kPlaying;
     return kTrue;
 }
 
 // The graph's Stop holds the song where it is; StopMusic then rewinds.
 VbBool MusicControl::PauseMusic() {
-    if (!mControl || failed(mControl->Stop())) return kFalse;
+    if (!mControl || Failed(mControl->Stop())) return kFalse;
     if (state_ == Playback::kPlaying) state_ = Playback::kPaused;
     return kTrue;
 }
@@ -98,11 +98,11 @@ VbBool MusicControl::SeekMusic(double seconds) {
 }
 
 VbBool MusicControl::StopMusic() {
-    if (!mControl || failed(mControl->Stop())) return kFalse;
+    if (!mControl || Failed(mControl->Stop())) return kFalse;
     state_ = Playback::kStopped;
     if (platform::MusicEngine* engine = Engine(); engine && engine->CurrentLoop())
         return engine->Stop() ? kTrue : kFalse;
-    if (!mPosition || failed(mPosition->put_CurrentPosition(0.0))) return kFalse;
+    if (!mPosition || Failed(mPosition->put_CurrentPosition(0.0))) return kFalse;
     return kTrue;
 }
 

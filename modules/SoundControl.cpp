@@ -6,17 +6,17 @@ SoundControl::SoundControl(platform::SamplePlayerFactory makePlayer) : makePlaye
 
 SoundControl::~SoundControl() = default;
 
-platform::SamplePlayer* SoundControl::player() {
+platform::SamplePlayer* SoundControl::Player() {
     if (!player_ && makePlayer_) player_ = makePlayer_();
     return player_.get();
 }
 
 void SoundControl::Prepare() {
-    if (auto* p = player()) p->Prepare();
+    if (auto* p = Player()) p->Prepare();
 }
 
 bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flags) {
-    auto* p = player();
+    auto* p = Player();
     return p && p->Play(soundName, flags);
 }
 
@@ -26,11 +26,11 @@ platform::KitLoad SoundControl::LoadKit(const std::string& path, const std::atom
 }
 
 void SoundControl::UseKit(platform::samples::KitPtr kit) {
-    if (auto* p = player()) p->UseKit(std::move(kit));
+    if (auto* p = Player()) p->UseKit(std::move(kit));
 }
 
 bool SoundControl::PlayRow(std::size_t row) {
-    auto* p = player();
+    auto* p = Player();
     return p && p->PlayRow(row);
 }
 

@@ -41,7 +41,7 @@ class SoundControl {
     bool TakeMidiEvent(platform::MidiEvent& event);
 
   private:
-    platform::SamplePlayer* player();
+    platform::SamplePlayer* Player();
 
     platform::SamplePlayerFactory makePlayer_;
     std::unique_ptr<platform::SamplePlayer> player_;

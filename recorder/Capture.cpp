@@ -29,7 +29,7 @@ bool Capture::Start(const std::string& path, std::int64_t frameLimit, std::strin
 }
 
 bool Capture::Start(int fd, const std::string& name, std::int64_t frameLimit, std::string& error) {
-    if (state() != State::Idle) {
+    if (CurrentState() != State::Idle) {
         ::close(fd);
         error = "A recording is already running.";
         return false;

@@ -45,8 +45,8 @@ class Capture {
     // be finished; the frames already on disk stay there either way.
     bool Stop(std::string& error);
 
-    State state() const { return state_.load(std::memory_order_acquire); }
-    std::int64_t frames() const { return frames_.load(std::memory_order_relaxed); }
+    State CurrentState() const { return state_.load(std::memory_order_acquire); }
+    std::int64_t Frames() const { return frames_.load(std::memory_order_relaxed); }
     // The highest absolute sample since the last call, 0..1 (more if the source clips).
     float TakePeak() { return peak_.exchange(0.0f, std::memory_order_relaxed); }
     // Why the recording failed; empty unless state() is Failed.

@@ -46,8 +46,8 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
         std::chrono::steady_clock::now() +
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds) + kSlack);
     bool stalled = false;
-    for (Capture::State state = capture.state();
-         state == Capture::State::Connecting || state == Capture::State::Recording; state = capture.state()) {
+    for (Capture::State state = capture.CurrentState();
+         state == Capture::State::Connecting || state == Capture::State::Recording; state = capture.CurrentState()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             stalled = true;
             break;
@@ -55,10 +55,10 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
         std::this_thread::sleep_for(kPollInterval);
     }
 
-    if (capture.state() == Capture::State::Failed) problem = QString::fromStdString(capture.Error());
+    if (capture.CurrentState() == Capture::State::Failed) problem = QString::fromStdString(capture.Error());
     if (stalled) problem = QStringLiteral("The sound server stopped sending sound.");
     if (!capture.Stop(error) && problem.isEmpty()) problem = QString::fromStdString(error);
-    const std::int64_t recorded = capture.frames();
+    const std::int64_t recorded = capture.Frames();
     if (problem.isEmpty()) return MoveReplacing(part, output, problem) ? 0 : Report(problem);
     // What was recorded before the failure is the user's: it goes where they asked for it, its header
     // right up to its last frame, and only a recording with nothing in it is let go.

@@ -17,7 +17,7 @@ class LevelMeter : public QWidget {
     // Back to an empty bar, for when nothing is being recorded.
     void Reset();
 
-    double shownDb() const { return shownDb_; }
+    double ShownDb() const { return shownDb_; }
     QSize sizeHint() const override;
 
   protected:

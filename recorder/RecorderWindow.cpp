@@ -75,7 +75,7 @@ RecorderWindow::~RecorderWindow() {
 }
 
 void RecorderWindow::Record() {
-    if (recording()) return;
+    if (Recording()) return;
     wantedPath_ = QDir(folder_).filePath(DatedName(QDateTime::currentDateTime()));
     QString problem;
     const PartFile created = CreatePartFile(wantedPath_, problem);
@@ -104,7 +104,7 @@ void RecorderWindow::Stop() {
 }
 
 void RecorderWindow::SaveAs() {
-    if (recording() || lastRecording_.isEmpty()) return;
+    if (Recording() || lastRecording_.isEmpty()) return;
     auto* dialog = new QFileDialog(this, QStringLiteral("Save Recording As"),
                                    QFileInfo(lastRecording_).path(), QStringLiteral("WAV audio (*.wav)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
@@ -126,7 +126,7 @@ void RecorderWindow::SaveAs() {
 void RecorderWindow::closeEvent(QCloseEvent* event) {
     // Still connecting, or nothing played yet: there is nothing to ask about. Kept rather than discarded
     // in case sound arrived just now; with none, nothing is kept.
-    if (recording() && capture_.frames() == 0) {
+    if (Recording() && capture_.Frames() == 0) {
         const QString problem = Finish(true);
         if (!problem.isEmpty()) {
             event->ignore();
@@ -134,7 +134,7 @@ void RecorderWindow::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    if (!recording()) {
+    if (!Recording()) {
         event->accept();
         return;
     }
@@ -144,18 +144,18 @@ void RecorderWindow::closeEvent(QCloseEvent* event) {
 
 void RecorderWindow::Poll() {
     const double seconds = static_cast<double>(sincePoll_.restart()) / 1000.0;
-    switch (capture_.state()) {
+    switch (capture_.CurrentState()) {
         case Capture::State::Connecting:
             break;
         case Capture::State::Recording:
-            elapsed_->setText(FormatElapsed(capture_.frames(), kRate));
+            elapsed_->setText(FormatElapsed(capture_.Frames(), kRate));
             meter_->ShowPeak(capture_.TakePeak(), seconds);
             status_->setText(
                 QStringLiteral("Recording to %1").arg(Native(QFileInfo(wantedPath_).fileName())));
             break;
         case Capture::State::Failed: {
             const QString error = QString::fromStdString(capture_.Error());
-            const bool gotSound = capture_.frames() > 0;
+            const bool gotSound = capture_.Frames() > 0;
             const QString problem = Finish(true);
             QString text = error;
             if (gotSound && problem.isEmpty()) {
@@ -174,12 +174,12 @@ void RecorderWindow::Poll() {
 }
 
 QString RecorderWindow::Finish(bool keep) {
-    if (!recording()) return {};
+    if (!Recording()) return {};
     poll_.stop();
     meter_->Reset();
     std::string error;
     const bool finished = capture_.Stop(error);
-    const std::int64_t frames = capture_.frames();
+    const std::int64_t frames = capture_.Frames();
     const QString part = std::exchange(partPath_, QString());
     elapsed_->setText(FormatElapsed(frames, kRate));
 
@@ -233,9 +233,9 @@ void RecorderWindow::ShowMessage(const QString& text) {
 }
 
 void RecorderWindow::UpdateControls() {
-    record_->setEnabled(!recording());
-    stop_->setEnabled(recording());
-    saveAs_->setEnabled(!recording() && !lastRecording_.isEmpty());
+    record_->setEnabled(!Recording());
+    stop_->setEnabled(Recording());
+    saveAs_->setEnabled(!Recording() && !lastRecording_.isEmpty());
 }
 
 }  // namespace zorvik::recorder

@@ -26,8 +26,8 @@ class RecorderWindow : public QWidget {
     ~RecorderWindow() override;
 
     // The last recording kept; empty before the first one ends.
-    const QString& lastRecording() const { return lastRecording_; }
-    bool recording() const { return !partPath_.isEmpty(); }
+    const QString& LastRecording() const { return lastRecording_; }
+    bool Recording() const { return !partPath_.isEmpty(); }
 
     void Record();
     void Stop();

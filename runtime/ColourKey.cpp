@@ -92,18 +92,18 @@ ColourKey::ColourKey(QWidget& window, QRgb key, QPixmap picture, SeeThrough how)
         eraser_ = new KeyEraser(window_, region_);
         eraser_->show();
     }
-    watch(&window_);
+    Watch(&window_);
 }
 
 ColourKey::~ColourKey() {
     delete eraser_;
 }
 
-void ColourKey::watch(QObject* object) {
+void ColourKey::Watch(QObject* object) {
     if (object == eraser_) return;
     object->installEventFilter(this);
     for (QObject* child : object->children()) {
-        if (child->isWidgetType()) watch(child);
+        if (child->isWidgetType()) Watch(child);
     }
 }
 
@@ -139,7 +139,7 @@ void ColourKey::Apply(const QRegion& region) {
     }
 }
 
-void ColourKey::scheduleUpdate(const QRect& changed) {
+void ColourKey::ScheduleUpdate(const QRect& changed) {
     if (changed.isNull()) {
         pendingAll_ = true;
     } else {
@@ -162,10 +162,10 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::ChildAdded: {
             QObject* child = static_cast<QChildEvent*>(event)->child();
             if (child == eraser_) break;
-            if (child->isWidgetType()) watch(child);
+            if (child->isWidgetType()) Watch(child);
             // A control added later lies above the eraser until it is raised again.
             if (eraser_ != nullptr && watched == &window_) eraser_->raise();
-            scheduleUpdate();
+            ScheduleUpdate();
             break;
         }
         case QEvent::ZOrderChange:
@@ -178,12 +178,12 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Resize: {
             if (watched == &window_) {
                 // The window's own moves do not change its shape.
-                if (event->type() != QEvent::Move) scheduleUpdate();
+                if (event->type() != QEvent::Move) ScheduleUpdate();
                 break;
             }
             auto* control = static_cast<QWidget*>(watched);
             if (control->parentWidget() != &window_) {
-                scheduleUpdate();  // deeper down, the old place is not in the window's pixels
+                ScheduleUpdate();  // deeper down, the old place is not in the window's pixels
                 break;
             }
             // The control's rectangle before and after the change; the rest of the window is as it was.
@@ -193,8 +193,8 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
             } else if (event->type() == QEvent::Resize) {
                 before.setSize(static_cast<QResizeEvent*>(event)->oldSize());
             }
-            scheduleUpdate(before);
-            scheduleUpdate(control->geometry());
+            ScheduleUpdate(before);
+            ScheduleUpdate(control->geometry());
             break;
         }
         default:

@@ -49,15 +49,15 @@ class ColourKey : public QObject {
     // Recomputes the whole shape now.
     void Update();
     // The shape computed last.
-    const QRegion& region() const { return region_; }
+    const QRegion& Region() const { return region_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void watch(QObject* object);
+    void Watch(QObject* object);
     // Recomputes the shape soon: only inside `changed` (window pixels), or everywhere when it is null.
-    void scheduleUpdate(const QRect& changed = QRect());
+    void ScheduleUpdate(const QRect& changed = QRect());
     void UpdateChanged();
     void Apply(const QRegion& region);
 

@@ -39,7 +39,7 @@ std::int16_t ShiftCode(Qt::KeyboardModifiers modifiers) {
 
 void PlaceInTwips(QWidget& control, const TwipRect& rect) {
     control.setProperty(kTwipsProperty, QRect(rect.left, rect.top, rect.width, rect.height));
-    control.setGeometry(rect.toPixels());
+    control.setGeometry(rect.ToPixels());
 }
 
 TwipRect TwipsOf(const QWidget& control) {
@@ -58,7 +58,7 @@ float TopInTwips(const QWidget& control) {
     return static_cast<float>(TwipsOf(control).top);
 }
 
-void MouseSource::dispatchPress(QWidget& self, QMouseEvent* event) {
+void MouseSource::DispatchPress(QWidget& self, QMouseEvent* event) {
     (void)self;
     if (event->button() == Qt::LeftButton) leftPressed_ = true;
     if (MouseDown) {
@@ -67,7 +67,7 @@ void MouseSource::dispatchPress(QWidget& self, QMouseEvent* event) {
     }
 }
 
-void MouseSource::dispatchMove(QWidget& self, QMouseEvent* event) {
+void MouseSource::DispatchMove(QWidget& self, QMouseEvent* event) {
     (void)self;
     if (MouseMove) {
         std::int16_t buttons = 0;
@@ -79,7 +79,7 @@ void MouseSource::dispatchMove(QWidget& self, QMouseEvent* event) {
     }
 }
 
-void MouseSource::dispatchRelease(QWidget& self, QMouseEvent* event) {
+void MouseSource::DispatchRelease(QWidget& self, QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !leftPressed_) return;
     leftPressed_ = false;
     // A click is a left press and release on the same control.
@@ -161,18 +161,18 @@ Slider::Slider(QWidget* parent, const Settings& settings) : QSlider(Qt::Horizont
     // changed, or, for an action that left it as it was, once the action is over.
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int) {
         // An earlier action that left the value as it was is still owed its Scroll.
-        if (scrollPending_) raiseScroll();
+        if (scrollPending_) RaiseScroll();
         scrollPending_ = true;
         QTimer::singleShot(0, this, [this] {
-            if (scrollPending_) raiseScroll();
+            if (scrollPending_) RaiseScroll();
         });
     });
     connect(this, &QAbstractSlider::valueChanged, this, [this](int) {
-        if (scrollPending_) raiseScroll();
+        if (scrollPending_) RaiseScroll();
     });
 }
 
-void Slider::raiseScroll() {
+void Slider::RaiseScroll() {
     scrollPending_ = false;
     ++scrollsRaised_;
     if (Scroll) Scroll();
@@ -187,7 +187,7 @@ void Slider::keyPressEvent(QKeyEvent* event) {
     // still a scroll of the slider.
     if (std::find(std::begin(kSliderKeys), std::end(kSliderKeys), event->key()) != std::end(kSliderKeys) &&
         !scrollPending_ && scrollsRaised_ == raisedBefore) {
-        raiseScroll();
+        RaiseScroll();
     }
 }
 
@@ -230,19 +230,19 @@ OpenFileDialog::OpenFileDialog(QWidget* parent, const QString& title, const QStr
     setFileMode(QFileDialog::ExistingFile);
     if (IsPattern(pattern)) setNameFilter(pattern);
     selectFile(pattern);
-    if (QLineEdit* edit = nameEdit()) edit->setText(pattern);
+    if (QLineEdit* edit = NameEdit()) edit->setText(pattern);
 }
 
 bool OpenFileDialog::IsPattern(const QString& text) {
     return text.contains(QLatin1Char('*')) || text.contains(QLatin1Char('?'));
 }
 
-QLineEdit* OpenFileDialog::nameEdit() const {
+QLineEdit* OpenFileDialog::NameEdit() const {
     return findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
 }
 
 void OpenFileDialog::accept() {
-    QLineEdit* edit = nameEdit();
+    QLineEdit* edit = NameEdit();
     const QString typed = edit ? edit->text().trimmed() : QString();
     if (IsPattern(typed) && !QFileInfo::exists(QDir(directory()).filePath(typed))) {
         // A pattern is a request to list the folder by it; a folder part moves there first.

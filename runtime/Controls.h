@@ -42,9 +42,9 @@ class MouseSource {
     ClickHandler Click;
 
   protected:
-    void dispatchPress(QWidget& self, QMouseEvent* event);
-    void dispatchMove(QWidget& self, QMouseEvent* event);
-    void dispatchRelease(QWidget& self, QMouseEvent* event);
+    void DispatchPress(QWidget& self, QMouseEvent* event);
+    void DispatchMove(QWidget& self, QMouseEvent* event);
+    void DispatchRelease(QWidget& self, QMouseEvent* event);
 
   private:
     bool leftPressed_ = false;
@@ -54,14 +54,14 @@ class Image : public QWidget, public MouseSource {
     Q_OBJECT
   public:
     Image(QWidget* parent, const QPixmap& picture, bool stretch);
-    const QPixmap& picture() const { return picture_; }
-    bool stretch() const { return stretch_; }
+    const QPixmap& Picture() const { return picture_; }
+    bool Stretch() const { return stretch_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override { dispatchPress(*this, event); }
-    void mouseMoveEvent(QMouseEvent* event) override { dispatchMove(*this, event); }
-    void mouseReleaseEvent(QMouseEvent* event) override { dispatchRelease(*this, event); }
+    void mousePressEvent(QMouseEvent* event) override { DispatchPress(*this, event); }
+    void mouseMoveEvent(QMouseEvent* event) override { DispatchMove(*this, event); }
+    void mouseReleaseEvent(QMouseEvent* event) override { DispatchRelease(*this, event); }
 
   private:
     QPixmap picture_;
@@ -80,9 +80,9 @@ class Label : public QLabel, public MouseSource {
     void FitCaption();
 
   protected:
-    void mousePressEvent(QMouseEvent* event) override { dispatchPress(*this, event); }
-    void mouseMoveEvent(QMouseEvent* event) override { dispatchMove(*this, event); }
-    void mouseReleaseEvent(QMouseEvent* event) override { dispatchRelease(*this, event); }
+    void mousePressEvent(QMouseEvent* event) override { DispatchPress(*this, event); }
+    void mouseMoveEvent(QMouseEvent* event) override { DispatchMove(*this, event); }
+    void mouseReleaseEvent(QMouseEvent* event) override { DispatchRelease(*this, event); }
 };
 
 // A filled rectangle with a one-pixel solid border.
@@ -90,8 +90,8 @@ class Shape : public QWidget {
     Q_OBJECT
   public:
     Shape(QWidget* parent, const QColor& fill, const QColor& border);
-    QColor fill() const { return fill_; }
-    QColor border() const { return border_; }
+    QColor Fill() const { return fill_; }
+    QColor Border() const { return border_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -130,7 +130,7 @@ class Slider : public QSlider {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
-    void raiseScroll();
+    void RaiseScroll();
     bool scrollPending_ = false;
     int scrollsRaised_ = 0;
 };
@@ -167,7 +167,7 @@ class OpenFileDialog : public QFileDialog {
     void accept() override;
 
   private:
-    QLineEdit* nameEdit() const;
+    QLineEdit* NameEdit() const;
 };
 
 }  // namespace zorvik::runtime

@@ -27,7 +27,7 @@ class FormWindow : public QWidget {
   public:
     explicit FormWindow(Form& form) : form_(form) {}
 
-    void setKeyPreview(bool on) {
+    void SetKeyPreview(bool on) {
         if (on == keyPreview_) return;
         keyPreview_ = on;
         if (on) {
@@ -37,14 +37,14 @@ class FormWindow : public QWidget {
         }
     }
 
-    void beginMove() {
+    void BeginMove() {
         if (QWindow* handle = windowHandle(); handle && handle->startSystemMove()) {
             // A Wayland compositor keeps the button's release for the move it runs, and Qt would go on
             // sending every later press and release to the control pressed here, whose press starts
             // another move: no click would reach any control again. The press is ended here instead,
             // once its handler has returned. (On X11 Qt sends that release itself.)
             if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-                QTimer::singleShot(0, this, [this] { endPressAfterSystemMove(); });
+                QTimer::singleShot(0, this, [this] { EndPressAfterSystemMove(); });
             }
             return;
         }
@@ -100,12 +100,12 @@ class FormWindow : public QWidget {
         if (first == nullptr || first->window() != this) first = this;
         if (target != first) return false;
         const QString text = static_cast<QKeyEvent*>(event)->text();
-        if (!text.isEmpty()) form_.keyPressed(static_cast<std::int16_t>(text.at(0).unicode()));
+        if (!text.isEmpty()) form_.KeyPressed(static_cast<std::int16_t>(text.at(0).unicode()));
         return false;
     }
 
   private:
-    void endPressAfterSystemMove() {
+    void EndPressAfterSystemMove() {
         QWindow* handle = windowHandle();
         if (handle == nullptr) return;
         const QPointF global = QCursor::pos();
@@ -125,7 +125,7 @@ Form::Form(WindowSettings settings) : settings_(std::move(settings)) {}
 
 Form::~Form() {
     if (window_) {
-        window_->setKeyPreview(false);
+        window_->SetKeyPreview(false);
         delete window_.data();
     }
     if (IsLoaded()) --gLoadedForms;
@@ -135,7 +135,7 @@ int Form::LoadedCount() {
     return gLoadedForms;
 }
 
-QWidget* Form::window() const {
+QWidget* Form::Window() const {
     return window_.data();
 }
 
@@ -182,7 +182,7 @@ void Form::Unload() {
     colourKey_.reset();
     if (window_) {
         FormWindow* window = window_.data();
-        window->setKeyPreview(false);
+        window->SetKeyPreview(false);
         window->closingByForm = true;
         window->hide();
         // A handler of this form may still be running further up the stack; its controls go once it has
@@ -205,7 +205,7 @@ void Form::SetBackColor(std::uint32_t bgr) {
 
 void Form::SetKeyPreview(bool on) {
     keyPreview_ = on;
-    if (window_) window_->setKeyPreview(on);
+    if (window_) window_->SetKeyPreview(on);
 }
 
 void Form::SetColourKey(std::uint32_t bgr) {
@@ -214,15 +214,15 @@ void Form::SetColourKey(std::uint32_t bgr) {
     colourKey_->Update();
 }
 
-const ColourKey* Form::colourKey() const {
+const ColourKey* Form::ColourKeyInForce() const {
     return colourKey_.get();
 }
 
 void Form::BeginWindowMove() {
-    if (window_) window_->beginMove();
+    if (window_) window_->BeginMove();
 }
 
-void Form::keyPressed(std::int16_t keyAscii) {
+void Form::KeyPressed(std::int16_t keyAscii) {
     if (!keyPreview_) return;
     // The handler gets its own copy: the receiver of the key press gets the character unchanged.
     std::int16_t code = keyAscii;

@@ -28,7 +28,7 @@ class Form : public QObject {
 
     ~Form() override;
 
-    State state() const { return state_; }
+    State CurrentState() const { return state_; }
     bool IsLoaded() const {
         return state_ == State::Loaded || state_ == State::Shown || state_ == State::Hidden;
     }
@@ -39,7 +39,7 @@ class Form : public QObject {
     void Unload();
 
     // The form's window while it is loaded, else null.
-    QWidget* window() const;
+    QWidget* Window() const;
 
     // The form's background; 0x00BBGGRR.
     void SetBackColor(std::uint32_t bgr);
@@ -53,7 +53,7 @@ class Form : public QObject {
     // drag of a caption; without a window manager the window follows the pointer itself.
     void BeginWindowMove();
     // The colour key in force, if any.
-    const ColourKey* colourKey() const;
+    const ColourKey* ColourKeyInForce() const;
 
     // Number of forms loaded in this process.
     static int LoadedCount();
@@ -80,7 +80,7 @@ class Form : public QObject {
 
   private:
     friend class FormWindow;
-    void keyPressed(std::int16_t keyAscii);
+    void KeyPressed(std::int16_t keyAscii);
 
     WindowSettings settings_;
     State state_ = State::Created;

@@ -22,7 +22,7 @@ struct TwipRect {
     int width = 0;
     int height = 0;
 
-    QRect toPixels() const {
+    QRect ToPixels() const {
         return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
     }
 };

@@ -19,8 +19,8 @@ struct GraphWorld {
     int alive = 0;
     bool failCreate = false;
 
-    graph::MediaGraphFactory factory();
-    std::string joined() const {
+    graph::MediaGraphFactory Factory();
+    std::string Joined() const {
         std::string out;
         for (const auto& entry : log) out += (out.empty() ? "" : " ") + entry;
         return out;
@@ -31,23 +31,23 @@ class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, 
   public:
     FakeGraph(GraphWorld& world, int id) : world_(world), id_(id) {
         ++world_.alive;
-        record("create", "");
+        Record("create", "");
     }
     ~FakeGraph() override {
         --world_.alive;
-        record("release", "");
+        Record("release", "");
     }
 
-    graph::HResult RenderFile(const std::string& name) override { return record("RenderFile", name); }
-    graph::HResult Run() override { return record("Run", ""); }
-    graph::HResult Stop() override { return record("Stop", ""); }
+    graph::HResult RenderFile(const std::string& name) override { return Record("RenderFile", name); }
+    graph::HResult Run() override { return Record("Run", ""); }
+    graph::HResult Stop() override { return Record("Stop", ""); }
     std::string LastErrorText() const override { return "the fake graph refused it"; }
-    graph::HResult put_Volume(std::int32_t v) override { return record("put_Volume", std::to_string(v)); }
-    graph::HResult put_Balance(std::int32_t b) override { return record("put_Balance", std::to_string(b)); }
-    graph::HResult put_Rate(double r) override { return record("put_Rate", exact(r)); }
-    graph::HResult put_CurrentPosition(double p) override { return record("put_CurrentPosition", exact(p)); }
+    graph::HResult put_Volume(std::int32_t v) override { return Record("put_Volume", std::to_string(v)); }
+    graph::HResult put_Balance(std::int32_t b) override { return Record("put_Balance", std::to_string(b)); }
+    graph::HResult put_Rate(double r) override { return Record("put_Rate", Exact(r)); }
+    graph::HResult put_CurrentPosition(double p) override { return Record("put_CurrentPosition", Exact(p)); }
 
-    static std::string exact(double value) {
+    static std::string Exact(double value) {
         std::ostringstream out;
         out.precision(30);
         out << value;
@@ -55,7 +55,7 @@ class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, 
     }
 
   private:
-    graph::HResult record(const std::string& op, const std::string& arg) {
+    graph::HResult Record(const std::string& op, const std::string& arg) {
         world_.log.push_back(op + "#" + std::to_string(id_) + (arg.empty() ? "" : "(" + arg + ")"));
         return world_.failing.count(op) != 0U ? graph::kFail : graph::kOk;
     }
@@ -64,7 +64,7 @@ class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, 
     int id_;
 };
 
-inline graph::MediaGraphFactory GraphWorld::factory() {
+inline graph::MediaGraphFactory GraphWorld::Factory() {
     return [this]() -> std::shared_ptr<graph::IMediaControl> {
         if (failCreate) return nullptr;
         return std::make_shared<FakeGraph>(*this, ++created);

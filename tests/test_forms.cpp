@@ -81,7 +81,7 @@ class FormsTest : public ::testing::Test {
     std::vector<PlayedSound> played;
     int factoryCalls = 0;
     int prepared = 0;
-    MusicControl music{graphs.factory()};
+    MusicControl music{graphs.Factory()};
     SoundControl sound{[this] {
         ++factoryCalls;
         return std::make_unique<RecordingPlayer>(played, prepared);
@@ -103,14 +103,14 @@ class FormsTest : public ::testing::Test {
     }
 
     // Starts as a user does: the splash, then a press on it.
-    Zorv& open() {
-        program->zorvSplash().Show();
-        QTest::mousePress(program->zorvSplash().window(), Qt::LeftButton);
-        return program->zorv();
+    Zorv& Open() {
+        program->SplashForm().Show();
+        QTest::mousePress(program->SplashForm().Window(), Qt::LeftButton);
+        return program->MainForm();
     }
     template <class T = QWidget>
-    T* control(const char* name) {
-        return program->zorv().window()->findChild<T*>(QString::fromLatin1(name));
+    T* Control(const char* name) {
+        return program->MainForm().Window()->findChild<T*>(QString::fromLatin1(name));
     }
 };
 
@@ -163,8 +163,8 @@ const LayoutRow kLayout[] = {
 };
 
 TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
-    Zorv& zorv = open();
-    QWidget* window = zorv.window();
+    Zorv& zorv = Open();
+    QWidget* window = zorv.Window();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->size(), QSize(514, 238));
     EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Norvane\u00AE Studio Lines"));
@@ -206,20 +206,20 @@ TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
             EXPECT_FALSE(label->autoFillBackground());
         }
         if (auto* image = qobject_cast<runtime::Image*>(w)) {
-            EXPECT_EQ(image->picture().toImage(), skin::Picture(row.text).toImage());
-            EXPECT_EQ(image->stretch(), QByteArray(row.name) == "BackGround");
+            EXPECT_EQ(image->Picture().toImage(), skin::Picture(row.text).toImage());
+            EXPECT_EQ(image->Stretch(), QByteArray(row.name) == "BackGround");
         }
     }
-    EXPECT_EQ(control<QLabel>("DrumsName(0)")->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-    auto* shape = control<runtime::Shape>("DrumBackGround");
-    EXPECT_EQ(shape->fill(), QColor(128, 128, 128));
-    EXPECT_EQ(shape->border(), QColor(0, 0, 0));
-    auto* text = control<QLineEdit>("MusicName");
+    EXPECT_EQ(Control<QLabel>("DrumsName(0)")->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    auto* shape = Control<runtime::Shape>("DrumBackGround");
+    EXPECT_EQ(shape->Fill(), QColor(128, 128, 128));
+    EXPECT_EQ(shape->Border(), QColor(0, 0, 0));
+    auto* text = Control<QLineEdit>("MusicName");
     EXPECT_EQ(text->palette().color(QPalette::Base), QColor(128, 128, 128));
     EXPECT_FALSE(text->hasFrame());
     // The stand-in faces are metric twins of the named ones.
     EXPECT_EQ(QFontInfo(text->font()).family(), QStringLiteral("Liberation Sans"));
-    EXPECT_EQ(QFontInfo(control("MPlay")->font()).family(), QStringLiteral("EB Garamond"));
+    EXPECT_EQ(QFontInfo(Control("MPlay")->font()).family(), QStringLiteral("EB Garamond"));
 }
 
 // The pixels of a label's caption drawn in FONT that fall outside the label: the text is drawn unclipped,
@@ -260,8 +260,8 @@ void ExpectTheLargestSizeThatFits(const QLabel& label) {
 }
 
 TEST_F(FormsTest, EveryCaptionLiesWhollyInsideItsLabel) {
-    Zorv& zorv = open();
-    const auto labels = zorv.window()->findChildren<QLabel*>();
+    Zorv& zorv = Open();
+    const auto labels = zorv.Window()->findChildren<QLabel*>();
     ASSERT_FALSE(labels.isEmpty());
     for (const QLabel* label : labels) ExpectTheLargestSizeThatFits(*label);
 }
@@ -290,10 +290,10 @@ struct SliderRow {
 };
 
 TEST_F(FormsTest, SlidersAndTheDialogKeepTheirStoredSettings) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     for (const SliderRow& row : {SliderRow{"MSpeed", 50, 150, 100}, SliderRow{"MVolume", -100, 0, 0}}) {
         SCOPED_TRACE(row.name);
-        auto* slider = control<QSlider>(row.name);
+        auto* slider = Control<QSlider>(row.name);
         EXPECT_EQ(slider->orientation(), Qt::Horizontal);
         EXPECT_EQ(slider->minimum(), row.min);
         EXPECT_EQ(slider->maximum(), row.max);
@@ -308,13 +308,13 @@ TEST_F(FormsTest, SlidersAndTheDialogKeepTheirStoredSettings) {
 }
 
 TEST_F(FormsTest, TheSplashIsABorderlessPictureWindow) {
-    ZorvSplash& splash = program->zorvSplash();
+    ZorvSplash& splash = program->SplashForm();
     splash.Show();
-    ASSERT_NE(splash.window(), nullptr);
-    EXPECT_EQ(splash.window()->size(), QSize(300, 100));
-    EXPECT_TRUE(splash.window()->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(splash.window()->findChildren<QWidget*>().isEmpty());
-    EXPECT_EQ(splash.window()->grab().toImage().convertToFormat(QImage::Format_RGB32),
+    ASSERT_NE(splash.Window(), nullptr);
+    EXPECT_EQ(splash.Window()->size(), QSize(300, 100));
+    EXPECT_TRUE(splash.Window()->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(splash.Window()->findChildren<QWidget*>().isEmpty());
+    EXPECT_EQ(splash.Window()->grab().toImage().convertToFormat(QImage::Format_RGB32),
               skin::Picture("SplashPicture").toImage().convertToFormat(QImage::Format_RGB32));
 }
 
@@ -335,7 +335,7 @@ class ProbeForm : public runtime::Form {
     void CreateControls(QWidget&) override {}
     void Form_Load() override {
         ++loads;
-        visibleDuringLoad = window()->isVisible();
+        visibleDuringLoad = Window()->isVisible();
     }
     void Form_Unload(std::int16_t& Cancel) override {
         if (onUnload) onUnload(Cancel);
@@ -344,18 +344,18 @@ class ProbeForm : public runtime::Form {
 
 TEST_F(FormsTest, ShowLoadsFirstAndFormLoadRunsOnceBeforeTheWindowIsMapped) {
     ProbeForm form;
-    EXPECT_EQ(form.state(), runtime::Form::State::Created);
-    EXPECT_EQ(form.window(), nullptr);
+    EXPECT_EQ(form.CurrentState(), runtime::Form::State::Created);
+    EXPECT_EQ(form.Window(), nullptr);
     form.Show();
     form.Show();
     form.Hide();
     form.Show();
     EXPECT_EQ(form.loads, 1);
     EXPECT_FALSE(form.visibleDuringLoad);
-    EXPECT_EQ(form.state(), runtime::Form::State::Shown);
+    EXPECT_EQ(form.CurrentState(), runtime::Form::State::Shown);
     form.Unload();
-    EXPECT_EQ(form.state(), runtime::Form::State::Unloaded);
-    EXPECT_EQ(form.window(), nullptr);
+    EXPECT_EQ(form.CurrentState(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(form.Window(), nullptr);
     EXPECT_EQ(noFormLoaded, 1);
 }
 
@@ -374,19 +374,19 @@ TEST_F(FormsTest, ACancelledUnloadKeepsTheFormAndTheProcess) {
 TEST_F(FormsTest, AnyButtonOnTheSplashOpensTheMainWindowAndHidesTheSplash) {
     for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
         program = std::make_unique<Program>(music, sound);
-        ZorvSplash& splash = program->zorvSplash();
+        ZorvSplash& splash = program->SplashForm();
         splash.Show();
         EXPECT_FALSE(program->ZorvExists());
-        QTest::mousePress(splash.window(), button, Qt::ControlModifier, QPoint(299, 99));
+        QTest::mousePress(splash.Window(), button, Qt::ControlModifier, QPoint(299, 99));
         ASSERT_TRUE(program->ZorvExists());
-        EXPECT_EQ(program->zorv().state(), runtime::Form::State::Shown);
-        EXPECT_EQ(splash.state(), runtime::Form::State::Hidden);
+        EXPECT_EQ(program->MainForm().CurrentState(), runtime::Form::State::Shown);
+        EXPECT_EQ(splash.CurrentState(), runtime::Form::State::Hidden);
         EXPECT_TRUE(splash.IsLoaded());
     }
 }
 
 TEST_F(FormsTest, TheCloseCommandUnloadsTheMainFormThenTheSplashThenEnds) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     zorv.CloseControl->hide();  // the hover state, where the close picture can be clicked
     bool splashLoadedWhileMusicClosed = false;
     music.LoadMusic("song.mp3");
@@ -397,40 +397,40 @@ TEST_F(FormsTest, TheCloseCommandUnloadsTheMainFormThenTheSplashThenEnds) {
     QTest::mouseClick(over, Qt::LeftButton, {}, QPoint(7, 7));
     splashLoadedWhileMusicClosed = graphs.log.size() >= 1;
     EXPECT_TRUE(splashLoadedWhileMusicClosed);
-    EXPECT_EQ(graphs.joined(), "Stop#1 release#1");
-    EXPECT_EQ(zorv.state(), runtime::Form::State::Unloaded);
-    EXPECT_EQ(program->zorvSplash().state(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(graphs.Joined(), "Stop#1 release#1");
+    EXPECT_EQ(zorv.CurrentState(), runtime::Form::State::Unloaded);
+    EXPECT_EQ(program->SplashForm().CurrentState(), runtime::Form::State::Unloaded);
     EXPECT_EQ(noFormLoaded, 1);
     EXPECT_EQ(runtime::Form::LoadedCount(), 0);
 }
 
 TEST_F(FormsTest, ClosingTheMainWindowByTheWindowManagerEndsTheProgramToo) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     music.LoadMusic("song.mp3");
     graphs.log.clear();
-    zorv.window()->close();
-    EXPECT_EQ(graphs.joined(), "Stop#1 release#1");
+    zorv.Window()->close();
+    EXPECT_EQ(graphs.Joined(), "Stop#1 release#1");
     EXPECT_FALSE(zorv.IsLoaded());
-    EXPECT_FALSE(program->zorvSplash().IsLoaded());
+    EXPECT_FALSE(program->SplashForm().IsLoaded());
     EXPECT_EQ(noFormLoaded, 1);
 }
 
 // ----- Window shell -------------------------------------------------------------------------------------
 
 TEST_F(FormsTest, OnlyRowFifteenIsSeeThroughAndStaysSoWhenControlsChange) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     const QRegion full(0, 0, 514, 238);
     const QRegion expected = full.subtracted(QRegion(0, 15, 514, 1));
-    ASSERT_NE(zorv.colourKey(), nullptr);
-    EXPECT_EQ(zorv.colourKey()->region(), expected);
-    EXPECT_EQ(zorv.window()->mask(), expected);
+    ASSERT_NE(zorv.ColourKeyInForce(), nullptr);
+    EXPECT_EQ(zorv.ColourKeyInForce()->Region(), expected);
+    EXPECT_EQ(zorv.Window()->mask(), expected);
     zorv.CloseControl->hide();
-    ASSERT_TRUE(WaitFor([&] { return zorv.window()->mask() == expected; }));
-    QTest::keyClick(zorv.window(), '8');  // any hit moves the marker; none here
-    QTest::keyClick(zorv.window(), '+');
+    ASSERT_TRUE(WaitFor([&] { return zorv.Window()->mask() == expected; }));
+    QTest::keyClick(zorv.Window(), '8');  // any hit moves the marker; none here
+    QTest::keyClick(zorv.Window(), '+');
     zorv.CloseControl->show();
     QCoreApplication::processEvents();
-    ASSERT_TRUE(WaitFor([&] { return zorv.colourKey()->region() == expected; }));
+    ASSERT_TRUE(WaitFor([&] { return zorv.ColourKeyInForce()->Region() == expected; }));
 }
 
 TEST(ColourKeyTest, OnlyTheExactKeyColourIsSeeThrough) {
@@ -516,7 +516,7 @@ TEST_P(ColourKeyStepTest, ChangingOneControlGivesTheShapeOfAWholeRender) {
         const QRegion whole = runtime::OpaqueRegion(runtime::RenderWindow(window, picture), kKey);
         EXPECT_FALSE(whole.contains(QPoint(65, 6)));
         // The same pixels; a region built in other steps may cut them into other rectangles.
-        ASSERT_TRUE(WaitFor([&] { return (key.region() ^ whole).isEmpty(); }));
+        ASSERT_TRUE(WaitFor([&] { return (key.Region() ^ whole).isEmpty(); }));
         ASSERT_TRUE((window.mask() ^ whole).isEmpty());
         if (how == SeeThrough::kByAlpha) {
             // What the window draws: nothing at all where it is see-through, every pixel elsewhere. (The
@@ -548,7 +548,7 @@ INSTANTIATE_TEST_SUITE_P(
                      testing::Values(SeeThrough::kByShape, SeeThrough::kByAlpha)));
 
 TEST_F(FormsTest, TheCloseButtonSwapsToItsHoverPictureAndBackOnlyOverTheBackground) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     struct Step {
         const char* over;
         bool closeVisible;
@@ -558,36 +558,36 @@ TEST_F(FormsTest, TheCloseButtonSwapsToItsHoverPictureAndBackOnlyOverTheBackgrou
                           {"CloseControl", false}, {"Image8", false},      {"BackGround", true}};
     for (const Step& step : steps) {
         SCOPED_TRACE(step.over);
-        QTest::mouseMove(control(step.over), QPoint(3, 3));
+        QTest::mouseMove(Control(step.over), QPoint(3, 3));
         QMouseEvent move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton,
                          Qt::NoModifier);
-        QApplication::sendEvent(control(step.over), &move);
+        QApplication::sendEvent(Control(step.over), &move);
         EXPECT_EQ(zorv.CloseControl->isVisible(), step.closeVisible);
     }
 }
 
 TEST_F(FormsTest, OnlyALeftPressOnTheDragStripMovesTheWindow) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     for (Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
-        QTest::mousePress(control("MoveControl"), button, {}, QPoint(100, 5));
+        QTest::mousePress(Control("MoveControl"), button, {}, QPoint(100, 5));
         EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
-        QTest::mouseRelease(control("MoveControl"), button, {}, QPoint(100, 5));
+        QTest::mouseRelease(Control("MoveControl"), button, {}, QPoint(100, 5));
     }
     // Offscreen there is no window manager: the window follows the pointer itself.
-    QTest::mousePress(control("MoveControl"), Qt::LeftButton, {}, QPoint(100, 5));
-    EXPECT_EQ(QWidget::mouseGrabber(), zorv.window());
-    QTest::mouseRelease(zorv.window(), Qt::LeftButton, {}, QPoint(100, 5));
+    QTest::mousePress(Control("MoveControl"), Qt::LeftButton, {}, QPoint(100, 5));
+    EXPECT_EQ(QWidget::mouseGrabber(), zorv.Window());
+    QTest::mouseRelease(zorv.Window(), Qt::LeftButton, {}, QPoint(100, 5));
     EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
 }
 
 TEST_F(FormsTest, OpenRecorderStartsTheRecorderOnEveryClickAndSaysSoWhenItIsMissing) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     const QString path = Zorv::RecorderPath();
     ASSERT_FALSE(QFile::exists(path));
-    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
+    QTest::mouseClick(Control("OpenRecorder"), Qt::LeftButton);
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_TRUE(messages[0].second.contains(path));
-    EXPECT_EQ(zorv.state(), runtime::Form::State::Shown);
+    EXPECT_EQ(zorv.CurrentState(), runtime::Form::State::Shown);
 
     // A stand-in recorder that notes each start and its arguments.
     QTemporaryDir dir;
@@ -598,8 +598,8 @@ TEST_F(FormsTest, OpenRecorderStartsTheRecorderOnEveryClickAndSaysSoWhenItIsMiss
         script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(marks).toUtf8());
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
-    QTest::mouseClick(control("OpenRecorder"), Qt::LeftButton);
+    QTest::mouseClick(Control("OpenRecorder"), Qt::LeftButton);
+    QTest::mouseClick(Control("OpenRecorder"), Qt::LeftButton);
     const bool bothStarted = WaitFor([&] {
         QFile f(marks);
         return f.open(QIODevice::ReadOnly) && f.readAll().count("--minimized") == 2;
@@ -620,9 +620,9 @@ struct KeyRow {
 class DrumKeyTest : public FormsTest, public ::testing::WithParamInterface<KeyRow> {};
 
 TEST_P(DrumKeyTest, TheCharacterPlaysItsSampleAndMovesTheMarkerEvenWithTheTextBoxFocused) {
-    Zorv& zorv = open();
-    zorv.window()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(zorv.window()));
+    Zorv& zorv = Open();
+    zorv.Window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(zorv.Window()));
     zorv.MusicName->setFocus();
     ASSERT_TRUE(zorv.MusicName->hasFocus());
     std::size_t playedWhenTextBoxGotIt = 99;
@@ -671,16 +671,16 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyRow{'\r', nullptr, 0}));
 
 TEST_F(FormsTest, TheSamplePlayerIsPreparedWhenTheWindowOpensAndEachHitAndRepeatPlaysAgain) {
-    program->zorvSplash().Show();
+    program->SplashForm().Show();
     EXPECT_EQ(factoryCalls, 0) << "the splash plays no sound";
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     EXPECT_EQ(factoryCalls, 1);
     EXPECT_EQ(prepared, 1) << "the output opens with the window, before the first hit";
-    QTest::keyClick(zorv.window(), '1');
-    QTest::keyClick(zorv.window(), '2');
-    QTest::keyPress(zorv.window(), '2');
+    QTest::keyClick(zorv.Window(), '1');
+    QTest::keyClick(zorv.Window(), '2');
+    QTest::keyPress(zorv.Window(), '2');
     QKeyEvent repeat(QEvent::KeyPress, '2', Qt::NoModifier, QStringLiteral("2"), true);
-    QApplication::sendEvent(zorv.window(), &repeat);
+    QApplication::sendEvent(zorv.Window(), &repeat);
     EXPECT_EQ(factoryCalls, 1);
     ASSERT_EQ(played.size(), 4U);
     EXPECT_EQ(runtime::TopInTwips(*zorv.DrumPressed), 840.0f);
@@ -693,7 +693,7 @@ TEST_F(FormsTest, TheSamplePlayerIsPreparedWhenTheWindowOpensAndEachHitAndRepeat
 // A kit dropped on the window loads in the background and takes over, its name in the title; a broken
 // one leaves the kit in use and a message says why. What is not a kit is not taken.
 TEST_F(FormsTest, ADroppedKitTakesOverAndABrokenOneSaysWhy) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     QTemporaryDir dir;
     auto drop = [&](const QString& name) {
         const QString path = dir.filePath(name);
@@ -703,27 +703,27 @@ TEST_F(FormsTest, ADroppedKitTakesOverAndABrokenOneSaysWhy) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(path)});
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(zorv.window(), &enter);
+        QApplication::sendEvent(zorv.Window(), &enter);
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(zorv.window(), &dropped);
+        QApplication::sendEvent(zorv.Window(), &dropped);
         return enter.isAccepted();
     };
-    const QString before = zorv.window()->windowTitle();
+    const QString before = zorv.Window()->windowTitle();
     EXPECT_TRUE(drop(QStringLiteral("Layered Kit")));
     ASSERT_TRUE(
-        WaitFor([&] { return zorv.window()->windowTitle().endsWith(QStringLiteral("Layered Kit")); }));
+        WaitFor([&] { return zorv.Window()->windowTitle().endsWith(QStringLiteral("Layered Kit")); }));
     EXPECT_TRUE(drop(QStringLiteral("broken kit")));
     ASSERT_TRUE(WaitFor([&] { return !messages.empty(); }));
     EXPECT_EQ(messages.back().first, QStringLiteral("Drum Kit"));
     EXPECT_TRUE(messages.back().second.contains(QStringLiteral("it is broken")));
-    EXPECT_TRUE(zorv.window()->windowTitle().endsWith(QStringLiteral("Layered Kit")))
+    EXPECT_TRUE(zorv.Window()->windowTitle().endsWith(QStringLiteral("Layered Kit")))
         << "the kit in use stays";
-    EXPECT_NE(before, zorv.window()->windowTitle());
+    EXPECT_NE(before, zorv.Window()->windowTitle());
 
     QMimeData text;
     text.setText(QStringLiteral("not a kit"));
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(zorv.window(), &enter);
+    QApplication::sendEvent(zorv.Window(), &enter);
     EXPECT_FALSE(enter.isAccepted());
 }
 
@@ -744,13 +744,13 @@ void AnswerDialog(std::function<void(QFileDialog&)> answer) {
 class TransportTest : public FormsTest {
   protected:
     QTemporaryDir dir;
-    QString song(const QString& name) {
+    QString Song(const QString& name) {
         const QString path = dir.filePath(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         return path;
     }
-    void choose(Zorv& zorv, const QString& path) {
+    void Choose(Zorv& zorv, const QString& path) {
         AnswerDialog([path](QFileDialog& d) {
             d.selectFile(path);
             static_cast<QDialog&>(d).accept();
@@ -760,8 +760,8 @@ class TransportTest : public FormsTest {
 };
 
 TEST_F(TransportTest, LoadShowsTheTitleLoadsThePathAndAppliesTheSliders) {
-    Zorv& zorv = open();
-    const QString path = song(QStringLiteral("Tëst – tone ü.mp3"));
+    Zorv& zorv = Open();
+    const QString path = Song(QStringLiteral("Tëst – tone ü.mp3"));
     zorv.MSpeed->setValue(150);
     zorv.MVolume->setValue(-50);
     QString title;
@@ -773,7 +773,7 @@ TEST_F(TransportTest, LoadShowsTheTitleLoadsThePathAndAppliesTheSliders) {
     QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
     EXPECT_EQ(title, QStringLiteral("Music Loader"));
     EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" Tëst – tone ü.mp3"));
-    EXPECT_EQ(graphs.joined(),
+    EXPECT_EQ(graphs.Joined(),
               "create#1 RenderFile#1(" + path.toStdString() +
                   ") put_Volume#1(0) put_Balance#1(0) put_Rate#1(1) put_CurrentPosition#1(0) "
                   "put_Rate#1(1.5) put_Volume#1(-2000)");
@@ -789,25 +789,25 @@ TEST_F(TransportTest, ADroppedSongOrOneNamedOnTheCommandLineLoadsAsLoadWould) {
     };
     for (const Row& row : {Row{"dropped on the window", false}, Row{"named on the command line", true}}) {
         SCOPED_TRACE(row.name);
-        const QString path = song(QStringLiteral("Dröpped – song.ogg"));
+        const QString path = Song(QStringLiteral("Dröpped – song.ogg"));
         if (row.commandLine) program->SetSongToOpen(path);
-        Zorv& zorv = open();
+        Zorv& zorv = Open();
         zorv.MSpeed->setValue(50);
         if (!row.commandLine) {
             QMimeData data;
             data.setUrls({QUrl::fromLocalFile(path)});
             QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(zorv.window(), &enter);
+            QApplication::sendEvent(zorv.Window(), &enter);
             EXPECT_TRUE(enter.isAccepted());
             QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(zorv.window(), &dropped);
+            QApplication::sendEvent(zorv.Window(), &dropped);
         }
         ASSERT_TRUE(WaitFor([&] { return zorv.MusicName->text() == QStringLiteral(" Dröpped – song.ogg"); }));
-        EXPECT_NE(graphs.joined().find("RenderFile#" + std::to_string(graphs.created) + "(" +
+        EXPECT_NE(graphs.Joined().find("RenderFile#" + std::to_string(graphs.created) + "(" +
                                        path.toStdString() + ")"),
                   std::string::npos)
-            << graphs.joined();
-        EXPECT_NE(graphs.joined().find("put_Rate#" + std::to_string(graphs.created) + "(0.5)"),
+            << graphs.Joined();
+        EXPECT_NE(graphs.Joined().find("put_Rate#" + std::to_string(graphs.created) + "(0.5)"),
                   std::string::npos);
         EXPECT_EQ(zorv.MusicLoader->FileName, path);
         EXPECT_TRUE(messages.empty());
@@ -817,10 +817,10 @@ TEST_F(TransportTest, ADroppedSongOrOneNamedOnTheCommandLineLoadsAsLoadWould) {
 }
 
 TEST_F(TransportTest, TheDialogOpensOnThePatternAndATypedPatternRelistsCaseInsensitively) {
-    Zorv& zorv = open();
-    song(QStringLiteral("a.mp3"));
-    song(QStringLiteral("b.ogg"));
-    song(QStringLiteral("C.OGG"));
+    Zorv& zorv = Open();
+    Song(QStringLiteral("a.mp3"));
+    Song(QStringLiteral("b.ogg"));
+    Song(QStringLiteral("C.OGG"));
     zorv.MusicLoader->FileName = dir.filePath(QStringLiteral("*.MP3"));
     QStringList first, second;
     QString nameField;
@@ -854,39 +854,39 @@ TEST_F(TransportTest, TheDialogOpensOnThePatternAndATypedPatternRelistsCaseInsen
 }
 
 TEST_F(TransportTest, CancellingTheDialogChangesNothing) {
-    Zorv& zorv = open();
-    choose(zorv, song(QStringLiteral("one.mp3")));
+    Zorv& zorv = Open();
+    Choose(zorv, Song(QStringLiteral("one.mp3")));
     zorv.MPlay_Click();
     graphs.log.clear();
     AnswerDialog([](QFileDialog& d) { d.reject(); });
     QTest::mouseClick(zorv.MLoad, Qt::LeftButton);
     EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" one.mp3"));
-    EXPECT_TRUE(graphs.log.empty()) << graphs.joined();
+    EXPECT_TRUE(graphs.log.empty()) << graphs.Joined();
 }
 
 TEST_F(TransportTest, AFileThatCannotBePlayedIsReportedByName) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     graphs.failing = {"RenderFile"};
-    choose(zorv, song(QStringLiteral("broken.mp3")));
+    Choose(zorv, Song(QStringLiteral("broken.mp3")));
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_EQ(messages[0].first, QStringLiteral("Music Loader"));
     EXPECT_TRUE(messages[0].second.contains(QStringLiteral("broken.mp3")));
     EXPECT_TRUE(messages[0].second.contains(QStringLiteral("the fake graph refused it")));
     // The drums keep working.
-    QTest::keyClick(zorv.window(), '3');
+    QTest::keyClick(zorv.Window(), '3');
     EXPECT_EQ(played.size(), 1U);
 }
 
 TEST_F(TransportTest, PlayAndStopDriveTheEngine) {
-    Zorv& zorv = open();
+    Zorv& zorv = Open();
     QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
     QTest::mouseClick(zorv.MStop, Qt::LeftButton);
     EXPECT_TRUE(graphs.log.empty());
-    choose(zorv, song(QStringLiteral("x.mp3")));
+    Choose(zorv, Song(QStringLiteral("x.mp3")));
     graphs.log.clear();
     QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
     QTest::mouseClick(zorv.MStop, Qt::LeftButton);
-    EXPECT_EQ(graphs.joined(), "Run#1 Stop#1 put_CurrentPosition#1(0)");
+    EXPECT_EQ(graphs.Joined(), "Run#1 Stop#1 put_CurrentPosition#1(0)");
 }
 
 struct SliderMapRow {
@@ -898,14 +898,14 @@ struct SliderMapRow {
 class SliderMapTest : public TransportTest, public ::testing::WithParamInterface<SliderMapRow> {};
 
 TEST_P(SliderMapTest, EveryScrollAndClickSendsTheCurrentValue) {
-    Zorv& zorv = open();
-    choose(zorv, song(QStringLiteral("x.mp3")));
-    auto* slider = control<runtime::Slider>(GetParam().slider);
+    Zorv& zorv = Open();
+    Choose(zorv, Song(QStringLiteral("x.mp3")));
+    auto* slider = Control<runtime::Slider>(GetParam().slider);
     slider->setValue(GetParam().value);
     graphs.log.clear();
     slider->Scroll();
     slider->Click();
-    EXPECT_EQ(graphs.joined(), std::string(GetParam().sent) + " " + GetParam().sent);
+    EXPECT_EQ(graphs.Joined(), std::string(GetParam().sent) + " " + GetParam().sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SliderMapTest,
@@ -919,14 +919,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, SliderMapTest,
                                            SliderMapRow{"MVolume", 0, "put_Volume#1(0)"}));
 
 TEST_F(TransportTest, KeysWheelAndMouseOnASliderReachTheEngineChangedOrNot) {
-    Zorv& zorv = open();
-    choose(zorv, song(QStringLiteral("x.mp3")));
+    Zorv& zorv = Open();
+    Choose(zorv, Song(QStringLiteral("x.mp3")));
     graphs.log.clear();
     zorv.MSpeed->setFocus();
     QTest::keyClick(zorv.MSpeed, Qt::Key_Right);
     QTest::keyClick(zorv.MSpeed, Qt::Key_PageDown);
     ASSERT_TRUE(WaitFor([&] { return graphs.log.size() == 2; }));
-    EXPECT_EQ(graphs.joined(), "put_Rate#1(1.0099999904632568359375) put_Rate#1(0.959999978542327880859375)");
+    EXPECT_EQ(graphs.Joined(), "put_Rate#1(1.0099999904632568359375) put_Rate#1(0.959999978542327880859375)");
     graphs.log.clear();
     zorv.MVolume->setFocus();
     QTest::keyClick(zorv.MVolume, Qt::Key_Up);  // already at 0: still sent
@@ -934,7 +934,7 @@ TEST_F(TransportTest, KeysWheelAndMouseOnASliderReachTheEngineChangedOrNot) {
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(zorv.MVolume, &wheel);
     QTest::mouseClick(zorv.MVolume, Qt::LeftButton, {}, QPoint(2, 8));
-    ASSERT_TRUE(WaitFor([&] { return graphs.log.size() >= 4; })) << graphs.joined();
+    ASSERT_TRUE(WaitFor([&] { return graphs.log.size() >= 4; })) << graphs.Joined();
     EXPECT_EQ(graphs.log.front(), "put_Volume#1(0)");
     EXPECT_EQ(graphs.log.back(), "put_Volume#1(" + std::to_string(zorv.MVolume->value() * 40) + ")");
 }
@@ -1004,14 +1004,14 @@ TEST_F(LoopKeysTest, TheKeysMarkTheLoopAndTheTitleShowsIt) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Zorv& zorv = open();
-        choose(zorv, song(QStringLiteral("song.mp3")));
+        Zorv& zorv = Open();
+        Choose(zorv, Song(QStringLiteral("song.mp3")));
         for (const Step& step : row.steps) {
             at = step.at;
-            QTest::keyClick(zorv.window(), step.key);
+            QTest::keyClick(zorv.Window(), step.key);
         }
         EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" song.mp3") + QString::fromUtf8(row.shown));
-        choose(zorv, song(QStringLiteral("song.mp3")));
+        Choose(zorv, Song(QStringLiteral("song.mp3")));
         EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" song.mp3")) << "a new song has no loop";
     }
 }

@@ -61,12 +61,12 @@ class TestSink {
         if (capture_) gst_object_unref(capture_);
     }
 
-    GstEngineOptions options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
-        return {[this] { return make(); }, loadTimeout};
+    GstEngineOptions Options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
+        return {[this] { return Make(); }, loadTimeout};
     }
 
     // Takes what the sink received until at least `frames` frames or the end of the stream arrived.
-    void pull(Played& played, std::size_t frames = SIZE_MAX) {
+    void Pull(Played& played, std::size_t frames = SIZE_MAX) {
         const auto deadline = Clock::now() + kHangGuard;
         GstAppSink* sink = GST_APP_SINK(capture_);
         while (played.left.size() < frames && Clock::now() < deadline) {
@@ -97,20 +97,20 @@ class TestSink {
     }
 
     // The sink reports that its output is gone, as a sound server's sink does when the server stops.
-    void loseOutput() {
+    void LoseOutput() {
         GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "server gone");
         gst_element_post_message(capture_, gst_message_new_error(GST_OBJECT(capture_), error, nullptr));
         g_error_free(error);
     }
 
-    Played pullToEnd() {
+    Played PullToEnd() {
         Played played;
-        pull(played);
+        Pull(played);
         return played;
     }
 
   private:
-    GstElement* make() {
+    GstElement* Make() {
         const std::string& description = descriptions_[std::min(made_++, descriptions_.size() - 1)];
         GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
         if (capture_) gst_object_unref(capture_);
@@ -123,12 +123,12 @@ class TestSink {
     GstElement* capture_ = nullptr;
 };
 
-std::string captureSink(const std::string& before = "", int queuedBuffers = 4) {
+std::string CaptureSink(const std::string& before = "", int queuedBuffers = 4) {
     return before + "appsink name=capture sync=false max-buffers=" + std::to_string(queuedBuffers) +
            " caps=\"" + kCaptureCaps + "\"";
 }
 
-double rms(const std::vector<float>& samples) {
+double Rms(const std::vector<float>& samples) {
     // The middle of the output: clear of encoder padding and the tempo filter's ramp at either end.
     const std::size_t from = samples.size() / 5, to = samples.size() * 4 / 5;
     double sum = 0.0;
@@ -136,11 +136,11 @@ double rms(const std::vector<float>& samples) {
     return std::sqrt(sum / double(std::max<std::size_t>(to - from, 1)));
 }
 
-double decibels(double ratio) {
+double Decibels(double ratio) {
     return 20.0 * std::log10(ratio);
 }
 
-double dominantFrequency(const std::vector<float>& samples) {
+double DominantFrequency(const std::vector<float>& samples) {
     const std::size_t count = kSampleRate / 2;
     const std::size_t from = samples.size() / 2 - count / 2;
     // A coarse search, then a fine one about its best.
@@ -150,11 +150,11 @@ double dominantFrequency(const std::vector<float>& samples) {
                                             kSampleRate);
 }
 
-std::size_t toneFrames(double seconds) {
+std::size_t ToneFrames(double seconds) {
     return static_cast<std::size_t>(seconds * kSampleRate);
 }
 
-void writeBytes(const fs::path& path, const std::string& bytes) {
+void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
@@ -176,16 +176,16 @@ class MediaGraphTest : public ::testing::Test {
         gst_init(nullptr, nullptr);
         char pattern[] = "/tmp/zorvik-media-graph-XXXXXX";
         s_folder = mkdtemp(pattern);
-        for (const Format& format : kFormats) makeTone(tonePath(format), format.encoder);
+        for (const Format& format : kFormats) MakeTone(TonePath(format), format.encoder);
     }
 
     static void TearDownTestSuite() { fs::remove_all(s_folder); }
 
-    static fs::path tonePath(const Format& format) {
+    static fs::path TonePath(const Format& format) {
         return s_folder / (std::string("Tëst – tone ü") + format.extension);
     }
 
-    static void makeTone(const fs::path& path, const std::string& encoder, int rate = kSampleRate,
+    static void MakeTone(const fs::path& path, const std::string& encoder, int rate = kSampleRate,
                          int channels = 1) {
         ASSERT_TRUE(zorvik::testmedia::EncodeTone(
             path, encoder, {.seconds = kToneSeconds, .rate = rate, .channels = channels}))
@@ -193,12 +193,12 @@ class MediaGraphTest : public ::testing::Test {
     }
 
     // Loads a file into a new graph, playing into `sink`, and fails the test when that fails.
-    static std::shared_ptr<zorvik::EngineGraph> load(TestSink& sink, const fs::path& path) {
-        auto graph = zorvik::MakeGstGraph(sink.options());
+    static std::shared_ptr<zorvik::EngineGraph> Load(TestSink& sink, const fs::path& path) {
+        auto graph = zorvik::MakeGstGraph(sink.Options());
         if (!graph) return nullptr;
         const HResult status = graph->RenderFile(path);
         EXPECT_EQ(status, kOk) << graph->LastErrorText();
-        return failed(status) ? nullptr : graph;
+        return Failed(status) ? nullptr : graph;
     }
 
     static inline fs::path s_folder;
@@ -214,44 +214,44 @@ TEST_P(PlaybackTest, VolumeIsInHundredthsOfADecibel) {
         bool beforeLoading;
         double expectedDecibels;
     };
-    TestSink fullSink(captureSink());
-    auto full = load(fullSink, tonePath(GetParam()));
+    TestSink fullSink(CaptureSink());
+    auto full = Load(fullSink, TonePath(GetParam()));
     ASSERT_TRUE(full);
     ASSERT_EQ(full->Run(), kOk);
-    const double reference = rms(fullSink.pullToEnd().left);
+    const double reference = Rms(fullSink.PullToEnd().left);
     ASSERT_GT(reference, 0.1);
 
     for (const Row& row : {Row{-4000, false, -40.0}, Row{-4000, true, -40.0}, Row{-600, false, -6.0}}) {
         SCOPED_TRACE(::testing::Message()
                      << "volume " << row.volume << (row.beforeLoading ? " set before loading" : ""));
-        TestSink sink(captureSink());
-        auto graph = zorvik::MakeGstGraph(sink.options());
+        TestSink sink(CaptureSink());
+        auto graph = zorvik::MakeGstGraph(sink.Options());
         ASSERT_TRUE(graph);
         if (row.beforeLoading) {
             ASSERT_EQ(graph->put_Volume(row.volume), kOk);
         }
-        ASSERT_EQ(graph->RenderFile(tonePath(GetParam())), kOk) << graph->LastErrorText();
+        ASSERT_EQ(graph->RenderFile(TonePath(GetParam())), kOk) << graph->LastErrorText();
         if (!row.beforeLoading) {
             ASSERT_EQ(graph->put_Volume(row.volume), kOk);
         }
         ASSERT_EQ(graph->Run(), kOk);
-        EXPECT_NEAR(decibels(rms(sink.pullToEnd().left) / reference), row.expectedDecibels, 0.5);
+        EXPECT_NEAR(Decibels(Rms(sink.PullToEnd().left) / reference), row.expectedDecibels, 0.5);
     }
 }
 
 TEST_P(PlaybackTest, RateChangesTheLengthButNotThePitch) {
     for (double rate : {0.5, 1.0, 1.5}) {
         SCOPED_TRACE(::testing::Message() << "rate " << rate);
-        TestSink sink(captureSink());
-        auto graph = load(sink, tonePath(GetParam()));
+        TestSink sink(CaptureSink());
+        auto graph = Load(sink, TonePath(GetParam()));
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->put_Rate(rate), kOk) << graph->LastErrorText();
         ASSERT_EQ(graph->Run(), kOk);
-        const Played played = sink.pullToEnd();
+        const Played played = sink.PullToEnd();
         ASSERT_TRUE(played.reachedEnd);
-        EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / rate,
-                    0.03 * toneFrames(kToneSeconds) / rate);
-        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
+        EXPECT_NEAR(double(played.left.size()), ToneFrames(kToneSeconds) / rate,
+                    0.03 * ToneFrames(kToneSeconds) / rate);
+        EXPECT_NEAR(DominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
     }
 }
 
@@ -260,22 +260,22 @@ TEST_P(PlaybackTest, RateChangesTheLengthButNotThePitch) {
 TEST_P(PlaybackTest, StopAndPlayAtAChangedSpeedStartsAgainFromTheBeginning) {
     for (double rate : {0.5, 1.5}) {
         SCOPED_TRACE(::testing::Message() << "rate " << rate);
-        TestSink sink(captureSink("", 1));
-        auto graph = load(sink, tonePath(GetParam()));
+        TestSink sink(CaptureSink("", 1));
+        auto graph = Load(sink, TonePath(GetParam()));
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->put_Rate(rate), kOk);
         ASSERT_EQ(graph->Run(), kOk);
         Played before;
-        sink.pull(before, toneFrames(0.5));
+        sink.Pull(before, ToneFrames(0.5));
         ASSERT_EQ(graph->Stop(), kOk);
         ASSERT_EQ(graph->put_CurrentPosition(0.0), kOk) << graph->LastErrorText();
         ASSERT_EQ(graph->Run(), kOk);
-        const Played again = sink.pullToEnd();
+        const Played again = sink.PullToEnd();
         ASSERT_TRUE(again.reachedEnd);
         ASSERT_TRUE(again.firstStreamSeconds);
         EXPECT_NEAR(*again.firstStreamSeconds, 0.0, 0.05);
-        EXPECT_NEAR(double(again.left.size()), toneFrames(kToneSeconds) / rate,
-                    0.03 * toneFrames(kToneSeconds));
+        EXPECT_NEAR(double(again.left.size()), ToneFrames(kToneSeconds) / rate,
+                    0.03 * ToneFrames(kToneSeconds));
     }
 }
 
@@ -283,10 +283,10 @@ TEST_P(PlaybackTest, StopAndPlayAtAChangedSpeedStartsAgainFromTheBeginning) {
 // first frame: the audio the sink already held, made at the speed before, is made again. Pulses 0.25 s
 // apart in the song come 0.5 s apart at half speed, the first pair too.
 TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
-    std::vector<float> pulses(toneFrames(kToneSeconds), 0.0f);
-    for (std::size_t beat = 0; beat * toneFrames(0.25) < pulses.size(); ++beat) {
-        const std::vector<float> burst = zorvik::testmedia::Sine(toneFrames(0.03), 1, kSampleRate, 440, 0.5);
-        std::copy(burst.begin(), burst.end(), pulses.begin() + static_cast<long>(beat * toneFrames(0.25)));
+    std::vector<float> pulses(ToneFrames(kToneSeconds), 0.0f);
+    for (std::size_t beat = 0; beat * ToneFrames(0.25) < pulses.size(); ++beat) {
+        const std::vector<float> burst = zorvik::testmedia::Sine(ToneFrames(0.03), 1, kSampleRate, 440, 0.5);
+        std::copy(burst.begin(), burst.end(), pulses.begin() + static_cast<long>(beat * ToneFrames(0.25)));
     }
     const fs::path path = s_folder / "pulses.wav";
     ASSERT_TRUE(
@@ -294,7 +294,7 @@ TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
     // The first frame of each 1 ms above -26 dBFS after 30 ms below -34 dBFS, in seconds.
     auto onsets = [](const std::vector<float>& samples) {
         std::vector<double> found;
-        const std::size_t frame = toneFrames(0.001);
+        const std::size_t frame = ToneFrames(0.001);
         int quiet = 0;
         for (std::size_t i = 0; i + frame <= samples.size(); i += frame) {
             double sum = 0;
@@ -307,13 +307,13 @@ TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
     };
     for (const bool stoppedFirst : {false, true}) {
         SCOPED_TRACE(stoppedFirst ? "stopped and rewound" : "just loaded");
-        TestSink sink(captureSink("", 1));
-        auto graph = load(sink, path);
+        TestSink sink(CaptureSink("", 1));
+        auto graph = Load(sink, path);
         ASSERT_TRUE(graph);
         if (stoppedFirst) {
             ASSERT_EQ(graph->Run(), kOk);
             Played some;
-            sink.pull(some, toneFrames(0.5));
+            sink.Pull(some, ToneFrames(0.5));
             ASSERT_EQ(graph->Stop(), kOk);
             ASSERT_EQ(graph->put_CurrentPosition(0.0), kOk);
         }
@@ -321,8 +321,8 @@ TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
         ASSERT_EQ(graph->Run(), kOk);
         Played played;
         // Silence ahead of the first pulse, so the first one is found as well.
-        played.left.assign(toneFrames(0.05), 0.0f);
-        sink.pull(played, toneFrames(1.6));
+        played.left.assign(ToneFrames(0.05), 0.0f);
+        sink.Pull(played, ToneFrames(1.6));
         const std::vector<double> found = onsets(played.left);
         ASSERT_GE(found.size(), 3u);
         EXPECT_NEAR(found[1] - found[0], 0.5, 0.003);
@@ -336,13 +336,13 @@ TEST_P(PlaybackTest, PlaysAgainFromWhereItIsPutAfterTheEnd) {
         double position;
         bool positionFirst;
     };
-    TestSink sink(captureSink());
-    auto graph = load(sink, tonePath(GetParam()));
+    TestSink sink(CaptureSink());
+    auto graph = Load(sink, TonePath(GetParam()));
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->Run(), kOk);
-    const Played first = sink.pullToEnd();
+    const Played first = sink.PullToEnd();
     ASSERT_TRUE(first.reachedEnd);
-    EXPECT_NEAR(double(first.left.size()), toneFrames(kToneSeconds), 0.03 * toneFrames(kToneSeconds));
+    EXPECT_NEAR(double(first.left.size()), ToneFrames(kToneSeconds), 0.03 * ToneFrames(kToneSeconds));
 
     // The engine rewinds a stopped song with a position of 0; the rate set earlier has to survive it.
     for (const Row& row : {Row{1.0, 0.0, false}, Row{1.0, 1.0, false}, Row{1.5, 0.0, false},
@@ -357,12 +357,12 @@ TEST_P(PlaybackTest, PlaysAgainFromWhereItIsPutAfterTheEnd) {
             ASSERT_EQ(graph->put_CurrentPosition(row.position), kOk) << graph->LastErrorText();
         }
         ASSERT_EQ(graph->Run(), kOk);
-        const Played again = sink.pullToEnd();
+        const Played again = sink.PullToEnd();
         ASSERT_TRUE(again.reachedEnd);
         ASSERT_TRUE(again.firstStreamSeconds);
         EXPECT_NEAR(*again.firstStreamSeconds, row.position, 0.05);
-        const double expectedFrames = toneFrames(kToneSeconds - row.position) / row.rate;
-        EXPECT_NEAR(double(again.left.size()), expectedFrames, 0.03 * toneFrames(kToneSeconds));
+        const double expectedFrames = ToneFrames(kToneSeconds - row.position) / row.rate;
+        EXPECT_NEAR(double(again.left.size()), expectedFrames, 0.03 * ToneFrames(kToneSeconds));
     }
 }
 
@@ -388,15 +388,15 @@ TEST_P(PlaybackTest, RateAndPositionChangeWhilePlaying) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TestSink sink(captureSink("", 1));
-        auto graph = load(sink, tonePath(GetParam()));
+        TestSink sink(CaptureSink("", 1));
+        auto graph = Load(sink, TonePath(GetParam()));
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->Run(), kOk);
         Played before;
-        sink.pull(before, toneFrames(1.0));
+        sink.Pull(before, ToneFrames(1.0));
         row.change(*graph);
         Played after;
-        sink.pull(after);
+        sink.Pull(after);
         ASSERT_TRUE(after.reachedEnd);
         ASSERT_TRUE(after.firstStreamSeconds);
         const double from =
@@ -404,9 +404,9 @@ TEST_P(PlaybackTest, RateAndPositionChangeWhilePlaying) {
         EXPECT_GE(*after.firstStreamSeconds, from - 0.05);
         EXPECT_LE(*after.firstStreamSeconds, from + (row.resumesFrom >= 0.0 ? 0.1 : 0.3));
         EXPECT_NEAR(double(after.left.size()),
-                    toneFrames(kToneSeconds - *after.firstStreamSeconds) / row.rate,
-                    0.03 * toneFrames(kToneSeconds));
-        EXPECT_NEAR(dominantFrequency(after.left), kToneFrequency, 0.01 * kToneFrequency);
+                    ToneFrames(kToneSeconds - *after.firstStreamSeconds) / row.rate,
+                    0.03 * ToneFrames(kToneSeconds));
+        EXPECT_NEAR(DominantFrequency(after.left), kToneFrequency, 0.01 * kToneFrequency);
     }
 }
 
@@ -421,19 +421,19 @@ TEST_F(MediaGraphTest, BalanceTurnsOneSideDown) {
         double left;
         double right;
     };
-    const fs::path wav = tonePath(kFormats[0]);
+    const fs::path wav = TonePath(kFormats[0]);
     for (const Row& row : {Row{0, 1.0, 1.0}, Row{-10000, 1.0, 0.0}, Row{10000, 0.0, 1.0}, Row{5000, 0.5, 1.0},
                            Row{-2500, 1.0, 0.75}}) {
         SCOPED_TRACE(::testing::Message() << "balance " << row.balance);
-        TestSink sink(captureSink());
-        auto graph = load(sink, wav);
+        TestSink sink(CaptureSink());
+        auto graph = Load(sink, wav);
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->put_Balance(row.balance), kOk);
         ASSERT_EQ(graph->Run(), kOk);
-        const Played played = sink.pullToEnd();
+        const Played played = sink.PullToEnd();
         const double level = 0.5 / std::sqrt(2.0);
-        EXPECT_NEAR(rms(played.left), row.left * level, 0.01);
-        EXPECT_NEAR(rms(played.right), row.right * level, 0.01);
+        EXPECT_NEAR(Rms(played.left), row.left * level, 0.01);
+        EXPECT_NEAR(Rms(played.right), row.right * level, 0.01);
     }
 }
 
@@ -449,20 +449,20 @@ TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TestSink sink(captureSink("", 1));
-        auto graph = load(sink, tonePath(kFormats[0]));
+        TestSink sink(CaptureSink("", 1));
+        auto graph = Load(sink, TonePath(kFormats[0]));
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->Run(), kOk);
         Played played;
-        sink.pull(played, toneFrames(1.0));
+        sink.Pull(played, ToneFrames(1.0));
         const std::size_t changedAt = played.left.size();
         ASSERT_EQ(row.change(*graph), kOk);
-        sink.pull(played);
+        sink.Pull(played);
         // What was already past the level controls plays out unchanged, but that is a buffer or two,
         // not the second of sound playbin queues ahead of the sink.
         const std::vector<float>& side = row.onLeft ? played.left : played.right;
-        const std::vector<float> after(side.begin() + changedAt + toneFrames(0.2), side.end());
-        ASSERT_GT(after.size(), toneFrames(1.0));
+        const std::vector<float> after(side.begin() + changedAt + ToneFrames(0.2), side.end());
+        ASSERT_GT(after.size(), ToneFrames(1.0));
         double peak = 0.0;
         for (float sample : after) peak = std::max(peak, double(std::fabs(sample)));
         EXPECT_LT(peak, 0.5 * 0.0101);
@@ -483,23 +483,23 @@ TEST_F(MediaGraphTest, SongsOfEveryRateAndLayoutPlayToTheEndAtTheirSpeed) {
                      << row.rate << " Hz, " << row.channels << " channels, speed " << row.speed);
         const fs::path path =
             s_folder / ("tone " + std::to_string(row.rate) + "-" + std::to_string(row.channels) + ".wav");
-        makeTone(path, "wavenc", row.rate, row.channels);
-        TestSink sink(captureSink());
-        auto graph = load(sink, path);
+        MakeTone(path, "wavenc", row.rate, row.channels);
+        TestSink sink(CaptureSink());
+        auto graph = Load(sink, path);
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->put_Rate(row.speed), kOk);
         ASSERT_EQ(graph->Run(), kOk);
-        const Played played = sink.pullToEnd();
+        const Played played = sink.PullToEnd();
         ASSERT_TRUE(played.reachedEnd);
-        EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / row.speed,
-                    0.02 * toneFrames(kToneSeconds) / row.speed);
-        EXPECT_NEAR(dominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
+        EXPECT_NEAR(double(played.left.size()), ToneFrames(kToneSeconds) / row.speed,
+                    0.02 * ToneFrames(kToneSeconds) / row.speed);
+        EXPECT_NEAR(DominantFrequency(played.left), kToneFrequency, 0.005 * kToneFrequency);
     }
 }
 
 TEST_F(MediaGraphTest, OutOfRangeSettingsFailAndChangeNothing) {
-    TestSink sink(captureSink());
-    auto graph = load(sink, tonePath(kFormats[0]));
+    TestSink sink(CaptureSink());
+    auto graph = Load(sink, TonePath(kFormats[0]));
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->put_Volume(-2000), kOk);
     ASSERT_EQ(graph->put_Rate(1.5), kOk);
@@ -528,15 +528,15 @@ TEST_F(MediaGraphTest, OutOfRangeSettingsFailAndChangeNothing) {
 
     ASSERT_EQ(graph->Run(), kOk);
     EXPECT_TRUE(graph->LastErrorText().empty());
-    const Played played = sink.pullToEnd();
-    EXPECT_NEAR(decibels(rms(played.left) / (0.5 / std::sqrt(2.0))), -20.0, 0.5);
-    EXPECT_NEAR(double(played.left.size()), toneFrames(kToneSeconds) / 1.5, 0.03 * toneFrames(kToneSeconds));
-    EXPECT_NEAR(rms(played.left), rms(played.right), 0.001);
+    const Played played = sink.PullToEnd();
+    EXPECT_NEAR(Decibels(Rms(played.left) / (0.5 / std::sqrt(2.0))), -20.0, 0.5);
+    EXPECT_NEAR(double(played.left.size()), ToneFrames(kToneSeconds) / 1.5, 0.03 * ToneFrames(kToneSeconds));
+    EXPECT_NEAR(Rms(played.left), Rms(played.right), 0.001);
 }
 
 TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
-    TestSink sink(captureSink());
-    auto graph = zorvik::MakeGstGraph(sink.options());
+    TestSink sink(CaptureSink());
+    auto graph = zorvik::MakeGstGraph(sink.Options());
     ASSERT_TRUE(graph);
     // Stopping is the exception: nothing plays, so it succeeds, and the engine can always close the graph.
     EXPECT_EQ(graph->Stop(), kOk);
@@ -547,7 +547,7 @@ TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
     };
     for (const auto& [name, call] : rows) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(failed(call()));
+        EXPECT_TRUE(Failed(call()));
         EXPECT_FALSE(graph->LastErrorText().empty());
     }
     EXPECT_EQ(graph->put_Volume(-3000), kOk);
@@ -556,8 +556,8 @@ TEST_F(MediaGraphTest, AnEmptyGraphRefusesToPlayButTakesLevels) {
 }
 
 TEST_F(MediaGraphTest, TheFactoryMakesOneObjectWithAllThreeInterfaces) {
-    TestSink sink(captureSink());
-    std::shared_ptr<IMediaControl> control = zorvik::GstGraphs(sink.options())();
+    TestSink sink(CaptureSink());
+    std::shared_ptr<IMediaControl> control = zorvik::GstGraphs(sink.Options())();
     ASSERT_TRUE(control);
     auto audio = QueryInterface<IBasicAudio>(control);
     auto position = QueryInterface<IMediaPosition>(control);
@@ -565,7 +565,7 @@ TEST_F(MediaGraphTest, TheFactoryMakesOneObjectWithAllThreeInterfaces) {
     ASSERT_TRUE(position);
     control.reset();
     // The other interfaces keep the object alive.
-    ASSERT_EQ(QueryInterface<IMediaControl>(audio)->RenderFile(tonePath(kFormats[2])), kOk);
+    ASSERT_EQ(QueryInterface<IMediaControl>(audio)->RenderFile(TonePath(kFormats[2])), kOk);
     EXPECT_EQ(position->put_Rate(1.25), kOk);
 }
 
@@ -586,7 +586,7 @@ const BadInput kBadInputs[] = {
     {"Folder", [](const fs::path& d, const fs::path&) { return d.string(); }, "folder"},
     {"TextRenamedMp3",
      [](const fs::path& d, const fs::path&) {
-         writeBytes(d / "notes.mp3", "These are my notes for the gig.\nBring spare sticks.\n");
+         WriteBytes(d / "notes.mp3", "These are my notes for the gig.\nBring spare sticks.\n");
          return (d / "notes.mp3").string();
      },
      "not a music file"},
@@ -595,13 +595,13 @@ const BadInput kBadInputs[] = {
          std::mt19937 random(7);
          std::string bytes(65536, '\0');
          for (char& c : bytes) c = static_cast<char>(random());
-         writeBytes(d / "noise.mp3", bytes);
+         WriteBytes(d / "noise.mp3", bytes);
          return (d / "noise.mp3").string();
      },
      "not a music file"},
     {"EmptyFile",
      [](const fs::path& d, const fs::path&) {
-         writeBytes(d / "empty.mp3", "");
+         WriteBytes(d / "empty.mp3", "");
          return (d / "empty.mp3").string();
      },
      "empty"},
@@ -616,7 +616,7 @@ const BadInput kBadInputs[] = {
          std::ifstream in(good, std::ios::binary);
          std::string head(5001, '\0');
          in.read(head.data(), static_cast<std::streamsize>(head.size()));
-         writeBytes(d / "cut.mp3", head);
+         WriteBytes(d / "cut.mp3", head);
          return (d / "cut.mp3").string();
      },
      nullptr},
@@ -627,29 +627,29 @@ class BadInputTest : public MediaGraphTest, public ::testing::WithParamInterface
 TEST_P(BadInputTest, FailsWithAReasonAndDoesNotHang) {
     const fs::path folder = s_folder / GetParam().name;
     fs::create_directory(folder);
-    const std::string fileName = GetParam().make(folder, tonePath(kFormats[2]));
-    TestSink sink(captureSink());
-    auto graph = zorvik::MakeGstGraph(sink.options());
+    const std::string fileName = GetParam().make(folder, TonePath(kFormats[2]));
+    TestSink sink(CaptureSink());
+    auto graph = zorvik::MakeGstGraph(sink.Options());
     ASSERT_TRUE(graph);
 
     const auto start = Clock::now();
     const HResult status = graph->RenderFile(fileName);
     EXPECT_LT(Clock::now() - start, kHangGuard);
     if (GetParam().expectedText) {
-        EXPECT_TRUE(failed(status));
+        EXPECT_TRUE(Failed(status));
         EXPECT_NE(graph->LastErrorText().find(GetParam().expectedText), std::string::npos)
             << graph->LastErrorText();
     } else {
-        EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
+        EXPECT_EQ(Failed(status), !graph->LastErrorText().empty());
     }
-    if (failed(status)) {
-        EXPECT_TRUE(failed(graph->Run()));
+    if (Failed(status)) {
+        EXPECT_TRUE(Failed(graph->Run()));
     } else {
         EXPECT_EQ(graph->Run(), kOk);
-        sink.pullToEnd();
+        sink.PullToEnd();
     }
     // The same graph still loads a good file afterwards.
-    EXPECT_EQ(graph->RenderFile(tonePath(kFormats[0])), kOk) << graph->LastErrorText();
+    EXPECT_EQ(graph->RenderFile(TonePath(kFormats[0])), kOk) << graph->LastErrorText();
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, BadInputTest, ::testing::ValuesIn(kBadInputs),
@@ -678,7 +678,7 @@ constexpr const char* kForeignPlugins[] = {
     "gme",      "midi",       "fluidsynthmidi", "hls", "adaptivedemux2", "soup",
     "directfb", "gtkwayland", "waylandsink",    "kms", "videoparsersbad"};
 
-void expectNoForeignPluginLoaded() {
+void ExpectNoForeignPluginLoaded() {
     for (const char* name : kForeignPlugins) {
         if (GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), name)) {
             EXPECT_FALSE(gst_plugin_is_loaded(plugin)) << name;
@@ -691,16 +691,16 @@ class ForeignFileTest : public MediaGraphTest, public ::testing::WithParamInterf
 
 TEST_P(ForeignFileTest, IsRefusedWithoutLoadingItsPlugins) {
     const fs::path file = s_folder / (std::string(GetParam().name) + ".mp3");
-    writeBytes(file, GetParam().bytes);
-    TestSink sink(captureSink());
-    auto graph = zorvik::MakeGstGraph(sink.options());
+    WriteBytes(file, GetParam().bytes);
+    TestSink sink(CaptureSink());
+    auto graph = zorvik::MakeGstGraph(sink.Options());
     ASSERT_TRUE(graph);
-    EXPECT_TRUE(failed(graph->RenderFile(file)));
+    EXPECT_TRUE(Failed(graph->RenderFile(file)));
     const std::string text = graph->LastErrorText();
     EXPECT_TRUE(text.find("is not one Zorvik plays") != std::string::npos ||
                 text.find("not a music file") != std::string::npos)
         << text;
-    expectNoForeignPluginLoaded();
+    ExpectNoForeignPluginLoaded();
 }
 
 // The inputs the music fuzzer once crashed or stalled on: each loads and plays what it can, or is refused
@@ -713,22 +713,22 @@ TEST_F(MediaGraphTest, FuzzerRegressionInputsStayWithinTheMusicPlugins) {
         SCOPED_TRACE(entry.path().filename().string());
         // Some of them failed only now and then (a race between GStreamer's threads); a few tries each.
         for (int attempt = 0; attempt < 4; ++attempt) {
-            TestSink sink(captureSink());
-            auto graph = zorvik::MakeGstGraph(sink.options());
+            TestSink sink(CaptureSink());
+            auto graph = zorvik::MakeGstGraph(sink.Options());
             ASSERT_TRUE(graph);
             const HResult status = graph->RenderFile(entry.path());
-            EXPECT_EQ(failed(status), !graph->LastErrorText().empty());
+            EXPECT_EQ(Failed(status), !graph->LastErrorText().empty());
             // A file on a working disk is answered on its merits, never by running out the load bound.
             EXPECT_EQ(graph->LastErrorText().find("did not become ready"), std::string::npos);
-            if (!failed(status)) {
+            if (!Failed(status)) {
                 EXPECT_EQ(graph->Run(), kOk);
-                sink.pullToEnd();
+                sink.PullToEnd();
             }
         }
         ++inputs;
     }
     EXPECT_GT(inputs, 0u);
-    expectNoForeignPluginLoaded();
+    ExpectNoForeignPluginLoaded();
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest, ::testing::ValuesIn(kForeignFiles),
@@ -738,36 +738,36 @@ INSTANTIATE_TEST_SUITE_P(Files, ForeignFileTest, ::testing::ValuesIn(kForeignFil
 
 TEST_F(MediaGraphTest, DeletingTheFileWhilePlayingIsHarmless) {
     const fs::path copy = s_folder / "deleted while playing.mp3";
-    fs::copy_file(tonePath(kFormats[2]), copy, fs::copy_options::overwrite_existing);
-    TestSink sink(captureSink());
-    auto graph = load(sink, copy);
+    fs::copy_file(TonePath(kFormats[2]), copy, fs::copy_options::overwrite_existing);
+    TestSink sink(CaptureSink());
+    auto graph = Load(sink, copy);
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->Run(), kOk);
     Played played;
-    sink.pull(played, toneFrames(0.5));
+    sink.Pull(played, ToneFrames(0.5));
     fs::remove(copy);
-    sink.pull(played);
+    sink.Pull(played);
     EXPECT_TRUE(played.reachedEnd);
     // The open file outlives its name, so the song can even be played again.
     EXPECT_EQ(graph->put_CurrentPosition(0.0), kOk) << graph->LastErrorText();
     EXPECT_EQ(graph->Run(), kOk) << graph->LastErrorText();
-    EXPECT_GT(sink.pullToEnd().left.size(), toneFrames(2.0));
+    EXPECT_GT(sink.PullToEnd().left.size(), ToneFrames(2.0));
 }
 
 TEST_F(MediaGraphTest, AFailureInTheOutputChainIsReportedNotFatal) {
     // An element in front of the sink giving up mid-song. The queue is unbounded so the stream reaches
     // the failure without the test pulling.
-    TestSink sink(captureSink("identity error-after=8 ! ", 0));
-    auto graph = load(sink, tonePath(kFormats[0]));
+    TestSink sink(CaptureSink("identity error-after=8 ! ", 0));
+    auto graph = Load(sink, TonePath(kFormats[0]));
     ASSERT_TRUE(graph);
     const auto deadline = Clock::now() + kHangGuard;
-    while (!failed(graph->Run()) && Clock::now() < deadline) g_usleep(5000);
+    while (!Failed(graph->Run()) && Clock::now() < deadline) g_usleep(5000);
     EXPECT_FALSE(graph->LastErrorText().empty());
     // Stopping halts the failed stream, so the graph can be closed and another file loaded.
     EXPECT_EQ(graph->Stop(), kOk);
-    EXPECT_TRUE(failed(graph->Run()));
-    EXPECT_TRUE(failed(graph->put_CurrentPosition(0.0)));
-    EXPECT_TRUE(failed(graph->put_Rate(2.0)));
+    EXPECT_TRUE(Failed(graph->Run()));
+    EXPECT_TRUE(Failed(graph->put_CurrentPosition(0.0)));
+    EXPECT_TRUE(Failed(graph->put_Rate(2.0)));
     EXPECT_EQ(graph->put_Volume(-100), kOk);
 }
 
@@ -776,85 +776,85 @@ TEST_F(MediaGraphTest, AfterTheOutputIsLostRunCarriesOnWhereTheSoundStopped) {
     // while it is away. The first Run after that finds no output (the next sink fails to start, as with
     // the server still down); the one after finds it back.
     TestSink sink(
-        std::vector<std::string>{captureSink(), "fakesink state-error=ready-to-paused", captureSink()});
-    auto graph = load(sink, tonePath(kFormats[0]));
+        std::vector<std::string>{CaptureSink(), "fakesink state-error=ready-to-paused", CaptureSink()});
+    auto graph = Load(sink, TonePath(kFormats[0]));
     ASSERT_TRUE(graph);
     ASSERT_EQ(graph->Run(), kOk);
     Played before;
-    sink.pull(before, toneFrames(1.0));
-    sink.loseOutput();
+    sink.Pull(before, ToneFrames(1.0));
+    sink.LoseOutput();
     EXPECT_EQ(graph->put_Rate(2.0), kOk) << graph->LastErrorText();
     EXPECT_EQ(graph->put_Volume(-600), kOk) << graph->LastErrorText();
-    EXPECT_TRUE(failed(graph->Run()));
+    EXPECT_TRUE(Failed(graph->Run()));
     EXPECT_FALSE(graph->LastErrorText().empty());
     ASSERT_EQ(graph->Run(), kOk) << graph->LastErrorText();
-    const Played after = sink.pullToEnd();
+    const Played after = sink.PullToEnd();
     ASSERT_TRUE(after.firstStreamSeconds);
     // The sink held a few buffers the ear never got; the song goes on from about where it was cut.
     EXPECT_NEAR(*after.firstStreamSeconds, 1.0, 0.3);
     EXPECT_TRUE(after.reachedEnd);
-    EXPECT_NEAR(double(after.left.size()), toneFrames((kToneSeconds - *after.firstStreamSeconds) / 2.0),
-                toneFrames(0.15));
-    EXPECT_NEAR(decibels(rms(after.left) / rms(before.left)), -6.0, 0.5);
+    EXPECT_NEAR(double(after.left.size()), ToneFrames((kToneSeconds - *after.firstStreamSeconds) / 2.0),
+                ToneFrames(0.15));
+    EXPECT_NEAR(Decibels(Rms(after.left) / Rms(before.left)), -6.0, 0.5);
 }
 
 TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
     // Each buffer takes a second to get through, like a file on a drive that stopped answering. The
     // graph's next pipeline gets a working sink.
-    TestSink sink(std::vector<std::string>{"identity sleep-time=1000000 ! fakesink", captureSink()});
-    auto graph = zorvik::MakeGstGraph(sink.options(std::chrono::milliseconds(300)));
+    TestSink sink(std::vector<std::string>{"identity sleep-time=1000000 ! fakesink", CaptureSink()});
+    auto graph = zorvik::MakeGstGraph(sink.Options(std::chrono::milliseconds(300)));
     ASSERT_TRUE(graph);
     const auto start = Clock::now();
-    EXPECT_TRUE(failed(graph->RenderFile(tonePath(kFormats[0]))));
+    EXPECT_TRUE(Failed(graph->RenderFile(TonePath(kFormats[0]))));
     EXPECT_LT(Clock::now() - start, kHangGuard);
     EXPECT_NE(graph->LastErrorText().find("did not become ready"), std::string::npos)
         << graph->LastErrorText();
-    EXPECT_TRUE(failed(graph->Run()));
-    ASSERT_EQ(graph->RenderFile(tonePath(kFormats[0])), kOk) << graph->LastErrorText();
+    EXPECT_TRUE(Failed(graph->Run()));
+    ASSERT_EQ(graph->RenderFile(TonePath(kFormats[0])), kOk) << graph->LastErrorText();
     ASSERT_EQ(graph->Run(), kOk);
-    EXPECT_TRUE(sink.pullToEnd().reachedEnd);
+    EXPECT_TRUE(sink.PullToEnd().reachedEnd);
 }
 
 // A path swapped for a pipe after the check: what is read is still the file that passed it, and nothing
 // waits for the pipe's writer.
 TEST_F(MediaGraphTest, AFileSwappedForAPipeAfterTheCheckIsStillTheFileRead) {
     const fs::path path = s_folder / "swapped.mp3";
-    fs::copy_file(tonePath(kFormats[2]), path, fs::copy_options::overwrite_existing);
+    fs::copy_file(TonePath(kFormats[2]), path, fs::copy_options::overwrite_existing);
     const MusicFile file = MusicFile::Open(path);
     ASSERT_TRUE(file.IsOpen()) << file.Problem();
     const fs::path pipe = s_folder / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     fs::rename(pipe, path);
     EXPECT_EQ(zorvik::testmedia::ReadBytes(file.Location()),
-              zorvik::testmedia::ReadBytes(tonePath(kFormats[2])));
+              zorvik::testmedia::ReadBytes(TonePath(kFormats[2])));
     EXPECT_EQ(MusicFile::Open(path).Problem(),
               "this is not an ordinary file (it is a pipe, device or socket)");
     fs::remove(path);
 }
 
-std::size_t countEntries(const char* folder) {
+std::size_t CountEntries(const char* folder) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 TEST_F(MediaGraphTest, GraphsLeaveNoFilesOrThreadsBehind) {
     auto cycle = [&] {
-        TestSink sink(captureSink());
-        auto graph = load(sink, tonePath(kFormats[1]));
+        TestSink sink(CaptureSink());
+        auto graph = Load(sink, TonePath(kFormats[1]));
         ASSERT_TRUE(graph);
         ASSERT_EQ(graph->Run(), kOk);
-        sink.pullToEnd();
+        sink.PullToEnd();
     };
     cycle();
-    const std::size_t files = countEntries("/proc/self/fd");
-    const std::size_t threads = countEntries("/proc/self/task");
+    const std::size_t files = CountEntries("/proc/self/fd");
+    const std::size_t threads = CountEntries("/proc/self/task");
     for (int i = 0; i < 5; ++i) cycle();
     // Idle worker threads may take a moment to wind down, so both are polled against a deadline.
     const auto deadline = Clock::now() + kHangGuard;
-    while ((countEntries("/proc/self/fd") > files || countEntries("/proc/self/task") > threads) &&
+    while ((CountEntries("/proc/self/fd") > files || CountEntries("/proc/self/task") > threads) &&
            Clock::now() < deadline)
         g_usleep(20000);
-    EXPECT_LE(countEntries("/proc/self/fd"), files);
-    EXPECT_LE(countEntries("/proc/self/task"), threads);
+    EXPECT_LE(CountEntries("/proc/self/fd"), files);
+    EXPECT_LE(CountEntries("/proc/self/task"), threads);
 }
 
 // --- The practice loop, on the engine itself -------------------------------------------------------
@@ -864,18 +864,18 @@ class LoopTest : public MediaGraphTest {
     static void SetUpTestSuite() {
         MediaGraphTest::SetUpTestSuite();
         const std::vector<float> bursts = zorvik::testmedia::Bursts(kSampleRate, 2, kToneSeconds);
-        ASSERT_TRUE(zorvik::testmedia::WriteSound(burstsPath(".wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2,
+        ASSERT_TRUE(zorvik::testmedia::WriteSound(BurstsPath(".wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2,
                                                   kSampleRate, bursts));
         ASSERT_TRUE(
-            zorvik::testmedia::Transcode(burstsPath(".wav"), burstsPath(".mp3"), kFormats[2].encoder));
+            zorvik::testmedia::Transcode(BurstsPath(".wav"), BurstsPath(".mp3"), kFormats[2].encoder));
     }
 
-    static fs::path burstsPath(const char* extension) {
+    static fs::path BurstsPath(const char* extension) {
         return s_folder / (std::string("bursts") + extension);
     }
 
-    static std::unique_ptr<GstMusicEngine> loadEngine(TestSink& sink, const fs::path& path) {
-        auto engine = GstMusicEngine::Create(sink.options());
+    static std::unique_ptr<GstMusicEngine> LoadEngine(TestSink& sink, const fs::path& path) {
+        auto engine = GstMusicEngine::Create(sink.Options());
         if (!engine) return nullptr;
         const Status loaded = engine->Load(path);
         EXPECT_TRUE(loaded) << loaded.Reason();
@@ -910,7 +910,7 @@ TEST_F(LoopTest, TheLoopsRules) {
         {"a new song loaded",
          [&](MusicEngine& e) {
              (void)e.SetLoop(1.0, 2.0);
-             return e.Load(burstsPath(".wav"));
+             return e.Load(BurstsPath(".wav"));
          },
          true, std::nullopt},
         {"a new one over it",
@@ -928,8 +928,8 @@ TEST_F(LoopTest, TheLoopsRules) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TestSink sink(captureSink());
-        auto engine = loadEngine(sink, burstsPath(".wav"));
+        TestSink sink(CaptureSink());
+        auto engine = LoadEngine(sink, BurstsPath(".wav"));
         ASSERT_TRUE(engine);
         const Status status = row.act(*engine);
         EXPECT_EQ(status.Ok(), row.done) << status.Reason();
@@ -960,8 +960,8 @@ TEST_F(LoopTest, StopGoesToTheLoopAndPlayCountsIn) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TestSink sink(captureSink());
-        auto engine = loadEngine(sink, burstsPath(".wav"));
+        TestSink sink(CaptureSink());
+        auto engine = LoadEngine(sink, BurstsPath(".wav"));
         ASSERT_TRUE(engine);
         if (row.loop) {
             ASSERT_TRUE(engine->SetLoop(row.loop->start, row.loop->end));
@@ -974,7 +974,7 @@ TEST_F(LoopTest, StopGoesToTheLoopAndPlayCountsIn) {
         }
         ASSERT_TRUE(engine->Play());
         Played played;
-        sink.pull(played, toneFrames(0.1));
+        sink.Pull(played, ToneFrames(0.1));
         ASSERT_TRUE(played.firstStreamSeconds);
         EXPECT_NEAR(*played.firstStreamSeconds, row.playsFrom, 0.01);
     }
@@ -996,15 +996,15 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
     for (const auto& [extension, speed] :
          {Row{".wav", 0.5}, Row{".wav", 1.0}, Row{".wav", 1.5}, Row{".mp3", 1.0}}) {
         SCOPED_TRACE(::testing::Message() << extension << " at speed " << speed);
-        TestSink sink(captureSink());
-        auto engine = loadEngine(sink, burstsPath(extension));
+        TestSink sink(CaptureSink());
+        auto engine = LoadEngine(sink, BurstsPath(extension));
         ASSERT_TRUE(engine);
         ASSERT_TRUE(engine->SetSpeed(speed));
         ASSERT_TRUE(engine->SetLoop(kStart, kEnd));
         ASSERT_TRUE(engine->Play());
         const double seconds = (kEnd + kRepeats * (kEnd - kStart)) / speed;
         Played played;
-        sink.pull(played, toneFrames(seconds + 0.1));
+        sink.Pull(played, ToneFrames(seconds + 0.1));
         ASSERT_FALSE(played.reachedEnd);
         const std::vector<double> due = zorvik::testmedia::LoopedBursts(kStart, kEnd, kRepeats, speed);
         std::vector<float> heard(played.left.size());
@@ -1012,7 +1012,7 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
         const auto found = zorvik::testmedia::Onsets(heard, kSampleRate, 1);
         std::vector<double> onsets;
         for (const std::size_t at : found)
-            if (at < toneFrames(seconds)) onsets.push_back(double(at) / kSampleRate);
+            if (at < ToneFrames(seconds)) onsets.push_back(double(at) / kSampleRate);
         ::testing::Message where;
         for (const double at : onsets) where << " " << at;
         ASSERT_EQ(onsets.size(), due.size()) << "bursts heard at (s):" << where;
@@ -1030,13 +1030,13 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
                 << "burst " << i << "; all at (s):" << where;
         }
         for (int r = 0; r < kRepeats; ++r) {
-            const std::size_t seam = toneFrames((kEnd + r * (kEnd - kStart)) / speed);
+            const std::size_t seam = ToneFrames((kEnd + r * (kEnd - kStart)) / speed);
             float quietest = 1.0f;
-            for (std::size_t at = seam - toneFrames(0.02); at < seam + toneFrames(0.02);
-                 at += toneFrames(0.001))
+            for (std::size_t at = seam - ToneFrames(0.02); at < seam + ToneFrames(0.02);
+                 at += ToneFrames(0.001))
                 quietest =
                     std::min(quietest, std::fabs(*std::max_element(
-                                           heard.begin() + at, heard.begin() + at + toneFrames(0.001),
+                                           heard.begin() + at, heard.begin() + at + ToneFrames(0.001),
                                            [](float a, float b) { return std::fabs(a) < std::fabs(b); })));
             EXPECT_GT(quietest, 0.2f) << "seam " << r;
         }
@@ -1047,16 +1047,16 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
 TEST_F(LoopTest, ClearedTheSongPlaysOnToItsEnd) {
     for (const double speed : {1.0, 0.5}) {
         SCOPED_TRACE(::testing::Message() << "speed " << speed);
-        TestSink sink(captureSink());
-        auto engine = loadEngine(sink, burstsPath(".wav"));
+        TestSink sink(CaptureSink());
+        auto engine = LoadEngine(sink, BurstsPath(".wav"));
         ASSERT_TRUE(engine);
         ASSERT_TRUE(engine->SetSpeed(speed));
         ASSERT_TRUE(engine->SetLoop(0.6, 1.6));
         ASSERT_TRUE(engine->Play());
         Played played;
-        sink.pull(played, toneFrames(2.0 / speed));
+        sink.Pull(played, ToneFrames(2.0 / speed));
         engine->ClearLoop();
-        sink.pull(played);
+        sink.Pull(played);
         ASSERT_TRUE(played.reachedEnd);
         // The song once, and the loop as many times round as it had begun (the sink is far behind the
         // decoder here, and a time round already on its way when the loop went keeps the 10 ms it starts

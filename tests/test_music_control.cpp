@@ -13,9 +13,9 @@ using test::GraphWorld;
 class MusicControlTest : public ::testing::Test {
   protected:
     GraphWorld world;
-    MusicControl music{world.factory()};
+    MusicControl music{world.Factory()};
 
-    void loadAndClearLog(const std::string& name = "song.mp3") {
+    void LoadAndClearLog(const std::string& name = "song.mp3") {
         ASSERT_EQ(music.LoadMusic(name), kTrue);
         world.log.clear();
     }
@@ -28,10 +28,10 @@ TEST_F(MusicControlTest, WithNoGraphCloseSpeedAndVolumeSucceedWhilePlayAndStopFa
     EXPECT_EQ(music.StopMusic(), kFalse);
     EXPECT_EQ(music.SetMusicSpeed(1.5f), kTrue);
     EXPECT_EQ(music.SetMusicVolume(-50), kTrue);
-    EXPECT_TRUE(world.log.empty()) << world.joined();
+    EXPECT_TRUE(world.log.empty()) << world.Joined();
     // Nothing was remembered: a load starts at normal rate and full volume.
     EXPECT_EQ(music.LoadMusic("a.mp3"), kTrue);
-    EXPECT_EQ(world.joined(),
+    EXPECT_EQ(world.Joined(),
               "create#1 RenderFile#1(a.mp3) put_Volume#1(0) put_Balance#1(0) put_Rate#1(1) "
               "put_CurrentPosition#1(0)");
 }
@@ -45,9 +45,9 @@ struct VolumeRow {
 class VolumeTest : public MusicControlTest, public ::testing::WithParamInterface<VolumeRow> {};
 
 TEST_P(VolumeTest, LevelTimesFortyIn32BitArithmetic) {
-    loadAndClearLog();
+    LoadAndClearLog();
     EXPECT_EQ(music.SetMusicVolume(GetParam().level), GetParam().result);
-    EXPECT_EQ(world.joined(), GetParam().sent);
+    EXPECT_EQ(world.Joined(), GetParam().sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, VolumeTest,
@@ -62,66 +62,66 @@ INSTANTIATE_TEST_SUITE_P(Rows, VolumeTest,
                                            VolumeRow{INT32_MIN, kFalse, ""}));
 
 TEST_F(MusicControlTest, TheSingleRateIsWidenedExactly) {
-    loadAndClearLog();
+    LoadAndClearLog();
     EXPECT_EQ(music.SetMusicSpeed(1.33f), kTrue);
-    EXPECT_EQ(world.joined(), "put_Rate#1(1.33000004291534423828125)");
+    EXPECT_EQ(world.Joined(), "put_Rate#1(1.33000004291534423828125)");
 }
 
 TEST_F(MusicControlTest, ARefusedRateOrVolumeAnswersFalse) {
-    loadAndClearLog();
+    LoadAndClearLog();
     world.failing = {"put_Rate", "put_Volume"};
     EXPECT_EQ(music.SetMusicSpeed(0.5f), kFalse);
     EXPECT_EQ(music.SetMusicVolume(-10), kFalse);
 }
 
 TEST_F(MusicControlTest, AFailingStopKeepsEveryReferenceAndTheNextLoadBuildsNothing) {
-    loadAndClearLog();
+    LoadAndClearLog();
     world.failing = {"Stop"};
     EXPECT_EQ(music.CloseMusic(), kFalse);
     EXPECT_EQ(music.LoadMusic("b.mp3"), kFalse);
-    EXPECT_EQ(world.joined(), "Stop#1 Stop#1");
+    EXPECT_EQ(world.Joined(), "Stop#1 Stop#1");
     EXPECT_EQ(world.alive, 1);
     // The old graph is still the current one and still answers.
     world.failing.clear();
     world.log.clear();
     EXPECT_EQ(music.PlayMusic(), kTrue);
     EXPECT_EQ(music.SetMusicVolume(-1), kTrue);
-    EXPECT_EQ(world.joined(), "Run#1 put_Volume#1(-40)");
+    EXPECT_EQ(world.Joined(), "Run#1 put_Volume#1(-40)");
 }
 
 TEST_F(MusicControlTest, ASecondLoadWhilePlayingStopsAndReleasesTheFirstBeforeRenderingAndDoesNotStart) {
-    loadAndClearLog("first.mp3");
+    LoadAndClearLog("first.mp3");
     ASSERT_EQ(music.PlayMusic(), kTrue);
     world.log.clear();
     EXPECT_EQ(music.LoadMusic("second.mp3"), kTrue);
     EXPECT_EQ(
-        world.joined(),
+        world.Joined(),
         "Stop#1 release#1 create#2 RenderFile#2(second.mp3) put_Volume#2(0) put_Balance#2(0) put_Rate#2(1) "
         "put_CurrentPosition#2(0)");
     EXPECT_EQ(world.alive, 1);
 }
 
 TEST_F(MusicControlTest, CloseStopsThenReleasesOnce) {
-    loadAndClearLog();
+    LoadAndClearLog();
     EXPECT_EQ(music.CloseMusic(), kTrue);
     EXPECT_EQ(music.CloseMusic(), kTrue);
-    EXPECT_EQ(world.joined(), "Stop#1 release#1");
+    EXPECT_EQ(world.Joined(), "Stop#1 release#1");
     EXPECT_EQ(world.alive, 0);
 }
 
 TEST_F(MusicControlTest, StopRewindsAndKeepsRateAndVolume) {
-    loadAndClearLog();
+    LoadAndClearLog();
     ASSERT_EQ(music.SetMusicSpeed(0.5f), kTrue);
     ASSERT_EQ(music.PlayMusic(), kTrue);
     EXPECT_EQ(music.StopMusic(), kTrue);
-    EXPECT_EQ(world.joined(), "put_Rate#1(0.5) Run#1 Stop#1 put_CurrentPosition#1(0)");
+    EXPECT_EQ(world.Joined(), "put_Rate#1(0.5) Run#1 Stop#1 put_CurrentPosition#1(0)");
 }
 
 TEST_F(MusicControlTest, AFailingStopIsNotRewound) {
-    loadAndClearLog();
+    LoadAndClearLog();
     world.failing = {"Stop"};
     EXPECT_EQ(music.StopMusic(), kFalse);
-    EXPECT_EQ(world.joined(), "Stop#1");
+    EXPECT_EQ(world.Joined(), "Stop#1");
 }
 
 struct LoadRow {
@@ -137,7 +137,7 @@ class LoadStepTest : public MusicControlTest, public ::testing::WithParamInterfa
 TEST_P(LoadStepTest, FailingStepsAreSkipped) {
     world.failing = {GetParam().failing};
     EXPECT_EQ(music.LoadMusic("x.mp3"), GetParam().result);
-    EXPECT_EQ(world.joined(), GetParam().log);
+    EXPECT_EQ(world.Joined(), GetParam().log);
     EXPECT_EQ(world.alive, 1);
 }
 
@@ -163,7 +163,7 @@ TEST_F(MusicControlTest, AnUnrenderedLoadSaysWhyAndTheEmptyGraphStays) {
     world.log.clear();
     world.failing.clear();
     EXPECT_EQ(music.PlayMusic(), kTrue);
-    EXPECT_EQ(world.joined(), "Run#1");
+    EXPECT_EQ(world.Joined(), "Run#1");
 }
 
 TEST_F(MusicControlTest, AGraphThatCannotBeCreatedLeavesTheEngineEmpty) {

@@ -94,13 +94,13 @@ TEST_P(CaptureLimit, FileHoldsTheDeliveredFramesUpToTheLimit) {
         feed.Push(std::move(block));
     }
     if (c.limit > 0) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.state() == Capture::State::Complete; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Complete; }, 5000));
     } else {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.frames() == c.expected; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == c.expected; }, 5000));
     }
     ASSERT_TRUE(capture.Stop(error)) << error;
-    EXPECT_EQ(capture.state(), Capture::State::Idle);
-    EXPECT_EQ(capture.frames(), c.expected);
+    EXPECT_EQ(capture.CurrentState(), Capture::State::Idle);
+    EXPECT_EQ(capture.Frames(), c.expected);
 
     const Wav wav = ReadWav(path);
     EXPECT_EQ(wav.info.samplerate, 48000);
@@ -128,7 +128,7 @@ TEST(Capture, FileIsPlayableWhileStillRecording) {
     std::string error;
     ASSERT_TRUE(capture.Start(Local(path), 0, error));
     feed.Push(Ramp(4800));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 4800; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == 4800; }, 5000));
 
     const Wav wav = ReadWav(path);
     EXPECT_EQ(wav.info.frames, 4800);
@@ -146,11 +146,11 @@ TEST(Capture, PeakIsTheLoudestSampleSinceItWasLastTaken) {
     loud[51] = -0.75f;  // the right channel, negative: the peak is of magnitudes, on every channel
     feed.Push(loud);
     feed.Push(Constant(100, 0.25f));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 200; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == 200; }, 5000));
     EXPECT_FLOAT_EQ(capture.TakePeak(), 0.75f);
     EXPECT_EQ(capture.TakePeak(), 0.0f);
     feed.Push(Constant(100, 0.5f));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 300; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == 300; }, 5000));
     EXPECT_FLOAT_EQ(capture.TakePeak(), 0.5f);
     capture.Stop(error);
 }
@@ -163,7 +163,7 @@ TEST(Capture, LoudSoundIsClippedNotWrappedAround) {
     std::string error;
     ASSERT_TRUE(capture.Start(Local(path), 100, error));
     feed.Push(Constant(100, 1.5f));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.state() == Capture::State::Complete; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Complete; }, 5000));
     capture.Stop(error);
     for (const float s : ReadWav(path).samples) ASSERT_GT(s, 0.99f);
 }
@@ -176,7 +176,7 @@ TEST(Capture, NoSourceFailsWithItsReasonAndAnEmptyFile) {
     Capture capture(feed.Factory());
     std::string error;
     ASSERT_TRUE(capture.Start(Local(path), 0, error));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.state() == Capture::State::Failed; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Failed; }, 5000));
     EXPECT_EQ(capture.Error(), "No sound server is running.");
     EXPECT_TRUE(capture.Stop(error)) << error;
     EXPECT_EQ(ReadWav(path).info.frames, 0);
@@ -191,7 +191,7 @@ TEST(Capture, SourceFailingMidwayKeepsWhatCameBefore) {
     ASSERT_TRUE(capture.Start(Local(path), 0, error));
     feed.Push(Ramp(2000));
     feed.FailWith("The sound server went away.");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.state() == Capture::State::Failed; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Failed; }, 5000));
     EXPECT_EQ(capture.Error(), "The sound server went away.");
     EXPECT_TRUE(capture.Stop(error)) << error;
     ExpectSamples(Ramp(2000), ReadWav(path).samples);
@@ -206,7 +206,7 @@ TEST(Capture, StopsWithAMessageBeforeTheFileOutgrowsWav) {
     ASSERT_TRUE(capture.Start(Local(path), 0, error));
     feed.Push(Ramp(600));
     feed.Push(Ramp(600, 600));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.state() == Capture::State::Failed; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Failed; }, 5000));
     EXPECT_NE(capture.Error().find("six hours"), std::string::npos) << capture.Error();
     EXPECT_TRUE(capture.Stop(error)) << error;
     ExpectSamples(Ramp(1000), ReadWav(path).samples);
@@ -218,7 +218,7 @@ TEST(Capture, UnwritablePlaceIsRefusedUpFront) {
     std::string error;
     EXPECT_FALSE(capture.Start("/nonexistent-folder/take.wav", 0, error));
     EXPECT_NE(error.find("/nonexistent-folder/take.wav"), std::string::npos) << error;
-    EXPECT_EQ(capture.state(), Capture::State::Idle);
+    EXPECT_EQ(capture.CurrentState(), Capture::State::Idle);
 }
 
 // --- Names and keeping ------------------------------------------------------------------------------
@@ -293,7 +293,7 @@ TEST(Takes, ARecordingGoesIntoItsPartFileWhateverTakesItsName) {
     std::string problem;
     ASSERT_TRUE(capture.Start(part.fd, Local(part.path), 0, problem)) << problem;
     feed.Push(Ramp(480));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.frames() == 480; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == 480; }, 5000));
     ASSERT_TRUE(capture.Stop(problem)) << problem;
     ExpectSamples(Ramp(480), ReadWav(moved).samples);
     EXPECT_EQ(ReadText(victim), QByteArray("not a recording"));

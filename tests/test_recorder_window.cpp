@@ -89,17 +89,17 @@ TEST_F(RecorderWindowTest, StopKeepsTheRecordingUnderADatedName) {
     EXPECT_FALSE(Button(QStringLiteral("Save As…"))->isEnabled());
     RecordSound(24000, 0.5f);
     EXPECT_FALSE(Button(QStringLiteral("Record"))->isEnabled());
-    EXPECT_NEAR(window_->findChild<LevelMeter*>()->shownDb(), -6.02, 0.1);
+    EXPECT_NEAR(window_->findChild<LevelMeter*>()->ShownDb(), -6.02, 0.1);
 
     Click(QStringLiteral("Stop"));
     const QStringList files = Recordings();
     ASSERT_EQ(files.size(), 1) << files.join(',').toStdString();
     EXPECT_TRUE(kDatedName.match(files[0]).hasMatch()) << files[0].toStdString();
-    EXPECT_EQ(window_->lastRecording(), folder_.filePath(files[0]));
-    EXPECT_EQ(FramesIn(window_->lastRecording()), 24000);
+    EXPECT_EQ(window_->LastRecording(), folder_.filePath(files[0]));
+    EXPECT_EQ(FramesIn(window_->LastRecording()), 24000);
     EXPECT_TRUE(Button(QStringLiteral("Record"))->isEnabled());
     EXPECT_TRUE(Button(QStringLiteral("Save As…"))->isEnabled());
-    EXPECT_LE(window_->findChild<LevelMeter*>()->shownDb(), -60.0);
+    EXPECT_LE(window_->findChild<LevelMeter*>()->ShownDb(), -60.0);
 }
 
 TEST_F(RecorderWindowTest, EachRecordingGetsItsOwnFile) {
@@ -149,7 +149,7 @@ TEST_P(CloseWhileRecording, AsksWhetherToSave) {
     question->button(c.answer)->click();
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return window_->isVisible() != c.closes; }, kWaitMs));
-    EXPECT_EQ(window_->recording(), !c.closes);
+    EXPECT_EQ(window_->Recording(), !c.closes);
     if (!c.closes) {
         // Still recording, as if nothing had happened.
         feed_.Push(Constant(4800, 0.25f));
@@ -186,7 +186,7 @@ TEST_F(RecorderWindowTest, NoSoundServerIsExplained) {
     ASSERT_NE(message, nullptr);
     EXPECT_TRUE(message->text().startsWith(QStringLiteral("No sound server is running")))
         << message->text().toStdString();
-    EXPECT_FALSE(window_->recording());
+    EXPECT_FALSE(window_->Recording());
     EXPECT_TRUE(Button(QStringLiteral("Record"))->isEnabled());
     EXPECT_TRUE(Recordings().isEmpty());
 }
@@ -210,14 +210,14 @@ TEST_F(RecorderWindowTest, UnwritableFolderIsExplained) {
     QMessageBox* message = Message();
     ASSERT_NE(message, nullptr);
     EXPECT_TRUE(message->text().contains(QStringLiteral("missing"))) << message->text().toStdString();
-    EXPECT_FALSE(window_->recording());
+    EXPECT_FALSE(window_->Recording());
 }
 
 TEST_F(RecorderWindowTest, SaveAsMovesTheRecording) {
     Open();
     RecordSound(4800);
     Click(QStringLiteral("Stop"));
-    const QString kept = window_->lastRecording();
+    const QString kept = window_->LastRecording();
     Click(QStringLiteral("Save As…"));
     QFileDialog* dialog = nullptr;
     ASSERT_TRUE(
@@ -227,7 +227,7 @@ TEST_F(RecorderWindowTest, SaveAsMovesTheRecording) {
     static_cast<QDialog*>(dialog)->accept();
 
     const QString target = folder_.filePath(QStringLiteral("My drums.wav"));
-    EXPECT_EQ(window_->lastRecording(), target);
+    EXPECT_EQ(window_->LastRecording(), target);
     EXPECT_EQ(FramesIn(target), 4800);
     EXPECT_FALSE(QFileInfo::exists(kept));
 }

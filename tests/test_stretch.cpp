@@ -48,15 +48,15 @@ struct Drive {
     std::size_t pushFrames = kPushFrames;
 };
 
-Heard stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive);
+Heard Stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive);
 
 // Pushes `input` (interleaved) through the element, at the speeds `speedAt(frame)` asks for.
-Heard stretch(const std::vector<float>& input, int rate, int channels,
+Heard Stretch(const std::vector<float>& input, int rate, int channels,
               const std::function<double(std::size_t)>& speedAt) {
-    return stretch(input, rate, channels, Drive{speedAt, nullptr});
+    return Stretch(input, rate, channels, Drive{speedAt, nullptr});
 }
 
-Heard stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive) {
+Heard Stretch(const std::vector<float>& input, int rate, int channels, const Drive& drive) {
     const auto& speedAt = drive.speedAt;
     EXPECT_TRUE(RegisterStretchElement());
     const std::string caps = "audio/x-raw,format=F32LE,layout=interleaved,rate=" + std::to_string(rate) +
@@ -130,7 +130,7 @@ Heard stretch(const std::vector<float>& input, int rate, int channels, const Dri
     return heard;
 }
 
-std::vector<float> tone(int rate, int channels, double seconds) {
+std::vector<float> Tone(int rate, int channels, double seconds) {
     const auto frames = static_cast<std::size_t>(seconds * rate);
     std::vector<float> samples(frames * channels);
     for (std::size_t i = 0; i < frames; ++i)
@@ -140,7 +140,7 @@ std::vector<float> tone(int rate, int channels, double seconds) {
 }
 
 // The tone's frequency from the rising zero crossings of the first channel, over the middle half.
-double pitch(const std::vector<float>& samples, int rate, int channels) {
+double Pitch(const std::vector<float>& samples, int rate, int channels) {
     const std::size_t frames = samples.size() / channels;
     double first = -1.0, last = 0.0;
     int crossings = 0;
@@ -171,18 +171,18 @@ TEST_F(StretchTest, LengthFollowsTheSpeedAndThePitchStays) {
                            Row{0.75, 44100, 1}, Row{1.25, 22050, 1}}) {
         SCOPED_TRACE(::testing::Message()
                      << "speed " << row.speed << ", " << row.rate << " Hz, " << row.channels << " channels");
-        const std::vector<float> input = tone(row.rate, row.channels, 2.0);
-        const Heard heard = stretch(input, row.rate, row.channels, [&](std::size_t) { return row.speed; });
+        const std::vector<float> input = Tone(row.rate, row.channels, 2.0);
+        const Heard heard = Stretch(input, row.rate, row.channels, [&](std::size_t) { return row.speed; });
         ASSERT_TRUE(heard.ended);
         const double expected = input.size() / row.speed;
         EXPECT_NEAR(double(heard.samples.size()), expected, 0.01 * expected);
-        EXPECT_NEAR(pitch(heard.samples, row.rate, row.channels), kTone, 0.005 * kTone);
+        EXPECT_NEAR(Pitch(heard.samples, row.rate, row.channels), kTone, 0.005 * kTone);
     }
 }
 
 TEST_F(StretchTest, AtNormalSpeedTheSoundPassesUntouched) {
     const std::vector<float> input = zorvik::testmedia::Bursts(44100, 2, 1.5);
-    const Heard heard = stretch(input, 44100, 2, [](std::size_t) { return 1.0; });
+    const Heard heard = Stretch(input, 44100, 2, [](std::size_t) { return 1.0; });
     ASSERT_TRUE(heard.ended);
     ASSERT_EQ(heard.samples.size(), input.size());
     EXPECT_EQ(heard.samples, input);
@@ -204,8 +204,8 @@ TEST_F(StretchTest, SpeedChangesKeepTimeContinuousAndClickFree) {
     constexpr int kRate = 44100;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::vector<float> input = tone(kRate, 2, 3.0);
-        const Heard heard = stretch(input, kRate, 2, [&](std::size_t frame) {
+        const std::vector<float> input = Tone(kRate, 2, 3.0);
+        const Heard heard = Stretch(input, kRate, 2, [&](std::size_t frame) {
             return row.speeds[(frame / (kRate / 10)) % row.speeds.size()];
         });
         ASSERT_TRUE(heard.ended);
@@ -236,7 +236,7 @@ TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
     const std::vector<float> input = zorvik::testmedia::Bursts(kRate, 2, 2.0);
     for (const double speed : {0.5, 0.75, 0.9}) {
         SCOPED_TRACE(::testing::Message() << "speed " << speed);
-        const Heard heard = stretch(input, kRate, 2, [&](std::size_t) { return speed; });
+        const Heard heard = Stretch(input, kRate, 2, [&](std::size_t) { return speed; });
         ASSERT_TRUE(heard.ended);
         for (std::size_t burst = kEvery; burst + kEvery < input.size() / 2; burst += kEvery) {
             SCOPED_TRACE(::testing::Message() << "burst at frame " << burst);
@@ -325,7 +325,7 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const double first = row.first;
-        const Heard heard = stretch(
+        const Heard heard = Stretch(
             input, kRate, 2, Drive{[first](std::size_t) { return first; }, row.inside, row.pushFrames});
         ASSERT_TRUE(heard.ended);
         const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
@@ -373,7 +373,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
     };
     for (const double speed : {0.5, 1.0, 1.5}) {
         SCOPED_TRACE(::testing::Message() << "speed " << speed);
-        const Heard heard = stretch(input, kRate, 2,
+        const Heard heard = Stretch(input, kRate, 2,
                                     Drive{[speed](std::size_t) { return speed; },
                                           [&](GstElement* element, int index) {
                                               if (index == 0)
@@ -414,7 +414,7 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
 
 // What an MP3 encoder leaves in the silence before a sharp attack: a noise floor near -100 dB and a
 // pre-echo rising out of it to -68 dB over the 12 ms before the attack.
-float mp3Silence(std::ptrdiff_t framesToAttack, int rate, float white) {
+float Mp3Silence(std::ptrdiff_t framesToAttack, int rate, float white) {
     const double ms = 1000.0 * double(framesToAttack) / rate;
     const double db = ms > 0.0 && ms <= 12.0 ? -68.0 - 22.0 * ms / 12.0 : -100.0;
     return static_cast<float>(std::pow(10.0, db / 20.0)) * white;
@@ -462,7 +462,7 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
              const std::size_t since = i % (kRate / 4);
              if (i >= kRate / 4 && since < kRate / 50)
                  return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
-             return mp3Silence(static_cast<std::ptrdiff_t>(kRate / 4 - since), kRate, white);
+             return Mp3Silence(static_cast<std::ptrdiff_t>(kRate / 4 - since), kRate, white);
          },
          7},
         {"seven bursts in a full mix", 0.2f,
@@ -513,7 +513,7 @@ TEST(AttackKeeperTest, TheLeadInReachesBackOverSilenceOnly) {
             song[i] =
                 row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
                 (i >= kAttack && i < kAttack + kRate / 50 ? 0.5f * noise(random)
-                 : row.mp3 ? mp3Silence(std::ptrdiff_t(kAttack) - std::ptrdiff_t(i), kRate, noise(random))
+                 : row.mp3 ? Mp3Silence(std::ptrdiff_t(kAttack) - std::ptrdiff_t(i), kRate, noise(random))
                            : 0.0f);
         AttackKeeper keeper;
         keeper.Configure(kRate, 1);

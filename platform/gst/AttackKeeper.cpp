@@ -54,7 +54,7 @@ constexpr double kPostSeconds = 0.010;
 constexpr double kFadeInSeconds = 0.003;
 constexpr double kFadeOutSeconds = 0.005;
 
-std::int64_t framesOf(double seconds, int rate) {
+std::int64_t FramesOf(double seconds, int rate) {
     return std::max<std::int64_t>(1, std::llround(seconds * rate));
 }
 
@@ -62,18 +62,18 @@ std::int64_t framesOf(double seconds, int rate) {
 
 void AttackKeeper::Configure(int rate, int channels) {
     channels_ = std::clamp(channels, 1, kMaxChannels);
-    blockFrames_ = static_cast<int>(framesOf(kBlockSeconds, rate));
+    blockFrames_ = static_cast<int>(FramesOf(kBlockSeconds, rate));
     lookBackBlocks_ = static_cast<int>(kLookBackSeconds / kBlockSeconds);
     clearBlocks_ = static_cast<int>(kClearSeconds / kBlockSeconds);
     decideBlocks_ = static_cast<int>(kDecideSeconds / kBlockSeconds);
     static_assert((kClearSeconds + kDecideSeconds) / kBlockSeconds < kPastBlocks);
-    refractoryFrames_ = framesOf(kRefractorySeconds, rate);
+    refractoryFrames_ = FramesOf(kRefractorySeconds, rate);
     peakDecay_ = static_cast<float>(std::exp(-kBlockSeconds / kPeakSeconds));
-    shortLead_ = framesOf(kShortLeadSeconds, rate);
-    longLead_ = framesOf(kLongLeadSeconds, rate);
-    postFrames_ = framesOf(kPostSeconds, rate);
-    fadeInStep_ = 1.0f / static_cast<float>(framesOf(kFadeInSeconds, rate));
-    fadeOutFrames_ = framesOf(kFadeOutSeconds, rate);
+    shortLead_ = FramesOf(kShortLeadSeconds, rate);
+    longLead_ = FramesOf(kLongLeadSeconds, rate);
+    postFrames_ = FramesOf(kPostSeconds, rate);
+    fadeInStep_ = 1.0f / static_cast<float>(FramesOf(kFadeInSeconds, rate));
+    fadeOutFrames_ = FramesOf(kFadeOutSeconds, rate);
     fadeOutStep_ = 1.0f / static_cast<float>(fadeOutFrames_);
     Reset();
 }
@@ -114,11 +114,11 @@ void AttackKeeper::Listen(const float* frames, std::size_t count) {
             sumEdge_ += double(edge) * edge;
         }
         ++framesSeen_;
-        if (++inBlock_ == blockFrames_) endBlock();
+        if (++inBlock_ == blockFrames_) EndBlock();
     }
 }
 
-void AttackKeeper::endBlock() {
+void AttackKeeper::EndBlock() {
     const double samples = double(blockFrames_) * channels_;
     const auto level = static_cast<float>(sumLevel_ / samples);
     const auto edge = static_cast<float>(sumEdge_ / samples);

@@ -53,7 +53,7 @@ class AttackKeeper {
   private:
     enum class Phase { Idle, In, Hold, Out };
 
-    void endBlock();
+    void EndBlock();
 
     // The finder's state.
     int channels_ = 1;

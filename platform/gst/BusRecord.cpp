@@ -4,7 +4,7 @@
 
 namespace zorvik::platform::gst {
 
-void BusRecord::note(GstMessage* message) {
+void BusRecord::Note(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR: {
             GError* error = nullptr;
@@ -25,7 +25,7 @@ void BusRecord::note(GstMessage* message) {
             if (gst_is_missing_plugin_message(message)) {
                 // Text (a web page, a playlist, notes saved as .mp3) is recognised as such and then
                 // "lacks a decoder"; the user should hear that it is no music file instead.
-                const std::string type = mediaType(message);
+                const std::string type = MediaType(message);
                 const bool text = type.starts_with("text/");
                 gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
                 std::lock_guard lock(mutex_);
@@ -54,18 +54,18 @@ void BusRecord::note(GstMessage* message) {
     changed_.notify_all();
 }
 
-GstBusSyncReply BusRecord::onMessage(GstBus*, GstMessage* message, gpointer data) {
-    (*static_cast<std::shared_ptr<BusRecord>*>(data))->note(message);
+GstBusSyncReply BusRecord::OnMessage(GstBus*, GstMessage* message, gpointer data) {
+    (*static_cast<std::shared_ptr<BusRecord>*>(data))->Note(message);
     // A sync handler that drops a message owns it.
     gst_message_unref(message);
     return GST_BUS_DROP;
 }
 
-void BusRecord::release(gpointer data) {
+void BusRecord::Release(gpointer data) {
     delete static_cast<std::shared_ptr<BusRecord>*>(data);
 }
 
-std::string BusRecord::mediaType(GstMessage* message) {
+std::string BusRecord::MediaType(GstMessage* message) {
     const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
     if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return {};
     const GstCaps* caps = gst_value_get_caps(detail);
@@ -73,14 +73,14 @@ std::string BusRecord::mediaType(GstMessage* message) {
     return gst_structure_get_name(gst_caps_get_structure(caps, 0));
 }
 
-void attachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record) {
+void AttachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record) {
     GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, &BusRecord::onMessage, new std::shared_ptr<BusRecord>(record),
-                             &BusRecord::release);
+    gst_bus_set_sync_handler(bus, &BusRecord::OnMessage, new std::shared_ptr<BusRecord>(record),
+                             &BusRecord::Release);
     gst_object_unref(bus);
 }
 
-void detachBus(GstElement* pipeline) {
+void DetachBus(GstElement* pipeline) {
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
     gst_object_unref(bus);

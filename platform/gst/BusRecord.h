@@ -26,7 +26,7 @@ struct StreamError {
 // dropped after a look, so nothing queues up on the bus however long a session runs.
 class BusRecord {
   public:
-    void beginLoad() {
+    void BeginLoad() {
         std::lock_guard lock(mutex_);
         error_.reset();
         missingDecoder_.clear();
@@ -35,50 +35,50 @@ class BusRecord {
     }
 
     // Runs on whichever thread posted the message: keep it short and never call back into the engine.
-    void note(GstMessage* message);
+    void Note(GstMessage* message);
 
     // Called, on the thread that posted it, when the pipeline has played a segment seek's segment to its
     // end. Set before the record is attached.
     std::function<void()> onSegmentDone;
 
-    std::uint64_t news() const {
+    std::uint64_t News() const {
         std::lock_guard lock(mutex_);
         return news_;
     }
 
-    void waitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
+    void WaitForNews(std::uint64_t seen, std::chrono::steady_clock::time_point until) {
         std::unique_lock lock(mutex_);
         changed_.wait_until(lock, until, [&] { return news_ != seen; });
     }
 
-    std::optional<StreamError> error() const {
+    std::optional<StreamError> Error() const {
         std::lock_guard lock(mutex_);
         return error_;
     }
 
-    std::string missingDecoder() const {
+    std::string MissingDecoder() const {
         std::lock_guard lock(mutex_);
         return missingDecoder_;
     }
 
     // The media type the missing decoder was wanted for ("audio/x-gbs"), or empty.
-    std::string missingType() const {
+    std::string MissingType() const {
         std::lock_guard lock(mutex_);
         return missingType_;
     }
 
-    bool textFile() const {
+    bool TextFile() const {
         std::lock_guard lock(mutex_);
         return textFile_;
     }
 
     // The bus's sync handler; `data` is a heap-held std::shared_ptr<BusRecord>, freed by release().
-    static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data);
-    static void release(gpointer data);
+    static GstBusSyncReply OnMessage(GstBus*, GstMessage* message, gpointer data);
+    static void Release(gpointer data);
 
   private:
     // The media type a missing-plug-in message is about, or empty.
-    static std::string mediaType(GstMessage* message);
+    static std::string MediaType(GstMessage* message);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -90,7 +90,7 @@ class BusRecord {
 };
 
 // Hooks a fresh record up to the pipeline's bus, and unhooks it again (before the pipeline is dropped).
-void attachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record);
-void detachBus(GstElement* pipeline);
+void AttachBusRecord(GstElement* pipeline, const std::shared_ptr<BusRecord>& record);
+void DetachBus(GstElement* pipeline);
 
 }  // namespace zorvik::platform::gst

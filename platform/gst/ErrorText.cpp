@@ -6,16 +6,16 @@
 
 namespace zorvik::platform::gst {
 
-std::string describeMissingDecoder(const std::string& missingDecoder, const std::string& missingType) {
+std::string DescribeMissingDecoder(const std::string& missingDecoder, const std::string& missingType) {
     if (IsRefusedMediaType(missingType))
         return "this kind of file (" + missingType + ") is not one Zorvik plays; it plays " +
                kPlayableFormatsText;
     return "no decoder for this kind of file is installed (" + missingDecoder + ")";
 }
 
-std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
+std::string DescribeLoadError(const StreamError& error, const std::string& missingDecoder,
                               const std::string& missingType, bool defaultOutput) {
-    if (!missingDecoder.empty()) return describeMissingDecoder(missingDecoder, missingType);
+    if (!missingDecoder.empty()) return DescribeMissingDecoder(missingDecoder, missingType);
     // The system's default output failing to open almost always means no sound server is running.
     if (error.fromSink && defaultOutput) return std::string(kNoSoundOutputText) + " (" + error.message + ")";
     if (error.fromSink) return "the sound output could not be opened: " + error.message;
@@ -38,7 +38,7 @@ std::string describeLoadError(const StreamError& error, const std::string& missi
     return "GStreamer could not play the file: " + error.message;
 }
 
-std::string describePlaybackError(const StreamError& error) {
+std::string DescribePlaybackError(const StreamError& error) {
     if (error.fromSink) return "the sound output stopped working: " + error.message;
     if (error.domain == GST_RESOURCE_ERROR) return "the file can no longer be read: " + error.message;
     if (error.domain == GST_STREAM_ERROR) return "the file is damaged: " + error.message;

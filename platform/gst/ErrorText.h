@@ -12,11 +12,11 @@ inline constexpr const char* kNoSoundOutputText =
     "No sound output is available: is the sound server running?";
 
 // Why a file did not load. `defaultOutput`: the graph plays to the system's default output.
-std::string describeLoadError(const StreamError& error, const std::string& missingDecoder,
+std::string DescribeLoadError(const StreamError& error, const std::string& missingDecoder,
                               const std::string& missingType, bool defaultOutput);
 // Why no decoder was found for a stream of `missingType`: none installed, or none Zorvik lets it reach.
-std::string describeMissingDecoder(const std::string& missingDecoder, const std::string& missingType);
+std::string DescribeMissingDecoder(const std::string& missingDecoder, const std::string& missingType);
 // Why a loaded song stopped playing.
-std::string describePlaybackError(const StreamError& error);
+std::string DescribePlaybackError(const StreamError& error);
 
 }  // namespace zorvik::platform::gst

@@ -22,7 +22,7 @@ constexpr auto kLoadPollInterval = std::chrono::milliseconds(25);
 // Quiet polls in a row with no streaming thread at work after which a load is taken as stalled.
 constexpr int kStalledLooks = 2;
 
-gint64 nanoseconds(double seconds) {
+gint64 Nanoseconds(double seconds) {
     return static_cast<gint64>(std::llround(seconds * GST_SECOND));
 }
 
@@ -48,7 +48,7 @@ struct LoopPoints {
                 const LoopPoints& loop = **static_cast<std::shared_ptr<LoopPoints>*>(data);
                 GstEvent* seek = nullptr;
                 if (loop.on.load()) {
-                    const gint64 lead = nanoseconds(kLoopSeamSeconds);
+                    const gint64 lead = Nanoseconds(kLoopSeamSeconds);
                     seek = gst_event_new_seek(
                         1.0, GST_FORMAT_TIME,
                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE),
@@ -68,7 +68,7 @@ struct LoopPoints {
 };
 
 std::unique_ptr<GstMusicEngine> GstMusicEngine::Create(GstEngineOptions options) {
-    initialiseGStreamer();
+    InitialiseGStreamer();
     if (!RegisterStretchElement()) return nullptr;
     std::unique_ptr<GstMusicEngine> engine(new GstMusicEngine(std::move(options)));
     if (!engine->BuildPipeline()) return nullptr;
@@ -83,7 +83,7 @@ GstMusicEngine::~GstMusicEngine() {
 }
 
 bool GstMusicEngine::BuildPipeline() {
-    PlaybinParts parts = buildPlaybin(options_.makeAudioSink);
+    PlaybinParts parts = BuildPlaybin(options_.makeAudioSink);
     if (!parts.playbin) return false;
     pipeline_ = parts.playbin;
     stretch_ = parts.stretch;
@@ -98,7 +98,7 @@ bool GstMusicEngine::BuildPipeline() {
     bus_->onSegmentDone = [points = loopPoints_, stretch = stretch_] {
         LoopPoints::SendRound(stretch, points);
     };
-    attachBusRecord(pipeline_, bus_);
+    AttachBusRecord(pipeline_, bus_);
     ShareLoop();
     return true;
 }
@@ -106,7 +106,7 @@ bool GstMusicEngine::BuildPipeline() {
 void GstMusicEngine::ReleasePipeline() {
     if (!pipeline_) return;
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-    detachBus(pipeline_);
+    DetachBus(pipeline_);
     ForgetPipeline();
 }
 
@@ -118,7 +118,7 @@ void GstMusicEngine::AbandonPipeline() {
         pipeline_,
         [](GstElement* pipeline, gpointer) {
             gst_element_set_state(pipeline, GST_STATE_NULL);
-            detachBus(pipeline);
+            DetachBus(pipeline);
         },
         nullptr, nullptr);
     ForgetPipeline();
@@ -161,17 +161,17 @@ void GstMusicEngine::Unload() {
 // Tells the bus hook and the stretch element about the loop, or that there is none.
 void GstMusicEngine::ShareLoop() {
     if (loop_) {
-        loopPoints_->start = nanoseconds(loop_->start);
-        loopPoints_->end = nanoseconds(loop_->end);
+        loopPoints_->start = Nanoseconds(loop_->start);
+        loopPoints_->end = Nanoseconds(loop_->end);
     }
     loopPoints_->on = loop_.has_value();
     if (stretch_)
-        g_object_set(stretch_, "loop-start", loop_ ? nanoseconds(loop_->start) : gint64{-1}, nullptr);
+        g_object_set(stretch_, "loop-start", loop_ ? Nanoseconds(loop_->start) : gint64{-1}, nullptr);
 }
 
 Status GstMusicEngine::RequireStream() {
     if (!pipeline_ || !loaded_) return Status::Failed("no music file is loaded");
-    if (auto error = bus_->error()) return Status::Failed(describePlaybackError(*error));
+    if (auto error = bus_->Error()) return Status::Failed(DescribePlaybackError(*error));
     return Status::Done();
 }
 
@@ -198,7 +198,7 @@ Status GstMusicEngine::Load(const std::string& path) {
 // Takes the pipeline to the first frame of uri_, ready to play, and says what went wrong if it cannot.
 Status GstMusicEngine::Prepare() {
     g_object_set(pipeline_, "uri", uri_.c_str(), nullptr);
-    bus_->beginLoad();
+    bus_->BeginLoad();
     const auto deadline = std::chrono::steady_clock::now() + options_.loadTimeout;
     GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
     bool timedOut = false;
@@ -210,8 +210,8 @@ Status GstMusicEngine::Prepare() {
     int stalledLooks = 0;
     bool stalled = false;
     while (result == GST_STATE_CHANGE_ASYNC) {
-        const std::uint64_t seen = bus_->news();
-        if (bus_->error()) break;
+        const std::uint64_t seen = bus_->News();
+        if (bus_->Error()) break;
         result = gst_element_get_state(pipeline_, nullptr, nullptr, 0);
         if (result != GST_STATE_CHANGE_ASYNC) break;
         const auto now = std::chrono::steady_clock::now();
@@ -219,8 +219,8 @@ Status GstMusicEngine::Prepare() {
             timedOut = true;
             break;
         }
-        bus_->waitForNews(seen, std::min(deadline, now + kLoadPollInterval));
-        const bool quiet = bus_->news() == seen;
+        bus_->WaitForNews(seen, std::min(deadline, now + kLoadPollInterval));
+        const bool quiet = bus_->News() == seen;
         stalledLooks = quiet && !AnyStreamingTaskRunning(pipeline_) ? stalledLooks + 1 : 0;
         if (stalledLooks >= kStalledLooks) {
             stalled = true;
@@ -236,26 +236,26 @@ Status GstMusicEngine::Prepare() {
         return Status::Failed(std::string("the file did not become ready to play within ") + seconds +
                               " s (the drive holding it may not be responding)");
     }
-    if (bus_->textFile()) {
+    if (bus_->TextFile()) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Failed("the file is text, not a music file GStreamer can play");
     }
     if (stalled) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
-        const std::string missing = bus_->missingDecoder();
+        const std::string missing = bus_->MissingDecoder();
         return Status::Failed(missing.empty() ? "the file is damaged, or not a music file GStreamer can play"
-                                              : describeMissingDecoder(missing, bus_->missingType()));
+                                              : DescribeMissingDecoder(missing, bus_->MissingType()));
     }
-    if (auto error = bus_->error()) {
+    if (auto error = bus_->Error()) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Failed(
-            describeLoadError(*error, bus_->missingDecoder(), bus_->missingType(), defaultSink_ != nullptr));
+            DescribeLoadError(*error, bus_->MissingDecoder(), bus_->MissingType(), defaultSink_ != nullptr));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
-        const std::string missing = bus_->missingDecoder();
+        const std::string missing = bus_->MissingDecoder();
         return Status::Failed(missing.empty() ? "GStreamer could not open the file"
-                                              : describeMissingDecoder(missing, bus_->missingType()));
+                                              : DescribeMissingDecoder(missing, bus_->MissingType()));
     }
     gint audioStreams = 0;
     g_object_get(pipeline_, "n-audio", &audioStreams, nullptr);
@@ -263,7 +263,7 @@ Status GstMusicEngine::Prepare() {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Failed("the file is not a music file GStreamer can play");
     }
-    if (isSilentFallback(defaultSink_)) {
+    if (IsSilentFallback(defaultSink_)) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Failed(kNoSoundOutputText);
     }
@@ -279,7 +279,7 @@ Status GstMusicEngine::Prepare() {
 bool GstMusicEngine::OutputLost() {
     if (resumeAt_) return true;
     if (!pipeline_ || !loaded_) return false;
-    const auto error = bus_->error();
+    const auto error = bus_->Error();
     if (!error || !error->fromSink) return false;
     gint64 position = 0;
     resumeAt_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0
@@ -322,7 +322,7 @@ Status GstMusicEngine::Pause() {
     if (!pipeline_ || !loaded_) return Status::Done();
     // A stream that already failed (its output or its file went away) is halted; that is all pausing
     // can mean for it, and it too must not keep the transport from closing the song.
-    if (bus_->error()) {
+    if (bus_->Error()) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Done();
     }
@@ -416,9 +416,9 @@ Status GstMusicEngine::SeekTo(double seconds) {
     gint64 stop = -1;  // the song's end, not the end of a loop that was on before
     if (loop_) {
         flags = static_cast<GstSeekFlags>(flags | GST_SEEK_FLAG_SEGMENT);
-        stop = nanoseconds(loop_->end);
+        stop = Nanoseconds(loop_->end);
     }
-    if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, nanoseconds(seconds),
+    if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, Nanoseconds(seconds),
                           GST_SEEK_TYPE_SET, stop))
         return Status::Failed("GStreamer could not move to that point in the file");
     if (pausedAt_) pausedAt_ = seconds;

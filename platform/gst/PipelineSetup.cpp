@@ -23,7 +23,7 @@ constexpr gint64 kSinkPeriodMicroseconds = 10000;
 
 // The output autoaudiosink picks, as it is added: a short buffer, and what the sound server's mixer
 // shows. PulseAudio and PipeWire spell the icon's key and the roles differently.
-void setUpOutput(GstBin*, GstBin*, GstElement* element, gpointer) {
+void SetUpOutput(GstBin*, GstBin*, GstElement* element, gpointer) {
     GObjectClass* type = G_OBJECT_GET_CLASS(element);
     if (g_object_class_find_property(type, "buffer-time") &&
         g_object_class_find_property(type, "latency-time"))
@@ -44,7 +44,7 @@ void setUpOutput(GstBin*, GstBin*, GstElement* element, gpointer) {
 
 }  // namespace
 
-void initialiseGStreamer() {
+void InitialiseGStreamer() {
     static std::once_flag once;
     std::call_once(once, [] {
         gst_init(nullptr, nullptr);
@@ -53,7 +53,7 @@ void initialiseGStreamer() {
     });
 }
 
-PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
+PlaybinParts BuildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     // Speed, level and balance all sit behind playbin's queue, in front of the sink, so a change is heard
     // at once rather than after up to a second of already-queued sound. The stretch element takes the
@@ -76,7 +76,7 @@ PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
     PlaybinParts parts;
     if (!makeAudioSink) {
         parts.defaultSink = GST_ELEMENT(gst_object_ref(sink));
-        g_signal_connect(sink, "deep-element-added", G_CALLBACK(setUpOutput), nullptr);
+        g_signal_connect(sink, "deep-element-added", G_CALLBACK(SetUpOutput), nullptr);
     }
     gst_bin_add(GST_BIN(output), sink);
     GstElement* tail = gst_bin_get_by_name(GST_BIN(output), "tail");
@@ -103,7 +103,7 @@ PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
 // autoaudiosink picks its output when the stream reaches it. When no real output opens (no sound server,
 // no card) it falls back to a fake sink that swallows the music in silence and reports only a warning;
 // a load that "succeeds" that way would leave the user wondering why nothing is heard.
-bool isSilentFallback(GstElement* autoSink) {
+bool IsSilentFallback(GstElement* autoSink) {
     if (!autoSink || !GST_IS_BIN(autoSink)) return false;
     bool silent = false;
     GstIterator* children = gst_bin_iterate_elements(GST_BIN(autoSink));

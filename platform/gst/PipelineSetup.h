@@ -8,7 +8,7 @@
 namespace zorvik::platform::gst {
 
 // gst_init and everything the graph needs registered before its first pipeline; once per process.
-void initialiseGStreamer();
+void InitialiseGStreamer();
 
 // A playbin for audio only, playing through our output bin: stretch, level, balance, then the sink.
 // Every member holds a reference of its own; all are empty when something could not be made.
@@ -20,9 +20,9 @@ struct PlaybinParts {
     GstElement* defaultSink = nullptr;  // the autoaudiosink, when playing to the default output
 };
 // `makeAudioSink` empty: the system's default output.
-PlaybinParts buildPlaybin(const std::function<GstElement*()>& makeAudioSink);
+PlaybinParts BuildPlaybin(const std::function<GstElement*()>& makeAudioSink);
 
 // True when the default output fell back to a sink that plays nothing.
-bool isSilentFallback(GstElement* autoSink);
+bool IsSilentFallback(GstElement* autoSink);
 
 }  // namespace zorvik::platform::gst

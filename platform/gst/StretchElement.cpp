@@ -140,9 +140,9 @@ struct Core {
     bool discont = true;
     bool ended = false;
 
-    ~Core() { release(); }
+    ~Core() { Release(); }
 
-    void release() {
+    void Release() {
         if (pool) {
             gst_buffer_pool_set_active(pool, FALSE);
             gst_object_unref(pool);
@@ -153,14 +153,14 @@ struct Core {
         stretcher.reset();
     }
 
-    GstClockTime framesToTime(std::int64_t frames) const {
+    GstClockTime FramesToTime(std::int64_t frames) const {
         return gst_util_uint64_scale_int_round(static_cast<guint64>(frames), GST_SECOND, rate);
     }
 
-    bool configure(GstCaps* newCaps) {
+    bool Configure(GstCaps* newCaps) {
         GstAudioInfo info;
         if (!gst_audio_info_from_caps(&info, newCaps)) return false;
-        release();
+        Release();
         rate = GST_AUDIO_INFO_RATE(&info);
         channels = GST_AUDIO_INFO_CHANNELS(&info);
         caps = gst_caps_ref(newCaps);
@@ -191,16 +191,16 @@ struct Core {
         gst_buffer_pool_config_set_params(config, caps,
                                           static_cast<guint>(kOutFrames * channels * sizeof(float)), 4, 0);
         if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
-            release();
+            Release();
             return false;
         }
-        restart();
+        Restart();
         return true;
     }
 
     // After a flush or a new segment: the stretcher starts afresh at the current speed, primed with the
     // silence it asks for so that its first output frame is the first input frame, and nothing is late.
-    void restart() {
+    void Restart() {
         framesIn = 0;
         framesOut = 0;
         songFrame = 0.0;
@@ -219,19 +219,19 @@ struct Core {
         mixLeft = 0;
         if (!stretcher) return;
         appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
-        if (appliedSpeed != 1.0) wake(0);
+        if (appliedSpeed != 1.0) Wake(0);
     }
 
     // Starts the stretcher at the current speed so that its first output frame is song frame `from`.
     // It is primed with the song just before that frame (silence before the song's start) in place of
     // the silence it asks for, so it comes in with the sound it would have had running all along.
-    void wake(std::int64_t from) {
+    void Wake(std::int64_t from) {
         stretcher->reset();
         outAt = outGot = 0;
         stretcher->setTimeRatio(1.0 / appliedSpeed);
         const auto pad = static_cast<std::int64_t>(stretcher->getPreferredStartPad());
         fed = from - pad;
-        feed();
+        Feed();
         dropLeft = stretcher->getStartDelay();
         stretcherClock.Reset(appliedSpeed, static_cast<std::int64_t>(dropLeft), from);
         stretching = true;
@@ -239,14 +239,14 @@ struct Core {
 
     // The input frames that may be played: while a loop is on, the last few are held back, because a seam
     // may yet come and fade them out.
-    std::int64_t playable() const {
+    std::int64_t Playable() const {
         if (ended || loopStart.load(std::memory_order_relaxed) < 0) return framesIn;
         return framesIn - seamFrames;
     }
 
     // Hands the stretcher the song from `fed` up to what may be played, out of the history.
-    void feed() {
-        const std::int64_t limit = playable();
+    void Feed() {
+        const std::int64_t limit = Playable();
         while (fed < limit || fed < 0) {
             const std::int64_t end = fed < 0 ? std::min<std::int64_t>(0, fed + kBlockFrames)
                                              : std::min<std::int64_t>(limit, fed + kBlockFrames);
@@ -255,7 +255,7 @@ struct Core {
                 float* plane = inPlanes[c].data();
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::int64_t frame = fed + static_cast<std::int64_t>(i);
-                    plane[i] = frame < 0 ? 0.0f : historyAt(frame, c);
+                    plane[i] = frame < 0 ? 0.0f : HistoryAt(frame, c);
                 }
             }
             stretcher->process(inPointers.data(), count, false);
@@ -265,7 +265,7 @@ struct Core {
 
     // Takes up a speed set since the last buffer. Going to or from exactly 1.0 cross-fades between the
     // pass-through and the stretcher, which both start from the same point in the song.
-    void takeSpeed() {
+    void TakeSpeed() {
         const double wanted = std::clamp(speed.load(std::memory_order_relaxed), kMinSpeed, kMaxSpeed);
         if (wanted == appliedSpeed) return;
         // A cross-fade between the song and the stretcher finishes before one the other way begins: the
@@ -277,7 +277,7 @@ struct Core {
             // At rest everything taken in has been sent, so the stretcher starts where the listener is.
             appliedSpeed = wanted;
             const auto from = static_cast<std::int64_t>(songFrame);
-            wake(from);
+            Wake(from);
             fadeToPassThrough = false;
             fadeLeft = fadeLength;
             fadeHistoryFrame = from;
@@ -299,13 +299,13 @@ struct Core {
         appliedSpeed = wanted;
     }
 
-    float historyAt(std::int64_t frame, int channel) const {
+    float HistoryAt(std::int64_t frame, int channel) const {
         frame =
             std::clamp<std::int64_t>(frame, std::max<std::int64_t>(0, framesIn - historyMask), framesIn - 1);
         return history[static_cast<std::size_t>((frame & historyMask) * channels + channel)];
     }
 
-    void remember(const float* frames, std::size_t count) {
+    void Remember(const float* frames, std::size_t count) {
         // At a seam, the frames from before the loop's start fade in over the held-back end (the two are
         // different moments of the song, so the fade keeps the power).
         while (mixLeft > 0 && count > 0) {
@@ -329,7 +329,7 @@ struct Core {
     }
 
     // A new segment with no flush before it, once its first frame (at song time `stream`) is here.
-    void beginSeam(GstClockTime stream) {
+    void BeginSeam(GstClockTime stream) {
         seamPending = false;
         // As many frames as the segment starts before the loop's start, and as are held back.
         const gint64 start = loopStart.load(std::memory_order_relaxed);
@@ -346,7 +346,7 @@ struct Core {
     }
 
     // Takes the stretch of the timeline the output has reached; true when it is a new one.
-    bool reachStretch(double frame) {
+    bool ReachStretch(double frame) {
         bool reached = false;
         for (const Stretch* next = nextStretches.Peek();
              next != nullptr && frame >= static_cast<double>(next->frame); next = nextStretches.Peek()) {
@@ -358,22 +358,22 @@ struct Core {
     }
 
     // Whether the output at `frame` has got to a stretch of the timeline it is not in yet.
-    bool stretchDue(double frame) {
+    bool StretchDue(double frame) {
         const Stretch* next = nextStretches.Peek();
         return next != nullptr && frame >= static_cast<double>(next->frame);
     }
 
     // The song time of (output) song frame `frame`.
-    GstClockTime songTime(double frame) const {
+    GstClockTime SongTime(double frame) const {
         return timeline.stream +
                static_cast<GstClockTime>(std::llround(
                    std::max(0.0, frame - static_cast<double>(timeline.frame)) * GST_SECOND / rate));
     }
 
     // The stretcher's frame for channel `c`, with the song's own attack spliced in where there is one.
-    float stretchedAt(float stretched, const AttackKeeper::Mix& mix, int c) const {
+    float StretchedAt(float stretched, const AttackKeeper::Mix& mix, int c) const {
         if (mix.songGain <= 0.0f) return stretched;
-        return stretched * mix.stretchedGain + historyAt(mix.frame, c) * mix.songGain;
+        return stretched * mix.stretchedGain + HistoryAt(mix.frame, c) * mix.songGain;
     }
 };
 
@@ -403,66 +403,66 @@ GstStaticPadTemplate srcTemplate =
 // A segment that maps our output timeline onto the song: running time goes on without a break from
 // the first frame after a (re)start, stream time is where in the song the next frame comes from, and the
 // applied rate is the speed, so the stream time advances at the song's pace.
-bool pushSegment(StretchElement* self) {
+bool PushSegment(StretchElement* self) {
     Core& core = *self->core;
     core.segmentPending = false;
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
-    const GstClockTime sinceOrigin = core.framesToTime(core.framesOut);
+    const GstClockTime sinceOrigin = core.FramesToTime(core.framesOut);
     segment.start = core.originPts + sinceOrigin;
     segment.position = segment.start;
     segment.base = core.originRunning + sinceOrigin;
-    segment.time = core.songTime(core.songFrame);
+    segment.time = core.SongTime(core.songFrame);
     segment.applied_rate = core.appliedSpeed;
     return gst_pad_push_event(self->srcPad, gst_event_new_segment(&segment));
 }
 
 // Stamps `written` frames of `buffer`, the first of them song frame `streamStart`, and sends them on.
-GstFlowReturn send(StretchElement* self, GstBuffer* buffer, std::size_t written, double streamStart) {
+GstFlowReturn Send(StretchElement* self, GstBuffer* buffer, std::size_t written, double streamStart) {
     Core& core = *self->core;
     gst_buffer_resize(buffer, 0, static_cast<gssize>(written * core.channels * sizeof(float)));
-    const GstClockTime pts = core.originPts + core.framesToTime(core.framesOut);
+    const GstClockTime pts = core.originPts + core.FramesToTime(core.framesOut);
     core.framesOut += static_cast<std::int64_t>(written);
     GST_BUFFER_PTS(buffer) = pts;
-    GST_BUFFER_DURATION(buffer) = core.originPts + core.framesToTime(core.framesOut) - pts;
+    GST_BUFFER_DURATION(buffer) = core.originPts + core.FramesToTime(core.framesOut) - pts;
     GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(core.framesOut) - written;
     GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
     if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
     core.discont = false;
-    core.position.store(static_cast<gint64>(core.songTime(streamStart)), std::memory_order_relaxed);
+    core.position.store(static_cast<gint64>(core.SongTime(streamStart)), std::memory_order_relaxed);
     return gst_pad_push(self->srcPad, buffer);
 }
 
-GstFlowReturn acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map) {
+GstFlowReturn Acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map) {
     Core& core = *self->core;
-    if (core.reachStretch(core.songFrame)) core.segmentPending = true;
-    if (core.segmentPending && !pushSegment(self)) return GST_FLOW_FLUSHING;
+    if (core.ReachStretch(core.songFrame)) core.segmentPending = true;
+    if (core.segmentPending && !PushSegment(self)) return GST_FLOW_FLUSHING;
     if (gst_buffer_pool_acquire_buffer(core.pool, buffer, nullptr) != GST_FLOW_OK) return GST_FLOW_FLUSHING;
     gst_buffer_map(*buffer, map, GST_MAP_WRITE);
     return GST_FLOW_OK;
 }
 
 // At rest: the song as it came in, up to the last frame taken.
-GstFlowReturn passOn(StretchElement* self) {
+GstFlowReturn PassOn(StretchElement* self) {
     Core& core = *self->core;
-    while (core.songFrame < static_cast<double>(core.playable())) {
+    while (core.songFrame < static_cast<double>(core.Playable())) {
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
-        if (const GstFlowReturn flow = acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
+        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
         auto* out = reinterpret_cast<float*>(map.data);
         const auto from = static_cast<std::int64_t>(core.songFrame);
         std::int64_t until =
-            std::min<std::int64_t>(from + static_cast<std::int64_t>(kOutFrames), core.playable());
+            std::min<std::int64_t>(from + static_cast<std::int64_t>(kOutFrames), core.Playable());
         if (const auto* next = core.nextStretches.Peek())
             until = std::min(until, std::max(from + 1, next->frame));
         const auto count = static_cast<std::size_t>(until - from);
         for (std::size_t i = 0; i < count; ++i)
             for (int c = 0; c < core.channels; ++c)
-                out[i * core.channels + c] = core.historyAt(from + static_cast<std::int64_t>(i), c);
+                out[i * core.channels + c] = core.HistoryAt(from + static_cast<std::int64_t>(i), c);
         gst_buffer_unmap(buffer, &map);
         core.songFrame += static_cast<double>(count);
         core.attacks.Skip(from + static_cast<std::int64_t>(count));
-        if (const GstFlowReturn flow = send(self, buffer, count, static_cast<double>(from));
+        if (const GstFlowReturn flow = Send(self, buffer, count, static_cast<double>(from));
             flow != GST_FLOW_OK)
             return flow;
     }
@@ -471,10 +471,10 @@ GstFlowReturn passOn(StretchElement* self) {
 
 // Sends what the stretcher has ready, or at rest what came in; once the input has ended, only up to the
 // last song frame.
-GstFlowReturn drain(StretchElement* self) {
+GstFlowReturn Drain(StretchElement* self) {
     Core& core = *self->core;
     while (true) {
-        if (!core.stretching) return passOn(self);
+        if (!core.stretching) return PassOn(self);
         if (core.outAt == core.outGot) {
             const int ready = core.stretcher->available();
             if (ready <= 0) return GST_FLOW_OK;
@@ -489,7 +489,7 @@ GstFlowReturn drain(StretchElement* self) {
 
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
-        if (const GstFlowReturn flow = acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
+        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
         auto* out = reinterpret_cast<float*>(map.data);
         const int channels = core.channels;
         std::size_t written = 0;
@@ -498,7 +498,7 @@ GstFlowReturn drain(StretchElement* self) {
         for (; i < core.outGot && core.stretching; ++i) {
             if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) break;
             // A seam's new stretch of the timeline starts a buffer, which gets a segment of its own.
-            if (written > 0 && core.stretchDue(core.songFrame)) break;
+            if (written > 0 && core.StretchDue(core.songFrame)) break;
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
@@ -510,20 +510,20 @@ GstFlowReturn drain(StretchElement* self) {
                 const float in =
                     1.0f - static_cast<float>(core.fadeLeft) / static_cast<float>(core.fadeLength);
                 for (int c = 0; c < channels; ++c) {
-                    const float stretched = core.stretchedAt(core.outPlanes[c][i], mix, c);
+                    const float stretched = core.StretchedAt(core.outPlanes[c][i], mix, c);
                     if (core.fadeToPassThrough) {
-                        frame[c] = stretched * (1.0f - in) + core.historyAt(passFrame, c) * in;
+                        frame[c] = stretched * (1.0f - in) + core.HistoryAt(passFrame, c) * in;
                     } else {
-                        frame[c] = core.historyAt(core.fadeHistoryFrame, c) * (1.0f - in) + stretched * in;
+                        frame[c] = core.HistoryAt(core.fadeHistoryFrame, c) * (1.0f - in) + stretched * in;
                     }
                 }
                 ++core.fadeHistoryFrame;
                 // Faded into the song at normal speed: the stretcher rests until the speed leaves 1.0.
                 if (--core.fadeLeft == 0 && core.fadeToPassThrough) core.stretching = false;
             } else if (passThrough) {
-                for (int c = 0; c < channels; ++c) frame[c] = core.historyAt(passFrame, c);
+                for (int c = 0; c < channels; ++c) frame[c] = core.HistoryAt(passFrame, c);
             } else {
-                for (int c = 0; c < channels; ++c) frame[c] = core.stretchedAt(core.outPlanes[c][i], mix, c);
+                for (int c = 0; c < channels; ++c) frame[c] = core.StretchedAt(core.outPlanes[c][i], mix, c);
             }
             core.songFrame += core.appliedSpeed;
             ++written;
@@ -535,12 +535,12 @@ GstFlowReturn drain(StretchElement* self) {
             gst_buffer_unref(buffer);
             return GST_FLOW_OK;
         }
-        if (const GstFlowReturn flow = send(self, buffer, written, streamStart); flow != GST_FLOW_OK)
+        if (const GstFlowReturn flow = Send(self, buffer, written, streamStart); flow != GST_FLOW_OK)
             return flow;
     }
 }
 
-GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
+GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     StretchElement* self = ZORVIK_STRETCH(parent);
     Core& core = *self->core;
     if (!core.stretcher) {
@@ -563,13 +563,13 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         if (GST_CLOCK_TIME_IS_VALID(segment.start) && pts < segment.start)
             first = std::min<std::size_t>(
                 frames, gst_util_uint64_scale_int(segment.start - pts, core.rate, GST_SECOND));
-        const GstClockTime end = pts + core.framesToTime(static_cast<std::int64_t>(frames));
+        const GstClockTime end = pts + core.FramesToTime(static_cast<std::int64_t>(frames));
         if (GST_CLOCK_TIME_IS_VALID(segment.stop) && end > segment.stop)
             last = frames - std::min<std::size_t>(
                                 frames, gst_util_uint64_scale_int(
                                             end - std::max(pts, static_cast<GstClockTime>(segment.stop)),
                                             core.rate, GST_SECOND));
-        pts += core.framesToTime(static_cast<std::int64_t>(first));
+        pts += core.FramesToTime(static_cast<std::int64_t>(first));
     } else {
         pts = core.inSegment.start;
     }
@@ -580,7 +580,7 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     }
     if (core.seamPending) {
         const guint64 stream = gst_segment_to_stream_time(&core.inSegment, GST_FORMAT_TIME, pts);
-        core.beginSeam(GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0);
+        core.BeginSeam(GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0);
     }
     if (!core.haveOrigin) {
         // The first frame's time places both timelines: output running time starts where the input's did,
@@ -592,15 +592,15 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
         core.timeline = {0, GST_CLOCK_TIME_IS_VALID(stream) ? stream : 0};
         core.haveOrigin = true;
     }
-    core.takeSpeed();
+    core.TakeSpeed();
 
     GstFlowReturn flow = GST_FLOW_OK;
     for (std::size_t done = first; done < last && flow == GST_FLOW_OK;) {
         const std::size_t count = std::min(kBlockFrames, last - done);
-        core.remember(samples + done * core.channels, count);
-        if (core.stretching) core.feed();
+        core.Remember(samples + done * core.channels, count);
+        if (core.stretching) core.Feed();
         done += count;
-        flow = drain(self);
+        flow = Drain(self);
     }
     gst_buffer_unmap(buffer, &map);
     gst_buffer_unref(buffer);
@@ -608,26 +608,26 @@ GstFlowReturn chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
 }
 
 // The end of the song: the stretcher gives up what it still holds, then the end goes downstream.
-void finish(StretchElement* self) {
+void Finish(StretchElement* self) {
     Core& core = *self->core;
     if (!core.stretcher || !core.haveOrigin || core.ended) return;
     core.ended = true;
     if (core.stretching) {
-        core.feed();  // what was held back for a seam
+        core.Feed();  // what was held back for a seam
         for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
         core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
     }
-    drain(self);
+    Drain(self);
 }
 
-gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     StretchElement* self = ZORVIK_STRETCH(parent);
     Core& core = *self->core;
     switch (GST_EVENT_TYPE(event)) {
         case GST_EVENT_CAPS: {
             GstCaps* caps = nullptr;
             gst_event_parse_caps(event, &caps);
-            if (!core.configure(caps)) {
+            if (!core.Configure(caps)) {
                 gst_event_unref(event);
                 return FALSE;
             }
@@ -646,17 +646,17 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
             if (core.haveOrigin && !core.ended) {
                 core.seamPending = true;
             } else {
-                core.restart();
+                core.Restart();
             }
             // Ours goes out with the first frame, once its place in time is known.
             gst_event_unref(event);
             return TRUE;
         }
         case GST_EVENT_FLUSH_STOP:
-            core.restart();
+            core.Restart();
             return gst_pad_event_default(pad, parent, event);
         case GST_EVENT_EOS:
-            finish(self);
+            Finish(self);
             return gst_pad_event_default(pad, parent, event);
         case GST_EVENT_GAP:
             // A gap in the song would need one in our own timeline; the decoders we play from send none
@@ -670,7 +670,7 @@ gboolean sinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
 
 // A seek asking for a speed is taken as one: the speed goes to the element and the seek goes upstream at
 // normal rate, since everything upstream plays at 1.0.
-gboolean srcEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+gboolean SrcEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     StretchElement* self = ZORVIK_STRETCH(parent);
     if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
         gdouble rate = 1.0;
@@ -690,7 +690,7 @@ gboolean srcEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     return gst_pad_event_default(pad, parent, event);
 }
 
-gboolean srcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     StretchElement* self = ZORVIK_STRETCH(parent);
     if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
         GstFormat format;
@@ -704,17 +704,17 @@ gboolean srcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     return gst_pad_query_default(pad, parent, query);
 }
 
-GstStateChangeReturn changeState(GstElement* element, GstStateChange transition) {
+GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
     const GstStateChangeReturn result =
         GST_ELEMENT_CLASS(stretch_element_parent_class)->change_state(element, transition);
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         // The pads are inactive by now, so no streaming thread is inside the element.
-        ZORVIK_STRETCH(element)->core->release();
+        ZORVIK_STRETCH(element)->core->Release();
     }
     return result;
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
     Core& core = *ZORVIK_STRETCH(object)->core;
     if (id == kPropSpeed) {
         core.speed.store(g_value_get_double(value), std::memory_order_relaxed);
@@ -727,7 +727,7 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
     }
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
     const Core& core = *ZORVIK_STRETCH(object)->core;
     if (id == kPropSpeed) {
         g_value_set_double(value, core.speed.load(std::memory_order_relaxed));
@@ -740,16 +740,16 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
     }
 }
 
-void finalize(GObject* object) {
+void Finalize(GObject* object) {
     delete ZORVIK_STRETCH(object)->core;
     G_OBJECT_CLASS(stretch_element_parent_class)->finalize(object);
 }
 
 void stretch_element_class_init(StretchElementClass* klass) {
     GObjectClass* objectClass = G_OBJECT_CLASS(klass);
-    objectClass->set_property = setProperty;
-    objectClass->get_property = getProperty;
-    objectClass->finalize = finalize;
+    objectClass->set_property = SetProperty;
+    objectClass->get_property = GetProperty;
+    objectClass->finalize = Finalize;
     g_object_class_install_property(
         objectClass, kPropSpeed,
         g_param_spec_double("speed", "Speed", "Playing speed, keeping the pitch (1.0 is normal)", kMinSpeed,
@@ -769,7 +769,7 @@ void stretch_element_class_init(StretchElementClass* klass) {
                            "Song time in nanoseconds a loop goes back to, -1 with no loop", -1, G_MAXINT64,
                            -1, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    elementClass->change_state = changeState;
+    elementClass->change_state = ChangeState;
     gst_element_class_add_static_pad_template(elementClass, &sinkTemplate);
     gst_element_class_add_static_pad_template(elementClass, &srcTemplate);
     gst_element_class_set_static_metadata(elementClass, "Zorvik time stretch", "Filter/Effect/Audio",
@@ -780,14 +780,14 @@ void stretch_element_class_init(StretchElementClass* klass) {
 void stretch_element_init(StretchElement* self) {
     self->core = new Core();
     self->sinkPad = gst_pad_new_from_static_template(&sinkTemplate, "sink");
-    gst_pad_set_chain_function(self->sinkPad, chain);
-    gst_pad_set_event_function(self->sinkPad, sinkEvent);
+    gst_pad_set_chain_function(self->sinkPad, Chain);
+    gst_pad_set_event_function(self->sinkPad, SinkEvent);
     GST_PAD_SET_PROXY_CAPS(self->sinkPad);
     GST_PAD_SET_PROXY_ALLOCATION(self->sinkPad);
     gst_element_add_pad(GST_ELEMENT(self), self->sinkPad);
     self->srcPad = gst_pad_new_from_static_template(&srcTemplate, "src");
-    gst_pad_set_event_function(self->srcPad, srcEvent);
-    gst_pad_set_query_function(self->srcPad, srcQuery);
+    gst_pad_set_event_function(self->srcPad, SrcEvent);
+    gst_pad_set_query_function(self->srcPad, SrcQuery);
     GST_PAD_SET_PROXY_CAPS(self->srcPad);
     gst_element_add_pad(GST_ELEMENT(self), self->srcPad);
 }
