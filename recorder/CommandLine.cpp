@@ -47,7 +47,8 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(seconds) + kSlack);
     bool stalled = false;
     for (Capture::State state = capture.CurrentState();
-         state == Capture::State::Connecting || state == Capture::State::Recording; state = capture.CurrentState()) {
+         state == Capture::State::Connecting || state == Capture::State::Recording;
+         state = capture.CurrentState()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             stalled = true;
             break;

@@ -94,7 +94,8 @@ TEST_P(CaptureLimit, FileHoldsTheDeliveredFramesUpToTheLimit) {
         feed.Push(std::move(block));
     }
     if (c.limit > 0) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Complete; }, 5000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Complete; }, 5000));
     } else {
         EXPECT_TRUE(QTest::qWaitFor([&] { return capture.Frames() == c.expected; }, 5000));
     }
