@@ -12,8 +12,9 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QString::fromLatin1(zorvik::platform::kAppId));
     zorvik::Studio studio;
     // "zorvik SONG", as a file manager's "Open with" starts it: the song waits in the main window.
-    if (const QStringList args = QApplication::arguments(); args.size() > 1)
+    if (const QStringList args = QApplication::arguments(); args.size() > 1) {
         studio.program.SetSongToOpen(args.at(1));
+    }
     studio.program.SplashForm().Show();
     return QApplication::exec();
 }

@@ -55,8 +55,9 @@ double SoxSeconds(const kit::Kit& kit, const fs::path& folder) {
         std::ofstream out(list);
         for (const kit::Instrument& instrument : kit.instruments) {
             for (const kit::Layer& layer : instrument.layers) {
-                for (const kit::SampleRef& sample : layer.samples)
+                for (const kit::SampleRef& sample : layer.samples) {
                     out << (folder / sample.file).string() << '\n';
+                }
             }
         }
     }
@@ -72,7 +73,9 @@ double SoxSeconds(const kit::Kit& kit, const fs::path& folder) {
 
 void LoadTimes(const fs::path& kits) {
     std::vector<fs::path> folders;
-    for (const auto& entry : fs::directory_iterator(kits)) folders.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(kits)) {
+        folders.push_back(entry.path());
+    }
     std::sort(folders.begin(), folders.end());
     const std::atomic<bool> cancelled{false};
     for (const fs::path& folder : folders) {
@@ -115,7 +118,9 @@ void RenderCost() {
     }
     KitMixer mixer;
     mixer.Use(loaded.get());
-    for (int i = 0; i < 64; ++i) mixer.Hit(i, 127);
+    for (int i = 0; i < 64; ++i) {
+        mixer.Hit(i, 127);
+    }
     std::vector<float> out(64 * kMixChannels);
     const int blocks = 2000;  // 2.7 s of sound, within the voices' length
     const auto start = Clock::now();
@@ -171,9 +176,13 @@ void LoadWhilePlaying(const fs::path& folder) {
             render(out.data(), 64);
             const double took = Seconds(Clock::now() - start);
             worst = std::max(worst.load(), took);
-            if (took > 64.0 / kMixRate) ++slow;  // the render itself outran the device
+            if (took > 64.0 / kMixRate) {
+                ++slow;  // the render itself outran the device
+            }
             next += period;
-            if (Clock::now() > next + period) ++late;  // a real device would have run dry
+            if (Clock::now() > next + period) {
+                ++late;  // a real device would have run dry
+            }
             std::this_thread::sleep_until(next);
         }
     });
@@ -186,7 +195,9 @@ void LoadWhilePlaying(const fs::path& folder) {
     stop = true;
     device.join();
     int rows = 0;
-    for (MidiEvent event; player.TakeMidiEvent(event);) rows += event.kind == MidiEvent::Kind::kRowHit;
+    for (MidiEvent event; player.TakeMidiEvent(event);) {
+        rows += event.kind == MidiEvent::Kind::kRowHit;
+    }
     std::printf(
         "FIGURE|while loading|%s in %.3f s|render call at most %.1f us|render calls over a period %d|"
         "device thread woken late %d|hits %d, taken %d\n",
@@ -216,7 +227,9 @@ void ResamplerSweep() {
         for (std::size_t bin = 1; bin < n / 2; ++bin) {
             const double f = static_cast<double>(bin) * kMixRate / n;
             // The sweep moves 0.4 % of its frequency in a window; keep well clear of it.
-            if (std::abs(f - centre) < 500 + 0.01 * centre) continue;
+            if (std::abs(f - centre) < 500 + 0.01 * centre) {
+                continue;
+            }
             std::complex<double> sum = 0;
             double windowSum = 0;
             for (std::size_t i = 0; i < n; ++i) {

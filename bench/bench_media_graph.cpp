@@ -63,7 +63,9 @@ const Song& TheSong() {
 }
 
 GstElement* MakeSink(bool automatic) {
-    if (automatic) return gst_element_factory_make("autoaudiosink", nullptr);
+    if (automatic) {
+        return gst_element_factory_make("autoaudiosink", nullptr);
+    }
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
     g_object_set(sink, "sync", TRUE, nullptr);
     return sink;
@@ -71,7 +73,9 @@ GstElement* MakeSink(bool automatic) {
 
 GstEngineOptions SinkOptions(bool automatic) {
     GstEngineOptions options;
-    if (!automatic) options.makeAudioSink = [] { return MakeSink(false); };
+    if (!automatic) {
+        options.makeAudioSink = [] { return MakeSink(false); };
+    }
     return options;
 }
 
@@ -91,7 +95,9 @@ void BM_LoadMusic(benchmark::State& state) {
         ok = ok && !Failed(audio->put_Volume(-1000)) && !Failed(audio->put_Balance(0)) &&
              !Failed(position->put_Rate(1.25)) && !Failed(position->put_CurrentPosition(0.0));
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        if (!ok) state.SkipWithError(control ? control->LastErrorText().c_str() : "no graph");
+        if (!ok) {
+            state.SkipWithError(control ? control->LastErrorText().c_str() : "no graph");
+        }
         control.reset();
         audio.reset();
         position.reset();
@@ -119,7 +125,9 @@ void BM_BarePlaybinToPaused(benchmark::State& state) {
         const bool ok =
             gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) == GST_STATE_CHANGE_SUCCESS;
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        if (!ok) state.SkipWithError("playbin did not reach PAUSED");
+        if (!ok) {
+            state.SkipWithError("playbin did not reach PAUSED");
+        }
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(playbin);
     }
@@ -142,7 +150,9 @@ std::pair<std::size_t, std::size_t> OpeningSilence(GstBuffer* buffer) {
     const auto* samples = reinterpret_cast<const float*>(map.data);
     const std::size_t count = map.size / sizeof(float);
     std::size_t quiet = 0;
-    while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) ++quiet;
+    while (quiet < count && std::fabs(samples[quiet]) < 1e-4f) {
+        ++quiet;
+    }
     gst_buffer_unmap(buffer, &map);
     return {count, quiet};
 }
@@ -214,12 +224,15 @@ void BM_SpeedChangeGap(benchmark::State& state) {
             const Arrivals::Buffer& old = arrivals.buffers[before - 1];
             auto next = std::find_if(arrivals.buffers.begin() + before, arrivals.buffers.end(),
                                      [&](const Arrivals::Buffer& b) { return b.at > changedAt; });
-            if (next == arrivals.buffers.end()) continue;
+            if (next == arrivals.buffers.end()) {
+                continue;
+            }
             auto fresh = std::find_if(next, arrivals.buffers.end(), [&](const Arrivals::Buffer& b) {
                 return std::fabs(b.speed - rate) < 1e-9;
             });
-            if (fresh != arrivals.buffers.end())
+            if (fresh != arrivals.buffers.end()) {
                 heard.push_back(std::chrono::duration<double, std::milli>(fresh->at - changedAt).count());
+            }
             const auto oldEnds = old.at + std::chrono::duration_cast<Clock::duration>(
                                               std::chrono::duration<double>(old.seconds));
             // Nothing is flushed at a speed change, so the old sound plays out to its end.
@@ -293,11 +306,15 @@ void BM_LoopSeam(benchmark::State& state) {
             const std::optional<double> position = engine->Position();
             const auto askedAt = Clock::now();
             std::lock_guard lock(log.mutex);
-            if (!position || log.buffers.empty()) continue;
+            if (!position || log.buffers.empty()) {
+                continue;
+            }
             // The song time due now: the buffer playing, and how far into it the clock is.
             const Heard& playing = log.buffers.back();
             const double into = std::chrono::duration<double>(askedAt - playing.at).count();
-            if (into > playing.seconds) continue;
+            if (into > playing.seconds) {
+                continue;
+            }
             // At a seam the end and the start are the same moment.
             const double off = std::fabs(*position - (playing.stream + into * speed));
             positions.push_back(1000.0 * std::min(off, std::fabs(off - (kEnd - kStart))));
@@ -307,11 +324,14 @@ void BM_LoopSeam(benchmark::State& state) {
         for (std::size_t i = 1; i < log.buffers.size(); ++i) {
             const Heard& before = log.buffers[i - 1];
             const Heard& now = log.buffers[i];
-            if (now.stream >= before.stream) continue;  // not a seam: the song time went on
+            if (now.stream >= before.stream) {
+                continue;  // not a seam: the song time went on
+            }
             const double late = std::chrono::duration<double>(now.at - before.at).count() - before.seconds;
             silences.push_back(1000.0 * (std::max(0.0, late) + now.leadingSilence));
-            if (lastSeam >= 0.0)
+            if (lastSeam >= 0.0) {
                 lengths.push_back(1000.0 * std::fabs(now.running - lastSeam - (kEnd - kStart) / speed));
+            }
             lastSeam = now.running;
         }
     }
@@ -379,10 +399,11 @@ void BM_BarePlaybinPlayingCpu(benchmark::State& state) {
         GstElement* playbin = gst_element_factory_make("playbin", nullptr);
         g_object_set(playbin, "uri", uri, "audio-sink", MakeSink(automatic), nullptr);
         gst_element_set_state(playbin, GST_STATE_PLAYING);
-        if (gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS)
+        if (gst_element_get_state(playbin, nullptr, nullptr, 5 * GST_SECOND) != GST_STATE_CHANGE_SUCCESS) {
             state.SkipWithError("playbin did not play");
-        else
+        } else {
             MeasurePlayingCpu(state);
+        }
         gst_element_set_state(playbin, GST_STATE_NULL);
         gst_object_unref(playbin);
     }

@@ -43,8 +43,9 @@ Track DrumLoop() {
     track.samples.assign(static_cast<std::size_t>(kSeconds * kRate), 0.0f);
     std::mt19937 random(11);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    for (std::size_t i = 0; i < track.samples.size(); ++i)
+    for (std::size_t i = 0; i < track.samples.size(); ++i) {
         track.samples[i] = 0.03f * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate));
+    }
     for (int step = 0; step * kStep < kSeconds - 0.3; ++step) {
         const double at = step * kStep + 0.05;
         track.attacks.push_back(at);
@@ -63,9 +64,10 @@ Track DrumLoop() {
                 phase += 2.0 * M_PI * (50.0 + 100.0 * std::exp(-t / 0.03)) / kRate;
                 value += 0.8f * static_cast<float>(std::sin(phase) * std::exp(-t / 0.15));
             }
-            if (snare)
+            if (snare) {
                 value += static_cast<float>((0.45 * noise(random) + 0.3 * std::sin(2.0 * M_PI * 200.0 * t)) *
                                             std::exp(-t / 0.08));
+            }
             track.samples[start + i] += value;
         }
     }
@@ -79,10 +81,11 @@ Track ClickTrack() {
         track.attacks.push_back(at);
         const auto start = static_cast<std::size_t>(at * kRate);
         const int length = kRate / 1000;  // 1 ms of 2 kHz under a Hann window
-        for (int i = 0; i < length; ++i)
+        for (int i = 0; i < length; ++i) {
             track.samples[start + i] =
                 0.8f * static_cast<float>(std::sin(2.0 * M_PI * 2000.0 * i / kRate) *
                                           (0.5 - 0.5 * std::cos(2.0 * M_PI * i / length)));
+        }
     }
     return track;
 }
@@ -135,10 +138,11 @@ Output Play(const fs::path& file, Stretcher which, double speed) {
     gst_element_get_state(pipeline, nullptr, nullptr, GST_CLOCK_TIME_NONE);
     // Before the clock starts, so the preroll buffer is stretched too.
     const double before = CpuSeconds();
-    if (!ours)
+    if (!ours) {
         gst_element_seek(pipeline, speed, GST_FORMAT_TIME,
                          static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
                          GST_SEEK_TYPE_SET, 0, GST_SEEK_TYPE_NONE, -1);
+    }
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);
     gst_message_unref(gst_bus_timed_pop_filtered(
@@ -159,8 +163,9 @@ std::vector<float> Envelope(const std::vector<float>& samples, int holdMs = 1) {
     std::vector<float> result(samples.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
         float peak = 0.0f;
-        for (std::size_t j = i >= hold ? i - hold : 0; j <= i; ++j)
+        for (std::size_t j = i >= hold ? i - hold : 0; j <= i; ++j) {
             peak = std::max(peak, std::fabs(samples[j]));
+        }
         result[i] = peak;
     }
     return result;
@@ -177,13 +182,19 @@ Attack FindAttack(const std::vector<float>& env, const std::vector<float>& smoot
     Attack attack;
     const auto from = static_cast<std::ptrdiff_t>((expected - 0.03) * kRate);
     const auto to = static_cast<std::ptrdiff_t>((expected + 0.06) * kRate);
-    if (from < 0 || to >= static_cast<std::ptrdiff_t>(env.size())) return attack;
+    if (from < 0 || to >= static_cast<std::ptrdiff_t>(env.size())) {
+        return attack;
+    }
     const auto peakAt = std::max_element(env.begin() + from, env.begin() + to) - env.begin();
     const float peak = env[peakAt];
-    if (peak <= 0.0f) return attack;
+    if (peak <= 0.0f) {
+        return attack;
+    }
     auto firstAbove = [&](float level) {
         std::ptrdiff_t i = from;
-        while (i < peakAt && env[i] < level) ++i;
+        while (i < peakAt && env[i] < level) {
+            ++i;
+        }
         return i;
     };
     attack.found = true;
@@ -194,8 +205,12 @@ Attack FindAttack(const std::vector<float>& env, const std::vector<float>& smoot
         std::min<std::ptrdiff_t>(onset + kRate * 15 / 1000, static_cast<std::ptrdiff_t>(env.size()));
     const float firstPeak = *std::max_element(env.begin() + onset, env.begin() + riseEnd);
     std::ptrdiff_t low = onset, high = onset;
-    while (low > from && env[low - 1] >= 0.1f * firstPeak) --low;
-    while (high < riseEnd && env[high] < 0.9f * firstPeak) ++high;
+    while (low > from && env[low - 1] >= 0.1f * firstPeak) {
+        --low;
+    }
+    while (high < riseEnd && env[high] < 0.9f * firstPeak) {
+        ++high;
+    }
     attack.rise = double(high - low) / kRate;
     // A second attack: a peak within 60 ms, no more than 12 dB down, after a dip of at least 6 dB below it.
     const auto smoothPeakAt = std::max_element(smooth.begin() + from, smooth.begin() + to) - smooth.begin();
@@ -215,7 +230,9 @@ Attack FindAttack(const std::vector<float>& env, const std::vector<float>& smoot
 }
 
 double Median(std::vector<double> values) {
-    if (values.empty()) return 0.0;
+    if (values.empty()) {
+        return 0.0;
+    }
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
@@ -253,7 +270,9 @@ Measured Measure(const fs::path& loopFile, const fs::path& clickFile, const Trac
     for (double at : loop.attacks) {
         const Attack original = FindAttack(loopEnv, loopSmooth, at);
         const Attack heard = FindAttack(outEnv, outSmooth, original.onset / speed);
-        if (!original.found || !heard.found) continue;
+        if (!original.found || !heard.found) {
+            continue;
+        }
         ++counted;
         twice += heard.twice ? 1 : 0;
         errors.push_back(std::fabs(heard.onset - original.onset / speed) * 1000.0);
@@ -265,7 +284,9 @@ Measured Measure(const fs::path& loopFile, const fs::path& clickFile, const Trac
     result.onsetErrorMs = Median(errors);
     result.onsetBiasMs = Median(signedErrors);
     std::vector<double> spread;
-    for (double e : signedErrors) spread.push_back(std::fabs(e - result.onsetBiasMs));
+    for (double e : signedErrors) {
+        spread.push_back(std::fabs(e - result.onsetBiasMs));
+    }
     result.onsetJitterMs = Median(spread);
     result.riseDeltaMs = Median(rises) - Median(originalRises);
     result.crestDeltaDb = CrestDb(loopOut.samples) - CrestDb(loop.samples);
@@ -279,7 +300,9 @@ Measured Measure(const fs::path& loopFile, const fs::path& clickFile, const Trac
     for (double at : click.attacks) {
         const Attack original = FindAttack(clickEnv, clickSmooth, at);
         const Attack heard = FindAttack(clickOut, clickOutSmooth, original.onset / speed);
-        if (!original.found || !heard.found) continue;
+        if (!original.found || !heard.found) {
+            continue;
+        }
         ++result.clicks;
         result.clicksTwice += heard.twice ? 1 : 0;
     }

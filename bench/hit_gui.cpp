@@ -61,7 +61,9 @@ class BareWindow : public QWidget {
         const auto key = std::find_if(kDrumKeys.begin(), kDrumKeys.end(), [&](const auto& drum) {
             return event->text() == QChar{static_cast<char16_t>(drum.code)};
         });
-        if (key != kDrumKeys.end()) marker_.move(8, 32 + 24 * key->index);
+        if (key != kDrumKeys.end()) {
+            marker_.move(8, 32 + 24 * key->index);
+        }
     }
 
   private:
@@ -95,7 +97,9 @@ int main(int argc, char** argv) {
     bare.show();
     // Both windows on screen, and the drums' output opened in the background as the window opens.
     const auto settle = Clock::now() + std::chrono::seconds(2);
-    while (Clock::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (Clock::now() < settle) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
 
     std::vector<double> first, ours, theirs;
     for (int i = 0; i < hits; ++i) {

@@ -56,7 +56,9 @@ double Now() {
 
 void SleepUntil(double t) {
     const double left = t - Now();
-    if (left > 0) std::this_thread::sleep_for(std::chrono::duration<double>(left));
+    if (left > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(left));
+    }
 }
 
 struct Options {
@@ -97,7 +99,7 @@ std::optional<Clock> ClockAround(const std::vector<Mark>& marks, double t, Miss&
     std::vector<double> played, arrived;
     double lead = -1e9;
     for (auto m = std::lower_bound(marks.begin(), marks.end(), t - kFitSpan,
-                                   [](const Mark&candidate, double at) { return candidate.played < at; });
+                                   [](const Mark& candidate, double at) { return candidate.played < at; });
          m != marks.end() && m->played <= t + kFitSpan; ++m) {
         const double frames = static_cast<double>(m->endFrame) / kRate;
         played.push_back(m->played - frames);
@@ -130,9 +132,13 @@ class MonitorCapture {
 
     bool Start(const Options& options) {
         loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr) return Fail("no main loop");
+        if (loop_ == nullptr) {
+            return Fail("no main loop");
+        }
         context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "zorvik latency bench");
-        if (context_ == nullptr) return Fail("cannot make a sound server context");
+        if (context_ == nullptr) {
+            return Fail("cannot make a sound server context");
+        }
         pa_context_set_state_callback(context_, &MonitorCapture::Signal, this);
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             return Fail("cannot reach the sound server");
@@ -153,7 +159,9 @@ class MonitorCapture {
     }
 
     void Stop() {
-        if (loop_ == nullptr) return;
+        if (loop_ == nullptr) {
+            return;
+        }
         if (running_) {
             pa_threaded_mainloop_lock(loop_);
             if (stream_ != nullptr) {
@@ -161,12 +169,16 @@ class MonitorCapture {
                 pa_stream_unref(stream_);
                 stream_ = nullptr;
             }
-            if (context_ != nullptr) pa_context_disconnect(context_);
+            if (context_ != nullptr) {
+                pa_context_disconnect(context_);
+            }
             pa_threaded_mainloop_unlock(loop_);
             pa_threaded_mainloop_stop(loop_);
             running_ = false;
         }
-        if (context_ != nullptr) pa_context_unref(context_);
+        if (context_ != nullptr) {
+            pa_context_unref(context_);
+        }
         context_ = nullptr;
         pa_threaded_mainloop_free(loop_);
         loop_ = nullptr;
@@ -183,7 +195,9 @@ class MonitorCapture {
     // Waits (polling, with a deadline) until the capture covers time t.
     bool WaitCovered(double t, double deadline) {
         while (CoveredUntil() < t) {
-            if (Now() > deadline) return false;
+            if (Now() > deadline) {
+                return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
@@ -201,8 +215,12 @@ class MonitorCapture {
                                  ClockAround(marks_, marks_.back().played - kFitSpan, miss) &&
                                  ClockAround(marks_, marks_.back().played - 3 * kFitSpan, miss);
             pa_threaded_mainloop_unlock(loop_);
-            if (settled) return true;
-            if (Now() > deadline) return false;
+            if (settled) {
+                return true;
+            }
+            if (Now() > deadline) {
+                return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
@@ -237,8 +255,12 @@ class MonitorCapture {
     bool WaitContext() {
         for (;;) {
             const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY) return true;
-            if (!PA_CONTEXT_IS_GOOD(state)) return Fail("cannot reach the sound server");
+            if (state == PA_CONTEXT_READY) {
+                return true;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                return Fail("cannot reach the sound server");
+            }
             pa_threaded_mainloop_wait(loop_);
         }
     }
@@ -246,7 +268,9 @@ class MonitorCapture {
     bool Connect(const Options& options) {
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         stream_ = pa_stream_new(context_, "latency monitor", &spec, nullptr);
-        if (stream_ == nullptr) return Fail("cannot make the capture stream");
+        if (stream_ == nullptr) {
+            return Fail("cannot make the capture stream");
+        }
         pa_stream_set_state_callback(stream_, &MonitorCapture::StreamSignal, this);
         pa_stream_set_read_callback(stream_, &MonitorCapture::Read, this);
         pa_stream_set_overflow_callback(stream_, &MonitorCapture::Overflow, this);
@@ -264,8 +288,12 @@ class MonitorCapture {
         }
         for (;;) {
             const pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY) return true;
-            if (!PA_STREAM_IS_GOOD(state)) return Fail("cannot capture the monitor");
+            if (state == PA_STREAM_READY) {
+                return true;
+            }
+            if (!PA_STREAM_IS_GOOD(state)) {
+                return Fail("cannot capture the monitor");
+            }
             pa_threaded_mainloop_wait(loop_);
         }
     }
@@ -274,7 +302,9 @@ class MonitorCapture {
         while (pa_stream_readable_size(stream) > 0) {
             const void* data = nullptr;
             std::size_t bytes = 0;
-            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
+                return;
+            }
             const std::size_t frames = bytes / (sizeof(float) * kChannels);
             const auto* samples = static_cast<const float*>(data);
             for (std::size_t f = 0; f < frames; ++f) {
@@ -290,7 +320,9 @@ class MonitorCapture {
             const double stamp = Now();
             pa_usec_t latency = 0;
             int negative = 0;
-            if (pa_stream_get_latency(stream, &latency, &negative) < 0) continue;  // no timing yet
+            if (pa_stream_get_latency(stream, &latency, &negative) < 0) {
+                continue;  // no timing yet
+            }
             const double seconds = static_cast<double>(latency) / PA_USEC_PER_SEC * (negative ? -1 : 1);
             marks_.push_back({static_cast<std::int64_t>(peaks_.size()), stamp - seconds, stamp});
         }
@@ -322,7 +354,9 @@ std::optional<Onset> FindOnset(const MonitorCapture& capture, double t0, double 
                                Miss& miss) {
     constexpr double kSilenceBefore = 0.05;
     const auto clock = ClockAround(capture.Marks(), t0, miss);
-    if (!clock) return std::nullopt;
+    if (!clock) {
+        return std::nullopt;
+    }
     const auto& peaks = capture.Peaks();
     auto frameAt = [&](double t) {
         return static_cast<std::int64_t>(std::ceil((t - clock->played) * kRate));
@@ -342,11 +376,15 @@ std::optional<Onset> FindOnset(const MonitorCapture& capture, double t0, double 
         }
     }
     for (std::int64_t f = start; f < end; ++f) {
-        if (!loud(f)) continue;
+        if (!loud(f)) {
+            continue;
+        }
         const double frames = static_cast<double>(f) / kRate;
         // A late onset (the device opening) is timed by the clock around itself.
         const auto there = ClockAround(capture.Marks(), clock->played + frames, miss);
-        if (!there) return std::nullopt;
+        if (!there) {
+            return std::nullopt;
+        }
         return Onset{there->played + frames - t0, there->arrived + frames - t0, there->spread};
     }
     miss = Miss::kSilent;
@@ -383,7 +421,9 @@ struct Stats {
 
 Stats Summarise(std::vector<double> values) {
     Stats s;
-    if (values.empty()) return s;
+    if (values.empty()) {
+        return s;
+    }
     std::sort(values.begin(), values.end());
     auto rank = [&](double q) {
         return values[std::min(values.size() - 1,
@@ -399,14 +439,18 @@ Stats Summarise(std::vector<double> values) {
 
 Stats PlayedStats(const Series& series) {
     std::vector<double> v;
-    for (const Onset& o : series.onsets) v.push_back(o.played * 1000);
+    for (const Onset& o : series.onsets) {
+        v.push_back(o.played * 1000);
+    }
     return Summarise(v);
 }
 
 void Print(const Series& series) {
     const Stats played = PlayedStats(series);
     std::vector<double> arrived;
-    for (const Onset& o : series.onsets) arrived.push_back(o.arrived * 1000);
+    for (const Onset& o : series.onsets) {
+        arrived.push_back(o.arrived * 1000);
+    }
     const Stats got = Summarise(arrived);
     std::printf(
         "%-34s %4zu hits  median %6.2f ms  p95 %6.2f ms  min %6.2f  max %6.2f   (arrival: median %6.2f)\n",
@@ -436,18 +480,25 @@ class Pacer {
 class KeyPresser {
   public:
     ~KeyPresser() {
-        if (display_ != nullptr) XCloseDisplay(display_);
+        if (display_ != nullptr) {
+            XCloseDisplay(display_);
+        }
     }
 
     bool Open(const std::string& key) {
         display_ = XOpenDisplay(nullptr);
-        if (display_ == nullptr) return Fail("no X display");
+        if (display_ == nullptr) {
+            return Fail("no X display");
+        }
         int event = 0, error = 0, major = 0, minor = 0;
-        if (!XTestQueryExtension(display_, &event, &error, &major, &minor))
+        if (!XTestQueryExtension(display_, &event, &error, &major, &minor)) {
             return Fail("no XTest on the display");
+        }
         const KeySym sym = XStringToKeysym(key.c_str());
         keycode_ = sym == NoSymbol ? 0 : XKeysymToKeycode(display_, sym);
-        if (keycode_ == 0) return Fail("the key is not on the keyboard");
+        if (keycode_ == 0) {
+            return Fail("the key is not on the keyboard");
+        }
         return true;
     }
 
@@ -482,7 +533,9 @@ double SpawnPlayer(const std::string& player, const std::string& file) {
         execlp(player.c_str(), player.c_str(), file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    if (child > 0) waitpid(child, nullptr, 0);
+    if (child > 0) {
+        waitpid(child, nullptr, 0);
+    }
     return t0;
 }
 
@@ -490,28 +543,29 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const char* value = argv[i + 1];
-        if (name == "--source")
+        if (name == "--source") {
             o.source = value;
-        else if (name == "--key")
+        } else if (name == "--key") {
             o.key = value;
-        else if (name == "--hits")
+        } else if (name == "--hits") {
             o.hits = std::atoi(value);
-        else if (name == "--gap-ms")
+        } else if (name == "--gap-ms") {
             o.gap = std::atof(value) / 1000;
-        else if (name == "--baseline")
+        } else if (name == "--baseline") {
             o.baselineFile = value;
-        else if (name == "--baseline-hits")
+        } else if (name == "--baseline-hits") {
             o.baselineHits = std::atoi(value);
-        else if (name == "--delayed")
+        } else if (name == "--delayed") {
             o.delayedFile = value;
-        else if (name == "--threshold")
+        } else if (name == "--threshold") {
             o.threshold = std::atof(value);
-        else if (name == "--player")
+        } else if (name == "--player") {
             o.player = value;
-        else if (name == "--fragment-ms")
+        } else if (name == "--fragment-ms") {
             o.fragment = std::atof(value) / 1000;
-        else
+        } else {
             return false;
+        }
     }
     return argc % 2 == 1 && o.hits > 0 && o.gap > 0 && o.baselineHits >= 0 && o.threshold > 0 &&
            o.fragment > 0;
@@ -519,9 +573,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 
 void PrintCaptureQuality(const MonitorCapture& capture, const std::vector<const Series*>& all) {
     std::vector<double> lead, spread;
-    for (const Mark& m : capture.Marks()) lead.push_back((m.played - m.arrived) * 1000);
+    for (const Mark& m : capture.Marks()) {
+        lead.push_back((m.played - m.arrived) * 1000);
+    }
     for (const Series* series : all) {
-        for (const Onset& o : series->onsets) spread.push_back(o.spread * 1000);
+        for (const Onset& o : series->onsets) {
+            spread.push_back(o.spread * 1000);
+        }
     }
     const Stats l = Summarise(lead);
     const Stats s = Summarise(spread);
@@ -584,7 +642,9 @@ int main(int argc, char** argv) {
         // Alternating the two files spreads any drift of the server over both alike.
         for (auto* series : {&baseline, &delayed}) {
             const std::string& file = series == &baseline ? options.baselineFile : options.delayedFile;
-            if (file.empty()) continue;
+            if (file.empty()) {
+                continue;
+            }
             SleepUntil(next);
             series->t0s.push_back(SpawnPlayer(options.player, file));
             // The player returns once its stream has drained, so the sound is over; the gap still applies
@@ -593,13 +653,19 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (!capture.WaitCovered(next + 1.0, runDeadline)) std::fprintf(stderr, "the capture fell behind\n");
+    if (!capture.WaitCovered(next + 1.0, runDeadline)) {
+        std::fprintf(stderr, "the capture fell behind\n");
+    }
     capture.Stop();
 
-    for (auto* series : {&first, &zorvik, &baseline, &delayed}) series->Analyse(capture, options.threshold);
+    for (auto* series : {&first, &zorvik, &baseline, &delayed}) {
+        series->Analyse(capture, options.threshold);
+    }
     PrintCaptureQuality(capture, {&first, &zorvik, &baseline, &delayed});
     for (auto* series : {&first, &zorvik, &baseline, &delayed}) {
-        if (!series->t0s.empty()) Print(*series);
+        if (!series->t0s.empty()) {
+            Print(*series);
+        }
     }
     const Stats z = PlayedStats(zorvik);
     if (!baseline.onsets.empty()) {

@@ -29,9 +29,13 @@ class SwayEvents {
         fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        if (fd_ < 0 || std::strlen(path) >= sizeof(address.sun_path)) return false;
+        if (fd_ < 0 || std::strlen(path) >= sizeof(address.sun_path)) {
+            return false;
+        }
         std::strcpy(address.sun_path, path);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return false;
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            return false;
+        }
         const std::string subscribe = R"(["window"])";
         return Send(kSubscribe, subscribe) && Read().find("\"success\": true") != std::string::npos;
     }
@@ -40,8 +44,12 @@ class SwayEvents {
     bool WaitForNewWindow() {
         for (;;) {
             const std::string event = Read();
-            if (event.empty()) return false;
-            if (event.find("\"change\": \"new\"") != std::string::npos) return true;
+            if (event.empty()) {
+                return false;
+            }
+            if (event.find("\"change\": \"new\"") != std::string::npos) {
+                return true;
+            }
         }
     }
 
@@ -59,7 +67,9 @@ class SwayEvents {
     bool ReadExactly(char* into, std::size_t size) {
         while (size > 0) {
             const ssize_t got = read(fd_, into, size);
-            if (got <= 0) return false;
+            if (got <= 0) {
+                return false;
+            }
             into += got;
             size -= static_cast<std::size_t>(got);
         }
@@ -68,11 +78,15 @@ class SwayEvents {
 
     std::string Read() {
         char header[14];
-        if (!ReadExactly(header, sizeof(header))) return {};
+        if (!ReadExactly(header, sizeof(header))) {
+            return {};
+        }
         std::uint32_t length = 0;
         std::memcpy(&length, header + 6, sizeof(length));
         std::string payload(length, '\0');
-        if (!ReadExactly(payload.data(), length)) return {};
+        if (!ReadExactly(payload.data(), length)) {
+            return {};
+        }
         return payload;
     }
 
@@ -139,8 +153,12 @@ int main(int argc, char** argv) {
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     }
     std::printf("median %.1f ms over %d runs:", Median(times), runs);
-    for (double t : times) std::printf(" %.1f", t);
+    for (double t : times) {
+        std::printf(" %.1f", t);
+    }
     std::printf("\n");
-    if (display != nullptr) XCloseDisplay(display);
+    if (display != nullptr) {
+        XCloseDisplay(display);
+    }
     return 0;
 }

@@ -30,8 +30,11 @@ int main(int argc, char** argv) {
     }
     const long loads = argc > 2 ? std::atol(argv[2]) : 1000;
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(argv[1]))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(argv[1])) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path());
+        }
+    }
     std::sort(files.begin(), files.end());
     if (files.empty()) {
         std::fprintf(stderr, "no files in %s\n", argv[1]);
@@ -48,13 +51,16 @@ int main(int argc, char** argv) {
     long played = 0;
     for (long i = 1; i <= loads; ++i) {
         auto engine = GstMusicEngine::Create(options);
-        if (!engine) return 1;
+        if (!engine) {
+            return 1;
+        }
         const fs::path& file = files[static_cast<std::size_t>(i - 1) % files.size()];
         const auto start = std::chrono::steady_clock::now();
         const Status loaded = engine->Load(file);
         const auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start);
-        if (took > kSlowLoad)
+        if (took > kSlowLoad) {
             std::printf("slow load: %.0f ms for %s\n", took.count(), file.filename().c_str());
+        }
         if (loaded) {
             ++played;
             (void)engine->Play();
@@ -65,7 +71,9 @@ int main(int argc, char** argv) {
         engine.reset();
         if (i % 100 == 0) {
             const long rss = zorvik::reliability::ReadProcessStats().rssKiB;
-            if (i == 100) rssAt100 = rss;
+            if (i == 100) {
+                rssAt100 = rss;
+            }
             std::printf("after %5ld loads: RSS %6ld KiB\n", i, rss);
         }
     }

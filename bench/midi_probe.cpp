@@ -49,7 +49,9 @@ void Process(void* data, spa_io_position* position) {
     auto* probe = static_cast<Probe*>(data);
     const auto frames = static_cast<std::uint32_t>(position->clock.duration);
     const std::uint64_t now = position->clock.position;
-    if (probe->first == 0) probe->first = now + kLead;
+    if (probe->first == 0) {
+        probe->first = now + kLead;
+    }
 
     if (pw_buffer* buffer = pw_filter_dequeue_buffer(probe->midiOut)) {
         spa_data& out = buffer->buffer->datas[0];
@@ -61,7 +63,9 @@ void Process(void* data, spa_io_position* position) {
             // Each note a little later in its cycle than the last, so every offset is tried.
             const std::uint64_t at = probe->first + static_cast<std::uint64_t>(probe->sent) * probe->spacing +
                                      static_cast<std::uint64_t>(probe->sent * 37 % 64);
-            if (at >= now + frames) break;
+            if (at >= now + frames) {
+                break;
+            }
             const std::uint8_t hit[3] = {0x99, 42, 127};
             spa_pod_builder_control(&builder, static_cast<std::uint32_t>(at > now ? at - now : 0),
                                     SPA_CONTROL_Midi);
@@ -76,7 +80,9 @@ void Process(void* data, spa_io_position* position) {
     }
 
     const auto* in = static_cast<const float*>(pw_filter_get_dsp_buffer(probe->audioIn, frames));
-    if (in == nullptr) return;
+    if (in == nullptr) {
+        return;
+    }
     for (std::uint32_t i = 0; i < frames; ++i) {
         const float level = std::fabs(in[i]);
         if (level > kLoud && probe->quietRun >= kQuietFrames && probe->sounds.size() < probe->notes.size()) {
@@ -85,11 +91,15 @@ void Process(void* data, spa_io_position* position) {
         }
         probe->quietRun = level < kQuiet ? probe->quietRun + 1 : 0;
     }
-    if (static_cast<long>(probe->sounds.size()) == probe->count) pw_main_loop_quit(probe->loop);
+    if (static_cast<long>(probe->sounds.size()) == probe->count) {
+        pw_main_loop_quit(probe->loop);
+    }
 }
 
 double Percentile(std::vector<double> values, double p) {
-    if (values.empty()) return 0;
+    if (values.empty()) {
+        return 0;
+    }
     std::sort(values.begin(), values.end());
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
 }

@@ -163,12 +163,15 @@ int main(int argc, char** argv) {
     // with each song (GStreamer's streaming threads), so the most seen in the first half of the samples
     // after the warm-up is set against the most seen in the second half.
     long peakRss = atWarmUp.rssKiB;
-    for (const ProcessStats& s : afterWarmUp) peakRss = std::max(peakRss, s.rssKiB);
+    for (const ProcessStats& s : afterWarmUp) {
+        peakRss = std::max(peakRss, s.rssKiB);
+    }
     const std::size_t half = std::max<std::size_t>(afterWarmUp.size() / 2, 1);
     auto most = [&](std::size_t from, std::size_t count, std::size_t ProcessStats::*field) {
         std::size_t m = 0;
-        for (std::size_t i = from; i < std::min(from + count, afterWarmUp.size()); ++i)
+        for (std::size_t i = from; i < std::min(from + count, afterWarmUp.size()); ++i) {
             m = std::max(m, afterWarmUp[i].*field);
+        }
         return static_cast<long>(m);
     };
     const std::size_t lastFrom = afterWarmUp.size() > half ? afterWarmUp.size() - half : 0;

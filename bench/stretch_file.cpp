@@ -43,12 +43,16 @@ int main(int argc, char** argv) {
     gst_init(&argc, &argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     const bool plain = !args.empty() && args.back() == "plain";
-    if (plain) args.pop_back();
+    if (plain) {
+        args.pop_back();
+    }
     if (args.size() != 3 && args.size() != 5) {
         std::fprintf(stderr, "usage: %s IN OUT SPEED [AT NEWSPEED] [plain]\n", argv[0]);
         return 2;
     }
-    if (!zorvik::platform::gst::RegisterStretchElement()) return 1;
+    if (!zorvik::platform::gst::RegisterStretchElement()) {
+        return 1;
+    }
     const std::string description = std::string("filesrc name=in ! decodebin ! audioconvert ! ") +
                                     zorvik::platform::gst::kStretchElementName +
                                     " name=stretch ! audioconvert ! audio/x-raw,format=F32LE ! wavenc ! "

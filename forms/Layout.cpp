@@ -23,7 +23,9 @@ ControlSpec DrumLabel(int index) {
                      .align = Align::Left,
                      .tabIndex = index};
     // Only the first row's colour is stored; the others keep the system's text colour.
-    if (index == 0) spec.textColour = kBlack;
+    if (index == 0) {
+        spec.textColour = kBlack;
+    }
     return spec;
 }
 

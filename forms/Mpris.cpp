@@ -100,7 +100,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     void Next() {}
     void Previous() {}
     void Play() {
-        if (mpris_->Music().State() != MusicControl::Playback::kPlaying) mpris_->MainForm().MPlay_Click();
+        if (mpris_->Music().State() != MusicControl::Playback::kPlaying) {
+            mpris_->MainForm().MPlay_Click();
+        }
     }
     void Pause() { (void)mpris_->Music().PauseMusic(); }
     void PlayPause() {
@@ -121,7 +123,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     }
     void OpenUri(const QString& uri) {
         const QUrl url(uri);
-        if (url.isLocalFile()) mpris_->MainForm().OpenSong(url.toLocalFile());
+        if (url.isLocalFile()) {
+            mpris_->MainForm().OpenSong(url.toLocalFile());
+        }
     }
 
   private:
@@ -132,7 +136,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
 
 Mpris* Mpris::Offer(Zorv& zorv, MusicControl& music) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return nullptr;
+    if (!bus.isConnected()) {
+        return nullptr;
+    }
     auto* mpris = new Mpris(zorv, music);
     new RootAdaptor(mpris);
     new PlayerAdaptor(mpris);
@@ -172,7 +178,9 @@ QString Mpris::LoopStatus() const {
 }
 
 void Mpris::SetLoopStatus(const QString& status) {
-    if (status == QStringLiteral("None")) zorv_.ClearLoopKey();
+    if (status == QStringLiteral("None")) {
+        zorv_.ClearLoopKey();
+    }
 }
 
 // The speed slider, in hundredths of normal speed.
@@ -181,7 +189,9 @@ double Mpris::Rate() const {
 }
 
 void Mpris::SetRate(double rate) {
-    if (!zorv_.MSpeed || !std::isfinite(rate)) return;
+    if (!zorv_.MSpeed || !std::isfinite(rate)) {
+        return;
+    }
     zorv_.MSpeed->setValue(
         static_cast<int>(std::lround(std::clamp(rate, kMinimumRate, kMaximumRate) * 100.0)));
     zorv_.MSpeed_Scroll();
@@ -193,7 +203,9 @@ double Mpris::Volume() const {
 }
 
 void Mpris::SetVolume(double volume) {
-    if (!zorv_.MVolume || !std::isfinite(volume)) return;
+    if (!zorv_.MVolume || !std::isfinite(volume)) {
+        return;
+    }
     zorv_.MVolume->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100.0)) - 100);
     zorv_.MVolume_Scroll();
 }
@@ -201,12 +213,15 @@ void Mpris::SetVolume(double volume) {
 QVariantMap Mpris::Metadata() const {
     QVariantMap data;
     const QString title = zorv_.MusicTitle();
-    if (title.isEmpty()) return data;
+    if (title.isEmpty()) {
+        return data;
+    }
     data.insert(QStringLiteral("mpris:trackid"),
                 QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/zorvik/Zorvik/Song"))));
     data.insert(QStringLiteral("xesam:title"), title);
-    if (const auto length = music_.MusicLength())
+    if (const auto length = music_.MusicLength()) {
         data.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(std::llround(*length * 1e6)));
+    }
     return data;
 }
 
@@ -229,9 +244,14 @@ void Mpris::TellChanges() {
                           {QStringLiteral("Volume"), Volume()},
                           {QStringLiteral("Metadata"), Metadata()}};
     QVariantMap changed;
-    for (auto it = now.begin(); it != now.end(); ++it)
-        if (told_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
-    if (changed.isEmpty()) return;
+    for (auto it = now.begin(); it != now.end(); ++it) {
+        if (told_.value(it.key()) != it.value()) {
+            changed.insert(it.key(), it.value());
+        }
+    }
+    if (changed.isEmpty()) {
+        return;
+    }
     told_ = now;
     QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
                                                      QStringLiteral("org.freedesktop.DBus.Properties"),

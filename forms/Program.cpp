@@ -10,12 +10,16 @@ Program::Program(MusicControl& music, SoundControl& sound) : music_(music), soun
 Program::~Program() = default;
 
 ZorvSplash& Program::SplashForm() {
-    if (!splash_) splash_ = std::make_unique<ZorvSplash>(*this);
+    if (!splash_) {
+        splash_ = std::make_unique<ZorvSplash>(*this);
+    }
     return *splash_;
 }
 
 Zorv& Program::MainForm() {
-    if (!zorv_) zorv_ = std::make_unique<Zorv>(*this, music_, sound_);
+    if (!zorv_) {
+        zorv_ = std::make_unique<Zorv>(*this, music_, sound_);
+    }
     return *zorv_;
 }
 

@@ -39,7 +39,9 @@ constexpr std::chrono::milliseconds kKeepOpenInterval{1000};
 
 // The kit a drop carries: the first local file or folder that is a Hydrogen kit; empty for none.
 QString DroppedKit(const QMimeData* data) {
-    if (data == nullptr) return {};
+    if (data == nullptr) {
+        return {};
+    }
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile() && kit::LooksLikeHydrogenKit(url.toLocalFile().toStdString())) {
             return url.toLocalFile();
@@ -51,9 +53,13 @@ QString DroppedKit(const QMimeData* data) {
 // A song a drop carries, when it carries no kit: the first local file. Any file the Music Loader would
 // take is taken; one that is no music says so as a chosen one does.
 QString DroppedSong(const QMimeData* data) {
-    if (data == nullptr) return {};
+    if (data == nullptr) {
+        return {};
+    }
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) return url.toLocalFile();
+        if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) {
+            return url.toLocalFile();
+        }
     }
     return {};
 }
@@ -132,8 +138,12 @@ void Zorv::CreateControls(QWidget& window) {
         QWidget* control = MakeControl(window, spec);
         control->setObjectName(QString::fromLatin1(spec.name));
         runtime::PlaceInTwips(*control, spec.rect);
-        if (spec.font != nullptr) control->setFont(ControlFont(spec.font));
-        if (auto* label = qobject_cast<runtime::Label*>(control)) label->FitCaption();
+        if (spec.font != nullptr) {
+            control->setFont(ControlFont(spec.font));
+        }
+        if (auto* label = qobject_cast<runtime::Label*>(control)) {
+            label->FitCaption();
+        }
         if (spec.textColour) {
             QPalette pal = control->palette();
             pal.setColor(QPalette::WindowText, ColourFromBgr(*spec.textColour));
@@ -196,7 +206,9 @@ void Zorv::ConnectHandlers() {
 void Zorv::Form_Load() {
     SetBackColor(skin::kKeyColour);
     SetColourKey(skin::kKeyColour);
-    if (QWidget* w = Window()) w->setWindowFlags(w->windowFlags() | kAddedStyle);
+    if (QWidget* w = Window()) {
+        w->setWindowFlags(w->windowFlags() | kAddedStyle);
+    }
     SetKeyPreview(true);
     // The drums' output opens while the window comes up, so the first hit finds it ready, and with it
     // the MIDI input, so a kit can be linked before its first note.
@@ -223,8 +235,9 @@ void Zorv::Form_Load() {
     }
     Mpris::Offer(*this, music_);
     // A song the program was started with (a file manager's "Open with") loads once the window is up.
-    if (const QString song = program_.TakeSongToOpen(); !song.isEmpty())
+    if (const QString song = program_.TakeSongToOpen(); !song.isEmpty()) {
         QTimer::singleShot(0, this, [this, song] { OpenSong(song); });
+    }
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
@@ -256,9 +269,13 @@ bool Zorv::eventFilter(QObject* watched, QEvent* event) {
         auto* drop = static_cast<QDropEvent*>(event);
         const QString kitPath = DroppedKit(drop->mimeData());
         const QString songPath = kitPath.isEmpty() ? DroppedSong(drop->mimeData()) : QString();
-        if (kitPath.isEmpty() && songPath.isEmpty()) return false;
+        if (kitPath.isEmpty() && songPath.isEmpty()) {
+            return false;
+        }
         drop->acceptProposedAction();
-        if (event->type() != QEvent::Drop) return true;
+        if (event->type() != QEvent::Drop) {
+            return true;
+        }
         if (!kitPath.isEmpty()) {
             LoadKit(kitPath, true);
         } else {
@@ -275,7 +292,9 @@ void Zorv::LoadKit(const QString& path, bool askedByUser) {
         nextKitAsked_ = askedByUser;
         return;
     }
-    if (kitLoading_.joinable()) kitLoading_.join();  // done: it handed its kit over before we got here
+    if (kitLoading_.joinable()) {
+        kitLoading_.join();  // done: it handed its kit over before we got here
+    }
     kitBusy_ = true;
     kitLoading_ = std::thread([this, path, askedByUser] {
         const platform::KitLoad load = sound_.LoadKit(path.toStdString(), kitCancelled_);
@@ -287,7 +306,9 @@ void Zorv::LoadKit(const QString& path, bool askedByUser) {
 
 void Zorv::KitLoaded(const platform::KitLoad& load, const QString& path, bool askedByUser) {
     kitBusy_ = false;
-    if (kitCancelled_) return;
+    if (kitCancelled_) {
+        return;
+    }
     if (load.kit) {
         sound_.UseKit(load.kit);
         kitName_ = QString::fromStdString(load.name);
@@ -298,8 +319,9 @@ void Zorv::KitLoaded(const platform::KitLoad& load, const QString& path, bool as
         std::fprintf(stderr, "zorvik: kit \"%s\" from %s%s\n",
                      load.name.empty() ? "Sounds" : load.name.c_str(), path.toLocal8Bit().constData(),
                      load.warnings.empty() ? "" : ", with parts left out:");
-        for (const std::string& warning : load.warnings)
+        for (const std::string& warning : load.warnings) {
             std::fprintf(stderr, "zorvik:   %s\n", warning.c_str());
+        }
     } else {
         std::fprintf(stderr, "zorvik: the kit %s cannot be played: %s\n", path.toLocal8Bit().constData(),
                      load.error.c_str());
@@ -319,7 +341,9 @@ void Zorv::KitLoaded(const platform::KitLoad& load, const QString& path, bool as
 void Zorv::StopKitLoading() {
     kitCancelled_ = true;
     nextKit_.clear();
-    if (kitLoading_.joinable()) kitLoading_.join();
+    if (kitLoading_.joinable()) {
+        kitLoading_.join();
+    }
 }
 
 void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
@@ -339,7 +363,9 @@ void Zorv::Form_KeyPress(std::int16_t& KeyAscii) {
             break;
     }
     for (const DrumKey& key : kDrumKeys) {
-        if (KeyAscii != key.code) continue;
+        if (KeyAscii != key.code) {
+            continue;
+        }
         // A kit with an instrument for the row plays it; otherwise the row's Sounds file plays.
         if (!sound_.PlayRow(static_cast<std::size_t>(key.index))) {
             (void)sound_.sndPlaySound(SamplePath(key.index), SoundControl::SND_ASYNC);
@@ -359,7 +385,9 @@ void Zorv::WindowCloseRequested() {
 }
 
 void Zorv::MoveControl_MouseDown(std::int16_t Button, std::int16_t, float, float) {
-    if (Button != 1) return;
+    if (Button != 1) {
+        return;
+    }
     BeginWindowMove();
 }
 
@@ -415,7 +443,9 @@ void Zorv::ShowMusicName() {
 }
 
 void Zorv::MLoad_Click() {
-    if (!MusicLoader->ShowOpen()) return;  // a cancelled choice changes nothing
+    if (!MusicLoader->ShowOpen()) {
+        return;  // a cancelled choice changes nothing
+    }
     LoadChosenSong();
 }
 

@@ -10,7 +10,9 @@
 #include "MidiChunk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 8) return 0;
+    if (size < 8) {
+        return 0;
+    }
     std::uint32_t offset = 0, filled = 0;
     std::memcpy(&offset, data, 4);
     std::memcpy(&filled, data + 4, 4);
@@ -21,7 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zorvik::platform::audio::ForEachMidiMessage(
         buffer.data(), static_cast<std::uint32_t>(buffer.size()), offset, filled,
         [&](std::uint32_t, const std::uint8_t* bytes, std::uint32_t count) {
-            if (count == 0 || count > 3 || bytes < begin || bytes + count > end) __builtin_trap();
+            if (count == 0 || count > 3 || bytes < begin || bytes + count > end) {
+                __builtin_trap();
+            }
         });
     return 0;
 }

@@ -57,10 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                   return sink;
                                               },
                                           .loadTimeout = kLoadTimeout});
-    if (!engine) __builtin_trap();
+    if (!engine) {
+        __builtin_trap();
+    }
     const Status loaded = engine->Load(path);
     // The promise every caller relies on: a failure always says why.
-    if (!loaded && loaded.Reason().empty()) __builtin_trap();
+    if (!loaded && loaded.Reason().empty()) {
+        __builtin_trap();
+    }
     if (loaded) {
         (void)engine->Play();
         g_usleep(5000);

@@ -47,8 +47,12 @@ int main(int argc, char** argv) {
         for (const int channels : {1, 2, 3}) {
             // GSM is mono only and the ADPCM codings at most stereo; the rest take any count.
             const int sub = coding.format & SF_FORMAT_SUBMASK;
-            if (sub == SF_FORMAT_GSM610 && channels != 1) continue;
-            if ((sub == SF_FORMAT_IMA_ADPCM || sub == SF_FORMAT_MS_ADPCM) && channels > 2) continue;
+            if (sub == SF_FORMAT_GSM610 && channels != 1) {
+                continue;
+            }
+            if ((sub == SF_FORMAT_IMA_ADPCM || sub == SF_FORMAT_MS_ADPCM) && channels > 2) {
+                continue;
+            }
             const int rate = channels == 1 ? 8000 : 44100;
             const fs::path path =
                 out / "wav" / (std::string(coding.name) + "-" + std::to_string(channels) + "ch.wav");

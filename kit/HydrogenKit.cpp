@@ -17,7 +17,9 @@ namespace {
 float Number(const QString& text, float fallback, bool& bad) {
     bool ok = false;
     const float value = text.trimmed().toFloat(&ok);
-    if (text.trimmed().isEmpty()) return fallback;
+    if (text.trimmed().isEmpty()) {
+        return fallback;
+    }
     if (!ok || !std::isfinite(value)) {
         bad = true;
         return fallback;
@@ -34,12 +36,15 @@ int Whole(const QString& text, int fallback) {
 // A sample name as the kit gives it, refused when it would leave the kit's folder.
 bool SafeSampleName(const std::string& name) {
     if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos ||
-        name.find('\\') != std::string::npos)
+        name.find('\\') != std::string::npos) {
         return false;
+    }
     std::size_t from = 0;
     while (from <= name.size()) {
         const std::size_t slash = std::min(name.find('/', from), name.size());
-        if (name.compare(from, slash - from, "..") == 0 && slash - from == 2) return false;
+        if (name.compare(from, slash - from, "..") == 0 && slash - from == 2) {
+            return false;
+        }
         from = slash + 1;
     }
     return true;
@@ -88,7 +93,9 @@ class Parser {
                         return out;
                     }
                     raw.push_back(ReadInstrument(out));
-                    if (!out.error.empty()) return out;
+                    if (!out.error.empty()) {
+                        return out;
+                    }
                 }
             } else {
                 reader_.skipCurrentElement();
@@ -115,7 +122,9 @@ class Parser {
         while (reader_.readNextStartElement()) {
             const auto name = reader_.name();
             if (name == u"layer") {
-                if (!AddLayer(r, out)) return r;
+                if (!AddLayer(r, out)) {
+                    return r;
+                }
             } else if (name == u"instrumentComponent") {
                 // Its layers are read as the instrument's own.
                 while (reader_.readNextStartElement()) {
@@ -201,7 +210,9 @@ class Parser {
     static void Build(std::vector<RawInstrument>& raw, OpenedKit& out) {
         // A note every instrument shares is the editor's default, not a map of the kit.
         std::map<int, int> uses;
-        for (const RawInstrument& r : raw) ++uses[r.inNote >= 0 ? r.inNote : r.outNote];
+        for (const RawInstrument& r : raw) {
+            ++uses[r.inNote >= 0 ? r.inNote : r.outNote];
+        }
         std::size_t samples = 0;
         for (RawInstrument& r : raw) {
             Instrument& instrument = r.instrument;
@@ -209,10 +220,16 @@ class Parser {
             instrument.role = role.role;
             instrument.height = role.height;
             const int given = r.inNote >= 0 ? r.inNote : r.outNote;
-            if (given >= 0 && given < kNotes && uses[given] == 1) instrument.givenNote = given;
-            if (!r.file.empty()) r.layers.push_back(RawLayer{r.file, 0.0f, 1.0f, 1.0f, false});
+            if (given >= 0 && given < kNotes && uses[given] == 1) {
+                instrument.givenNote = given;
+            }
+            if (!r.file.empty()) {
+                r.layers.push_back(RawLayer{r.file, 0.0f, 1.0f, 1.0f, false});
+            }
             for (const RawLayer& layer : r.layers) {
-                if (layer.file.empty()) continue;
+                if (layer.file.empty()) {
+                    continue;
+                }
                 if (layer.bad) {
                     out.warnings.push_back(
                         "sample \"" + layer.file + "\" of \"" + instrument.name +
@@ -251,7 +268,9 @@ class Parser {
             instrument.muted = r.muted;
             out.kit.instruments.push_back(std::move(instrument));
         }
-        if (out.kit.name.empty()) out.kit.name = "Hydrogen kit";
+        if (out.kit.name.empty()) {
+            out.kit.name = "Hydrogen kit";
+        }
         AssignNotes(out.kit);
     }
 

@@ -42,7 +42,9 @@ std::string Normal(const std::string& name) {
     while (from <= name.size()) {
         const std::size_t slash = std::min(name.find('/', from), name.size());
         const std::string part = name.substr(from, slash - from);
-        if (!part.empty() && part != ".") out += (out.empty() ? "" : "/") + part;
+        if (!part.empty() && part != ".") {
+            out += (out.empty() ? "" : "/") + part;
+        }
         from = slash + 1;
     }
     return out;
@@ -54,12 +56,16 @@ class FolderFiles final : public KitFiles {
 
     FileBytes Read(const std::string& name) const override {
         const std::string real = RealPath(folder_ + "/" + name);
-        if (real.empty()) return {{}, FileFault::kUnreadable, "\"" + name + "\" is missing"};
+        if (real.empty()) {
+            return {{}, FileFault::kUnreadable, "\"" + name + "\" is missing"};
+        }
         if (real.compare(0, folder_.size() + 1, folder_ + "/") != 0) {
             return {{}, FileFault::kUnreadable, "\"" + name + "\" leads outside the kit's folder"};
         }
         FileBytes bytes = ReadFileBytes(real, kMaxSampleFileBytes);
-        if (!bytes.error.empty()) bytes.error = "\"" + name + "\": " + bytes.error;
+        if (!bytes.error.empty()) {
+            bytes.error = "\"" + name + "\": " + bytes.error;
+        }
         return bytes;
     }
 
@@ -78,8 +84,9 @@ class ArchiveFiles final : public KitFiles {
   public:
     FileBytes Read(const std::string& name) const override {
         const auto it = entries_.find(Normal(base_ + name));
-        if (it == entries_.end())
+        if (it == entries_.end()) {
             return {{}, FileFault::kUnreadable, "\"" + name + "\" is not in the archive"};
+        }
         return {it->second, FileFault::kNone, {}};
     }
 
@@ -97,14 +104,18 @@ class ArchiveFiles final : public KitFiles {
         struct archive_entry* entry = nullptr;
         while (error.empty()) {
             const int r = archive_read_next_header(a, &entry);
-            if (r == ARCHIVE_EOF) break;
+            if (r == ARCHIVE_EOF) {
+                break;
+            }
             if (r < ARCHIVE_WARN) {
                 error = std::string("the archive is damaged: ") + ArchiveError(a);
                 break;
             }
             const char* entryName = archive_entry_pathname(entry);
             // Links and folders are not files of the kit; a link could point anywhere.
-            if (archive_entry_filetype(entry) != AE_IFREG || !entryName) continue;
+            if (archive_entry_filetype(entry) != AE_IFREG || !entryName) {
+                continue;
+            }
             const la_int64_t size = archive_entry_size(entry);
             if (size < 0 || static_cast<std::uint64_t>(size) > kMaxSampleFileBytes ||
                 total + static_cast<std::size_t>(size) > kMaxArchiveBytes) {
@@ -130,7 +141,9 @@ class ArchiveFiles final : public KitFiles {
         const std::vector<std::byte>* found = nullptr;
         std::size_t depth = SIZE_MAX;
         for (const auto& [name, data] : entries_) {
-            if (name != "drumkit.xml" && !EndsWith(name, "/drumkit.xml")) continue;
+            if (name != "drumkit.xml" && !EndsWith(name, "/drumkit.xml")) {
+                continue;
+            }
             const auto d = static_cast<std::size_t>(std::count(name.begin(), name.end(), '/'));
             if (d < depth) {
                 depth = d;
@@ -154,7 +167,9 @@ OpenedKit Refused(std::string error) {
 
 OpenedKit FromXml(const std::vector<std::byte>& xml, std::shared_ptr<const KitFiles> files) {
     OpenedKit kit = ParseHydrogenKit(std::string_view(reinterpret_cast<const char*>(xml.data()), xml.size()));
-    if (kit.error.empty()) kit.files = std::move(files);
+    if (kit.error.empty()) {
+        kit.files = std::move(files);
+    }
     return kit;
 }
 
@@ -163,7 +178,9 @@ void AddKitsIn(const std::string& folder, std::vector<std::string>& kits) {
     std::vector<std::string> found;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string path = it->path().string();
-        if (LooksLikeHydrogenKit(path) && !EndsWith(Lower(path), ".xml")) found.push_back(path);
+        if (LooksLikeHydrogenKit(path) && !EndsWith(Lower(path), ".xml")) {
+            found.push_back(path);
+        }
     }
     std::sort(found.begin(), found.end());
     kits.insert(kits.end(), found.begin(), found.end());
@@ -172,20 +189,31 @@ void AddKitsIn(const std::string& folder, std::vector<std::string>& kits) {
 }  // namespace
 
 FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
-    if (path.empty() || path.find('\0') != std::string::npos)
+    if (path.empty() || path.find('\0') != std::string::npos) {
         return {{}, FileFault::kUnreadable, "no such file"};
+    }
     // stat() before open(): opening a FIFO would block and opening some devices has side effects. The
     // fstat() after open() closes the race with a file swapped in between.
     auto kind = [&](const struct stat& st) -> FileBytes {
-        if (!S_ISREG(st.st_mode)) return {{}, FileFault::kNotRegularFile, "not a file"};
-        if (static_cast<std::uint64_t>(st.st_size) > limit) return {{}, FileFault::kTooLarge, "too large"};
+        if (!S_ISREG(st.st_mode)) {
+            return {{}, FileFault::kNotRegularFile, "not a file"};
+        }
+        if (static_cast<std::uint64_t>(st.st_size) > limit) {
+            return {{}, FileFault::kTooLarge, "too large"};
+        }
         return {};
     };
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return {{}, FileFault::kUnreadable, "cannot be read"};
-    if (FileBytes refused = kind(st); refused.fault != FileFault::kNone) return refused;
+    if (::stat(path.c_str(), &st) != 0) {
+        return {{}, FileFault::kUnreadable, "cannot be read"};
+    }
+    if (FileBytes refused = kind(st); refused.fault != FileFault::kNone) {
+        return refused;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return {{}, FileFault::kUnreadable, "cannot be read"};
+    if (fd < 0) {
+        return {{}, FileFault::kUnreadable, "cannot be read"};
+    }
     FileBytes out;
     if (::fstat(fd, &st) != 0) {
         out = {{}, FileFault::kUnreadable, "cannot be read"};
@@ -194,12 +222,16 @@ FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
         std::size_t got = 0;
         while (got < out.bytes.size()) {
             const ssize_t n = ::read(fd, out.bytes.data() + got, out.bytes.size() - got);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
             if (n < 0) {
                 out = {{}, FileFault::kUnreadable, "cannot be read"};
                 break;
             }
-            if (n == 0) break;  // the file shrank since fstat; what is there is what there is
+            if (n == 0) {
+                break;  // the file shrank since fstat; what is there is what there is
+            }
             got += static_cast<std::size_t>(n);
         }
         out.bytes.resize(std::min(got, out.bytes.size()));
@@ -210,27 +242,39 @@ FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
 
 bool LooksLikeHydrogenKit(const std::string& path) {
     std::error_code ec;
-    if (fs::is_directory(path, ec)) return fs::exists(path + "/drumkit.xml", ec);
+    if (fs::is_directory(path, ec)) {
+        return fs::exists(path + "/drumkit.xml", ec);
+    }
     const std::string lower = Lower(path);
     return EndsWith(lower, ".h2drumkit") || EndsWith(lower, "drumkit.xml");
 }
 
 OpenedKit OpenHydrogenArchive(const std::string& path) {
     auto files = std::make_shared<ArchiveFiles>();
-    if (std::string error = files->Unpack(path); !error.empty()) return Refused(error);
+    if (std::string error = files->Unpack(path); !error.empty()) {
+        return Refused(error);
+    }
     const std::vector<std::byte>* xml = files->FindKitXml();
-    if (!xml) return Refused("the archive holds no drumkit.xml");
+    if (!xml) {
+        return Refused("the archive holds no drumkit.xml");
+    }
     return FromXml(*xml, std::move(files));
 }
 
 OpenedKit OpenHydrogenKit(const std::string& path) {
     std::error_code ec;
-    if (EndsWith(Lower(path), ".h2drumkit")) return OpenHydrogenArchive(path);
+    if (EndsWith(Lower(path), ".h2drumkit")) {
+        return OpenHydrogenArchive(path);
+    }
     const std::string xmlPath = fs::is_directory(path, ec) ? path + "/drumkit.xml" : path;
     const FileBytes xml = ReadFileBytes(xmlPath, kMaxKitXmlBytes);
-    if (!xml.error.empty()) return Refused("its drumkit.xml " + xml.error);
+    if (!xml.error.empty()) {
+        return Refused("its drumkit.xml " + xml.error);
+    }
     const std::string folder = RealPath(fs::path(xmlPath).parent_path().string());
-    if (folder.empty()) return Refused("its folder cannot be read");
+    if (folder.empty()) {
+        return Refused("its folder cannot be read");
+    }
     return FromXml(xml.bytes, std::make_shared<FolderFiles>(folder));
 }
 
@@ -259,14 +303,18 @@ OpenedKit OpenKit(const std::string& path) {
         const bool hasWavs = std::any_of(kDrumNames.begin(), kDrumNames.end(), [&](const char* name) {
             return fs::exists(path + "/" + name + ".wav", ec);
         });
-        if (hydrogen.error.empty() || !fs::is_directory(path, ec) || !hasWavs) return hydrogen;
+        if (hydrogen.error.empty() || !fs::is_directory(path, ec) || !hasWavs) {
+            return hydrogen;
+        }
         // A Sounds folder with a broken drumkit.xml in it still has its eight WAVs.
         OpenedKit sounds = OpenSoundsKit(path);
         sounds.warnings.push_back("its drumkit.xml cannot be played (" + hydrogen.error +
                                   "); its WAVs play instead");
         return sounds;
     }
-    if (fs::is_directory(path, ec)) return OpenSoundsKit(path);
+    if (fs::is_directory(path, ec)) {
+        return OpenSoundsKit(path);
+    }
     return Refused(
         "it is neither a Hydrogen kit (a folder with drumkit.xml, drumkit.xml itself, or a "
         ".h2drumkit) nor a folder of samples");
@@ -286,7 +334,9 @@ std::vector<std::string> FindKits(const std::string& soundsFolder) {
     std::size_t from = 0;
     while (from <= list.size()) {
         const std::size_t colon = std::min(list.find(':', from), list.size());
-        if (colon > from) AddKitsIn(list.substr(from, colon - from) + "/hydrogen/data/drumkits", kits);
+        if (colon > from) {
+            AddKitsIn(list.substr(from, colon - from) + "/hydrogen/data/drumkits", kits);
+        }
         from = colon + 1;
     }
     return kits;

@@ -38,7 +38,9 @@ std::size_t FindWord(const std::string& text, std::string_view word) {
         const bool starts = at == 0 || !IsLetter(text[at - 1]);
         const std::size_t end = at + word.size();
         const bool ends = word.size() > 2 || end == text.size() || !IsLetter(text[end]);
-        if (starts && ends) return at;
+        if (starts && ends) {
+            return at;
+        }
     }
     return std::string::npos;
 }
@@ -49,9 +51,15 @@ bool HasAny(const std::string& text, std::initializer_list<std::string_view> wor
 }
 
 Role HiHatKind(const std::string& text) {
-    if (HasAny(text, {"semi", "half"})) return Role::kHalfOpenHiHat;
-    if (HasAny(text, {"pedal", "pd", "foot"})) return Role::kPedalHiHat;
-    if (HasAny(text, {"open", "opened", "op", "ohh"})) return Role::kOpenHiHat;
+    if (HasAny(text, {"semi", "half"})) {
+        return Role::kHalfOpenHiHat;
+    }
+    if (HasAny(text, {"pedal", "pd", "foot"})) {
+        return Role::kPedalHiHat;
+    }
+    if (HasAny(text, {"open", "opened", "op", "ohh"})) {
+        return Role::kOpenHiHat;
+    }
     return Role::kClosedHiHat;
 }
 
@@ -60,10 +68,18 @@ int TomHeight(std::string text) {
     for (std::size_t at = text.find("tom"); at != std::string::npos; at = text.find("tom", at + 1)) {
         text[at] = text[at + 1] = text[at + 2] = ' ';
     }
-    if (HasAny(text, {"floor"})) return 3;
-    if (HasAny(text, {"high", "hi"})) return 0;
-    if (HasAny(text, {"mid", "middle", "med"})) return 1;
-    if (HasAny(text, {"low", "lo"})) return 2;
+    if (HasAny(text, {"floor"})) {
+        return 3;
+    }
+    if (HasAny(text, {"high", "hi"})) {
+        return 0;
+    }
+    if (HasAny(text, {"mid", "middle", "med"})) {
+        return 1;
+    }
+    if (HasAny(text, {"low", "lo"})) {
+        return 2;
+    }
     const auto digit = std::find_if(text.begin(), text.end(), [](char c) { return c >= '1' && c <= '9'; });
     return digit == text.end() ? 1 : std::min(digit[0] - '1', 5);
 }
@@ -170,8 +186,9 @@ bool Playable(const Instrument& instrument) {
 std::vector<int> OfRole(const Kit& kit, Role role) {
     std::vector<int> found;
     for (std::size_t i = 0; i < kit.instruments.size(); ++i) {
-        if (kit.instruments[i].role == role && Playable(kit.instruments[i]))
+        if (kit.instruments[i].role == role && Playable(kit.instruments[i])) {
             found.push_back(static_cast<int>(i));
+        }
     }
     if (role == Role::kTom) {
         std::stable_sort(found.begin(), found.end(), [&](int a, int b) {
@@ -185,7 +202,9 @@ std::vector<int> OfRole(const Kit& kit, Role role) {
 // The first instrument of the first of `roles` the kit has, -1 for none.
 int FirstOf(const Kit& kit, std::initializer_list<Role> roles) {
     for (const Role role : roles) {
-        if (const std::vector<int> found = OfRole(kit, role); !found.empty()) return found.front();
+        if (const std::vector<int> found = OfRole(kit, role); !found.empty()) {
+            return found.front();
+        }
     }
     return -1;
 }
@@ -194,7 +213,9 @@ int FirstOf(const Kit& kit, std::initializer_list<Role> roles) {
 
 RoleOfName ReadRole(std::string_view name) {
     const std::string text = Clean(name);
-    if (HasAny(text, {"hihat", "hi-hat", "hat", "hh", "ohh"})) return {HiHatKind(text), 0};
+    if (HasAny(text, {"hihat", "hi-hat", "hat", "hh", "ohh"})) {
+        return {HiHatKind(text), 0};
+    }
     RoleOfName best;
     std::size_t bestAt = std::string::npos;
     for (const Keyword& k : kKeywords) {
@@ -204,18 +225,25 @@ RoleOfName ReadRole(std::string_view name) {
             best.role = k.role;
         }
     }
-    if (best.role == Role::kRide && HasAny(text, {"bell", "cup"})) best.role = Role::kRideBell;
-    if (best.role == Role::kTom) best.height = TomHeight(text);
+    if (best.role == Role::kRide && HasAny(text, {"bell", "cup"})) {
+        best.role = Role::kRideBell;
+    }
+    if (best.role == Role::kTom) {
+        best.height = TomHeight(text);
+    }
     return best;
 }
 
 void AssignNotes(Kit& kit) {
     kit.byNote.fill(-1);
     kit.rows.fill(-1);
-    for (Instrument& instrument : kit.instruments) instrument.notes.clear();
+    for (Instrument& instrument : kit.instruments) {
+        instrument.notes.clear();
+    }
     auto give = [&](int note, int instrument) {
-        if (note < 0 || note >= kNotes || instrument < 0 || kit.byNote[static_cast<std::size_t>(note)] >= 0)
+        if (note < 0 || note >= kNotes || instrument < 0 || kit.byNote[static_cast<std::size_t>(note)] >= 0) {
             return;
+        }
         kit.byNote[static_cast<std::size_t>(note)] = instrument;
         kit.instruments[static_cast<std::size_t>(instrument)].notes.push_back(
             static_cast<std::uint8_t>(note));
@@ -243,21 +271,31 @@ void AssignNotes(Kit& kit) {
     }
     int spare = 82;  // above the General MIDI percussion notes
     for (std::size_t i = 0; i < kit.instruments.size(); ++i) {
-        if (!Playable(kit.instruments[i]) || !kit.instruments[i].notes.empty()) continue;
+        if (!Playable(kit.instruments[i]) || !kit.instruments[i].notes.empty()) {
+            continue;
+        }
         if (const int positional = 36 + static_cast<int>(i);
             positional < kNotes && kit.byNote[positional] < 0) {
             give(positional, static_cast<int>(i));
             continue;
         }
-        while (spare < kNotes && kit.byNote[static_cast<std::size_t>(spare)] >= 0) ++spare;
+        while (spare < kNotes && kit.byNote[static_cast<std::size_t>(spare)] >= 0) {
+            ++spare;
+        }
         give(spare, static_cast<int>(i));
     }
     for (const Role role : kRolesWithNotes) {
-        if (!OfRole(kit, role).empty()) continue;
+        if (!OfRole(kit, role).empty()) {
+            continue;
+        }
         for (const Role near : NearRoles(role)) {
             const std::vector<int> players = OfRole(kit, near);
-            if (players.empty()) continue;
-            for (const std::uint8_t note : GeneralMidiNotes(role)) give(note, players.front());
+            if (players.empty()) {
+                continue;
+            }
+            for (const std::uint8_t note : GeneralMidiNotes(role)) {
+                give(note, players.front());
+            }
             break;
         }
     }
@@ -272,7 +310,9 @@ void AssignNotes(Kit& kit) {
     } else if (!toms.empty()) {
         kit.rows[4] = toms.front();
         kit.rows[6] = toms.back();
-        if (toms.size() >= 3) kit.rows[5] = toms[(toms.size() - 1) / 2];
+        if (toms.size() >= 3) {
+            kit.rows[5] = toms[(toms.size() - 1) / 2];
+        }
     }
     kit.rows[7] = first({Role::kCrash});
 }
@@ -288,15 +328,23 @@ int LayerFor(const Instrument& instrument, std::uint8_t velocity) {
             distance = d;
             nearest = static_cast<int>(i);
         }
-        if (d == 0.0f) break;
+        if (d == 0.0f) {
+            break;
+        }
     }
     return nearest;
 }
 
 int HiHats::ForPedal(std::uint8_t position) const {
-    if (position >= kPedalShut) return closed;
-    if (position < 32) return open;
-    if (halfOpen >= 0) return halfOpen;
+    if (position >= kPedalShut) {
+        return closed;
+    }
+    if (position < 32) {
+        return open;
+    }
+    if (halfOpen >= 0) {
+        return halfOpen;
+    }
     return position >= 64 ? closed : open;
 }
 

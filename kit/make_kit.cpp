@@ -126,7 +126,9 @@ double Decay(double t, double seconds) {
 // Calls `sample(t)` once per frame for `seconds`.
 Signal Render(double seconds, const std::function<double(double)>& sample) {
     Signal out(static_cast<std::size_t>(seconds * kRate));
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = sample(static_cast<double>(i) / kRate);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = sample(static_cast<double>(i) / kRate);
+    }
     return out;
 }
 
@@ -187,7 +189,9 @@ Signal Crash() {
 
 void Finish(Signal& s) {
     double peak = 0;
-    for (const double x : s) peak = std::max(peak, std::abs(x));
+    for (const double x : s) {
+        peak = std::max(peak, std::abs(x));
+    }
     const auto fade = static_cast<std::size_t>(kFadeSeconds * kRate);
     for (std::size_t i = 0; i < s.size(); ++i) {
         const std::size_t left = s.size() - 1 - i;
@@ -243,7 +247,9 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < voices.size(); ++i) {
         Signal sound = voices[i]();
         Finish(sound);
-        if (!Write(folder / (std::string(zorvik::kit::kDrumNames[i]) + ".wav"), sound)) return 1;
+        if (!Write(folder / (std::string(zorvik::kit::kDrumNames[i]) + ".wav"), sound)) {
+            return 1;
+        }
     }
     return 0;
 }

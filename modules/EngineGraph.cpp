@@ -12,7 +12,9 @@ constexpr std::int32_t kBalanceLimit = 10000;
 }  // namespace
 
 std::shared_ptr<EngineGraph> EngineGraph::Over(std::unique_ptr<platform::MusicEngine> engine) {
-    if (!engine) return nullptr;
+    if (!engine) {
+        return nullptr;
+    }
     return std::shared_ptr<EngineGraph>(new EngineGraph(std::move(engine)));
 }
 
@@ -46,16 +48,18 @@ std::string EngineGraph::LastErrorText() const {
 }
 
 graph::HResult EngineGraph::put_Volume(std::int32_t hundredthsOfDecibel) {
-    if (hundredthsOfDecibel < kSilence || hundredthsOfDecibel > 0)
+    if (hundredthsOfDecibel < kSilence || hundredthsOfDecibel > 0) {
         return Answer(
             platform::Status::BadArgument("the volume must be between -10000 and 0 hundredths of a decibel"));
+    }
     return Answer(engine_->SetGain(
         hundredthsOfDecibel == kSilence ? 0.0 : std::pow(10.0, hundredthsOfDecibel / 100.0 / 20.0)));
 }
 
 graph::HResult EngineGraph::put_Balance(std::int32_t balance) {
-    if (balance < -kBalanceLimit || balance > kBalanceLimit)
+    if (balance < -kBalanceLimit || balance > kBalanceLimit) {
         return Answer(platform::Status::BadArgument("the balance must be between -10000 and 10000"));
+    }
     return Answer(engine_->SetBalance(static_cast<double>(balance) / kBalanceLimit));
 }
 

@@ -13,7 +13,9 @@ MusicControl::MusicControl(graph::MediaGraphFactory createGraph) : createGraph_(
 MusicControl::~MusicControl() = default;
 
 VbBool MusicControl::CloseMusic() {
-    if (mControl && Failed(mControl->Stop())) return kFalse;
+    if (mControl && Failed(mControl->Stop())) {
+        return kFalse;
+    }
     state_ = Playback::kStopped;
     mAudio.reset();
     mControl.reset();
@@ -30,30 +32,42 @@ VbBool MusicControl::LoadMusic(const std::string& fileName) {
     }
     // From here on a failing step is skipped and the next one runs; an operation on a reference that an
     // earlier step did not deliver fails in its turn.
-    if (createGraph_) mControl = createGraph_();
+    if (createGraph_) {
+        mControl = createGraph_();
+    }
     bool rendered = false;
     if (mControl) {
         rendered = !Failed(mControl->RenderFile(fileName));
-        if (!rendered) loadError_ = mControl->LastErrorText();
+        if (!rendered) {
+            loadError_ = mControl->LastErrorText();
+        }
         mAudio = graph::QueryInterface<graph::IBasicAudio>(mControl);
     }
     if (mAudio) {
         (void)mAudio->put_Volume(0);
         (void)mAudio->put_Balance(0);
     }
-    if (mControl) mPosition = graph::QueryInterface<graph::IMediaPosition>(mControl);
+    if (mControl) {
+        mPosition = graph::QueryInterface<graph::IMediaPosition>(mControl);
+    }
     if (mPosition) {
         (void)mPosition->put_Rate(1.0);
         (void)mPosition->put_CurrentPosition(0.0);
     }
-    if (!mControl) loadError_ = "The media system could not be started.";
-    if (!rendered && loadError_.empty()) loadError_ = "The file could not be opened for playing.";
+    if (!mControl) {
+        loadError_ = "The media system could not be started.";
+    }
+    if (!rendered && loadError_.empty()) {
+        loadError_ = "The file could not be opened for playing.";
+    }
     // A file that was not rendered leaves an empty graph in place, which plays nothing; say so.
     return rendered ? kTrue : kFalse;
 }
 
 VbBool MusicControl::SetMusicSpeed(float rate) {
-    if (mPosition && Failed(mPosition->put_Rate(static_cast<double>(rate)))) return kFalse;
+    if (mPosition && Failed(mPosition->put_Rate(static_cast<double>(rate)))) {
+        return kFalse;
+    }
     return kTrue;
 }
 
@@ -64,21 +78,29 @@ VbBool MusicControl::SetMusicVolume(std::int32_t level) {
             product < std::numeric_limits<std::int32_t>::min()) {
             return kFalse;
         }
-        if (!mAudio || Failed(mAudio->put_Volume(static_cast<std::int32_t>(product)))) return kFalse;
+        if (!mAudio || Failed(mAudio->put_Volume(static_cast<std::int32_t>(product)))) {
+            return kFalse;
+        }
     }
     return kTrue;
 }
 
 VbBool MusicControl::PlayMusic() {
-    if (!mControl || Failed(mControl->Run())) return kFalse;
+    if (!mControl || Failed(mControl->Run())) {
+        return kFalse;
+    }
     state_ = Playback::kPlaying;
     return kTrue;
 }
 
 // The graph's Stop holds the song where it is; StopMusic then rewinds.
 VbBool MusicControl::PauseMusic() {
-    if (!mControl || Failed(mControl->Stop())) return kFalse;
-    if (state_ == Playback::kPlaying) state_ = Playback::kPaused;
+    if (!mControl || Failed(mControl->Stop())) {
+        return kFalse;
+    }
+    if (state_ == Playback::kPlaying) {
+        state_ = Playback::kPaused;
+    }
     return kTrue;
 }
 
@@ -98,11 +120,16 @@ VbBool MusicControl::SeekMusic(double seconds) {
 }
 
 VbBool MusicControl::StopMusic() {
-    if (!mControl || Failed(mControl->Stop())) return kFalse;
+    if (!mControl || Failed(mControl->Stop())) {
+        return kFalse;
+    }
     state_ = Playback::kStopped;
-    if (platform::MusicEngine* engine = Engine(); engine && engine->CurrentLoop())
+    if (platform::MusicEngine* engine = Engine(); engine && engine->CurrentLoop()) {
         return engine->Stop() ? kTrue : kFalse;
-    if (!mPosition || Failed(mPosition->put_CurrentPosition(0.0))) return kFalse;
+    }
+    if (!mPosition || Failed(mPosition->put_CurrentPosition(0.0))) {
+        return kFalse;
+    }
     return kTrue;
 }
 
@@ -114,8 +141,12 @@ platform::MusicEngine* MusicControl::Engine() const {
 VbBool MusicControl::MarkLoopStart() {
     platform::MusicEngine* engine = Engine();
     const std::optional<double> now = engine ? engine->Position() : std::nullopt;
-    if (!now) return kFalse;
-    if (const auto loop = engine->CurrentLoop()) return engine->SetLoop(*now, loop->end) ? kTrue : kFalse;
+    if (!now) {
+        return kFalse;
+    }
+    if (const auto loop = engine->CurrentLoop()) {
+        return engine->SetLoop(*now, loop->end) ? kTrue : kFalse;
+    }
     loopStartMark_ = now;
     return kTrue;
 }
@@ -123,17 +154,23 @@ VbBool MusicControl::MarkLoopStart() {
 VbBool MusicControl::MarkLoopEnd() {
     platform::MusicEngine* engine = Engine();
     const std::optional<double> now = engine ? engine->Position() : std::nullopt;
-    if (!now) return kFalse;
+    if (!now) {
+        return kFalse;
+    }
     const auto loop = engine->CurrentLoop();
     const double start = loop ? loop->start : loopStartMark_.value_or(0.0);
-    if (!engine->SetLoop(start, *now)) return kFalse;
+    if (!engine->SetLoop(start, *now)) {
+        return kFalse;
+    }
     loopStartMark_.reset();
     return kTrue;
 }
 
 void MusicControl::ClearLoop() {
     loopStartMark_.reset();
-    if (platform::MusicEngine* engine = Engine()) engine->ClearLoop();
+    if (platform::MusicEngine* engine = Engine()) {
+        engine->ClearLoop();
+    }
 }
 
 std::optional<platform::Loop> MusicControl::MusicLoop() const {

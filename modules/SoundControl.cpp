@@ -7,12 +7,16 @@ SoundControl::SoundControl(platform::SamplePlayerFactory makePlayer) : makePlaye
 SoundControl::~SoundControl() = default;
 
 platform::SamplePlayer* SoundControl::Player() {
-    if (!player_ && makePlayer_) player_ = makePlayer_();
+    if (!player_ && makePlayer_) {
+        player_ = makePlayer_();
+    }
     return player_.get();
 }
 
 void SoundControl::Prepare() {
-    if (auto* p = Player()) p->Prepare();
+    if (auto* p = Player()) {
+        p->Prepare();
+    }
 }
 
 bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flags) {
@@ -21,12 +25,16 @@ bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flag
 }
 
 platform::KitLoad SoundControl::LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const {
-    if (!player_) return {nullptr, {}, "there is no sample player", {}};
+    if (!player_) {
+        return {nullptr, {}, "there is no sample player", {}};
+    }
     return player_->LoadKit(path, cancelled);
 }
 
 void SoundControl::UseKit(platform::samples::KitPtr kit) {
-    if (auto* p = Player()) p->UseKit(std::move(kit));
+    if (auto* p = Player()) {
+        p->UseKit(std::move(kit));
+    }
 }
 
 bool SoundControl::PlayRow(std::size_t row) {

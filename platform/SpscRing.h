@@ -55,7 +55,9 @@ class SpscRing {
 
     // Consumer only. Drops every value there is.
     void Clear() {
-        while (Peek() != nullptr) Drop();
+        while (Peek() != nullptr) {
+            Drop();
+        }
     }
 
     // Producer only: how many more Push() calls will succeed at least.

@@ -64,9 +64,13 @@ bool Capture::Start(int fd, const std::string& name, std::int64_t frameLimit, st
 }
 
 bool Capture::Stop(std::string& error) {
-    if (file_ == nullptr) return true;
+    if (file_ == nullptr) {
+        return true;
+    }
     stopRequested_.store(true);
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
     const int result = sf_close(file_);
     file_ = nullptr;
     const bool closed = ::close(fd_) == 0;
@@ -113,10 +117,14 @@ void Capture::Run() {
         const sf_count_t room = (limited ? frameLimit_ : longestFrames_) - frames_.load();
         const sf_count_t count =
             std::min<sf_count_t>(static_cast<sf_count_t>(block.size() / kChannels), room);
-        if (count == 0) continue;
+        if (count == 0) {
+            continue;
+        }
 
         float peak = 0.0f;
-        for (sf_count_t i = 0; i < count * kChannels; ++i) peak = std::max(peak, std::fabs(block[i]));
+        for (sf_count_t i = 0; i < count * kChannels; ++i) {
+            peak = std::max(peak, std::fabs(block[i]));
+        }
         // The GUI resets the peak as it reads it; keep the larger of ours and anything it has not read.
         float seen = peak_.load(std::memory_order_relaxed);
         while (peak > seen && !peak_.compare_exchange_weak(seen, peak, std::memory_order_relaxed)) {

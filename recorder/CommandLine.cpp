@@ -28,13 +28,16 @@ int Report(const QString& problem) {
 
 int RecordToFile(double seconds, const QString& output, const SourceFactory& source) {
     const std::int64_t frames = std::llround(seconds * kRate);
-    if (frames > Capture::kLongestFrames)
+    if (frames > Capture::kLongestFrames) {
         return Report(QStringLiteral("A recording can be at most six hours long (%1 seconds).")
                           .arg(Capture::kLongestFrames / kRate));
+    }
     QString problem;
     const PartFile created = CreatePartFile(output, problem);
     const QString& part = created.path;
-    if (part.isEmpty()) return Report(problem);
+    if (part.isEmpty()) {
+        return Report(problem);
+    }
 
     Capture capture(source);
     std::string error;
@@ -56,11 +59,19 @@ int RecordToFile(double seconds, const QString& output, const SourceFactory& sou
         std::this_thread::sleep_for(kPollInterval);
     }
 
-    if (capture.CurrentState() == Capture::State::Failed) problem = QString::fromStdString(capture.Error());
-    if (stalled) problem = QStringLiteral("The sound server stopped sending sound.");
-    if (!capture.Stop(error) && problem.isEmpty()) problem = QString::fromStdString(error);
+    if (capture.CurrentState() == Capture::State::Failed) {
+        problem = QString::fromStdString(capture.Error());
+    }
+    if (stalled) {
+        problem = QStringLiteral("The sound server stopped sending sound.");
+    }
+    if (!capture.Stop(error) && problem.isEmpty()) {
+        problem = QString::fromStdString(error);
+    }
     const std::int64_t recorded = capture.Frames();
-    if (problem.isEmpty()) return MoveReplacing(part, output, problem) ? 0 : Report(problem);
+    if (problem.isEmpty()) {
+        return MoveReplacing(part, output, problem) ? 0 : Report(problem);
+    }
     // What was recorded before the failure is the user's: it goes where they asked for it, its header
     // right up to its last frame, and only a recording with nothing in it is let go.
     if (recorded == 0) {

@@ -14,7 +14,9 @@ QString FormatElapsed(std::int64_t frames, int rate) {
 }
 
 double PeakDb(float peak) {
-    if (!(peak > 0.0f)) return kMeterFloorDb;
+    if (!(peak > 0.0f)) {
+        return kMeterFloorDb;
+    }
     return std::max(kMeterFloorDb, 20.0 * std::log10(static_cast<double>(peak)));
 }
 

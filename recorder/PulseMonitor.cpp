@@ -42,7 +42,9 @@ class PulseMonitor final : public AudioSource {
             pa_context_disconnect(context_);
             pa_context_unref(context_);
         }
-        if (loop_ != nullptr) pa_mainloop_free(loop_);
+        if (loop_ != nullptr) {
+            pa_mainloop_free(loop_);
+        }
     }
 
     bool Open(std::chrono::milliseconds timeout, std::string& error) {
@@ -69,7 +71,9 @@ class PulseMonitor final : public AudioSource {
             error = ConnectError(context_);
             return false;
         }
-        if (!RunUntil([this] { return ContextReady(); }, deadline, error)) return false;
+        if (!RunUntil([this] { return ContextReady(); }, deadline, error)) {
+            return false;
+        }
 
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, kChannels};
         pa_channel_map map;
@@ -109,7 +113,9 @@ class PulseMonitor final : public AudioSource {
                             pa_strerror(pa_context_errno(context_)) + ").";
                     return false;
                 }
-                if (bytes == 0) break;
+                if (bytes == 0) {
+                    break;
+                }
                 const std::size_t count = bytes / sizeof(float);
                 if (data == nullptr) {
                     // A gap the server could not fill: keep the timeline by recording silence there.
@@ -120,7 +126,9 @@ class PulseMonitor final : public AudioSource {
                 }
                 pa_stream_drop(stream_);
             }
-            if (samples.size() > before || Clock::now() >= deadline) return true;
+            if (samples.size() > before || Clock::now() >= deadline) {
+                return true;
+            }
             if (!Iterate(deadline - Clock::now())) {
                 error = "The connection to the sound server broke.";
                 return false;
@@ -148,7 +156,9 @@ class PulseMonitor final : public AudioSource {
     template <typename Ready>
     bool RunUntil(Ready ready, Clock::time_point deadline, std::string& error) {
         while (!ready()) {
-            if (Failed(error)) return false;
+            if (Failed(error)) {
+                return false;
+            }
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
                 error = "The sound server does not answer, so there is nothing to record.";
@@ -178,7 +188,9 @@ class PulseMonitor final : public AudioSource {
 
 std::unique_ptr<AudioSource> OpenPulseMonitor(std::chrono::milliseconds timeout, std::string& error) {
     auto monitor = std::make_unique<PulseMonitor>();
-    if (!monitor->Open(timeout, error)) return nullptr;
+    if (!monitor->Open(timeout, error)) {
+        return nullptr;
+    }
     return monitor;
 }
 

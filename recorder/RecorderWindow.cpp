@@ -71,11 +71,15 @@ RecorderWindow::RecorderWindow(SourceFactory source, QString folder, QWidget* pa
 RecorderWindow::~RecorderWindow() {
     // Quitting with a recording running (the session ending, say) keeps it, like Stop would.
     const QString problem = Finish(true);
-    if (!problem.isEmpty()) std::fprintf(stderr, "zorvik-recorder: %s\n", qPrintable(problem));
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "zorvik-recorder: %s\n", qPrintable(problem));
+    }
 }
 
 void RecorderWindow::Record() {
-    if (Recording()) return;
+    if (Recording()) {
+        return;
+    }
     wantedPath_ = QDir(folder_).filePath(DatedName(QDateTime::currentDateTime()));
     QString problem;
     const PartFile created = CreatePartFile(wantedPath_, problem);
@@ -100,11 +104,15 @@ void RecorderWindow::Record() {
 
 void RecorderWindow::Stop() {
     const QString problem = Finish(true);
-    if (!problem.isEmpty()) ShowMessage(problem);
+    if (!problem.isEmpty()) {
+        ShowMessage(problem);
+    }
 }
 
 void RecorderWindow::SaveAs() {
-    if (Recording() || lastRecording_.isEmpty()) return;
+    if (Recording() || lastRecording_.isEmpty()) {
+        return;
+    }
     auto* dialog = new QFileDialog(this, QStringLiteral("Save Recording As"),
                                    QFileInfo(lastRecording_).path(), QStringLiteral("WAV audio (*.wav)"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
@@ -174,7 +182,9 @@ void RecorderWindow::Poll() {
 }
 
 QString RecorderWindow::Finish(bool keep) {
-    if (!Recording()) return {};
+    if (!Recording()) {
+        return {};
+    }
     poll_.stop();
     meter_->Reset();
     std::string error;
@@ -195,7 +205,9 @@ QString RecorderWindow::Finish(bool keep) {
     lastRecording_ = kept.isEmpty() ? part : kept;
     UpdateControls();
     status_->setText(QStringLiteral("Saved as %1.").arg(Native(lastRecording_)));
-    if (!finished) problem = QString::fromStdString(error) + (problem.isEmpty() ? QString() : "\n" + problem);
+    if (!finished) {
+        problem = QString::fromStdString(error) + (problem.isEmpty() ? QString() : "\n" + problem);
+    }
     return problem;
 }
 
@@ -213,7 +225,9 @@ void RecorderWindow::AskBeforeClosing() {
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QMessageBox::finished, this, [this, box] {
         const QMessageBox::StandardButton answer = box->standardButton(box->clickedButton());
-        if (answer != QMessageBox::Save && answer != QMessageBox::Discard) return;
+        if (answer != QMessageBox::Save && answer != QMessageBox::Discard) {
+            return;
+        }
         const QString problem = Finish(answer == QMessageBox::Save);
         if (!problem.isEmpty()) {
             // Stay open: the message says where the recording is, and closing would hide it.

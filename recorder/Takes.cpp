@@ -14,7 +14,9 @@ namespace zorvik::recorder {
 
 QString DefaultFolder() {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (!music.isEmpty() && QDir().mkpath(music)) return music;
+    if (!music.isEmpty() && QDir().mkpath(music)) {
+        return music;
+    }
     return QDir::homePath();
 }
 
@@ -33,10 +35,14 @@ PartFile CreatePartFile(const QString& finalPath, QString& error) {
             info.dir().filePath(QStringLiteral("%1 (recording %2).wav").arg(info.completeBaseName(), tag));
         const int fd = ::open(QFile::encodeName(path).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) return {path, fd};
+        if (fd >= 0) {
+            return {path, fd};
+        }
         const int cause = errno;
         reason = QString::fromLocal8Bit(std::strerror(cause));
-        if (cause != EEXIST) break;  // not a clash with another recorder: the folder itself is the trouble
+        if (cause != EEXIST) {
+            break;  // not a clash with another recorder: the folder itself is the trouble
+        }
     }
     error = QStringLiteral("The recording cannot be written in %1 (%2).")
                 .arg(QDir::toNativeSeparators(info.absolutePath()), reason);
@@ -50,7 +56,9 @@ QString KeepUnderFreeName(const QString& partPath, const QString& wantedPath, QS
         // rename() refuses to replace an existing file, which is what makes the search safe against
         // another recorder finishing at the same moment.
         QFile part(partPath);
-        if (part.rename(candidate)) return candidate;
+        if (part.rename(candidate)) {
+            return candidate;
+        }
         if (!QFileInfo::exists(candidate)) {
             error = QStringLiteral("The recording could not be named %1 (%2); it is still at %3.")
                         .arg(QDir::toNativeSeparators(candidate), part.errorString(),
@@ -63,7 +71,9 @@ QString KeepUnderFreeName(const QString& partPath, const QString& wantedPath, QS
 }
 
 bool MoveReplacing(const QString& from, const QString& target, QString& error) {
-    if (QFileInfo(from).absoluteFilePath() == QFileInfo(target).absoluteFilePath()) return true;
+    if (QFileInfo(from).absoluteFilePath() == QFileInfo(target).absoluteFilePath()) {
+        return true;
+    }
     if (QFileInfo::exists(target) && !QFile::remove(target)) {
         error = QStringLiteral("%1 cannot be replaced.").arg(QDir::toNativeSeparators(target));
         return false;

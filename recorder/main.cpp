@@ -27,7 +27,9 @@ std::unique_ptr<zorvik::recorder::AudioSource> OpenDefaultMonitor(std::string& e
 // Recording to a file needs no display, so it must be known before choosing the kind of application.
 bool WantsFileRecording(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--record-seconds", std::strlen("--record-seconds")) == 0) return true;
+        if (std::strncmp(argv[i], "--record-seconds", std::strlen("--record-seconds")) == 0) {
+            return true;
+        }
     }
     return false;
 }
@@ -68,7 +70,9 @@ int RecordWithoutWindow(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (WantsFileRecording(argc, argv)) return RecordWithoutWindow(argc, argv);
+    if (WantsFileRecording(argc, argv)) {
+        return RecordWithoutWindow(argc, argv);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvik Recorder"));

@@ -26,10 +26,14 @@ class KeyEraser : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override {
         const QRegion clear = event->region().subtracted(opaque_);
-        if (clear.isEmpty()) return;
+        if (clear.isEmpty()) {
+            return;
+        }
         QPainter painter(this);
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
-        for (const QRect& rect : clear) painter.fillRect(rect, Qt::transparent);
+        for (const QRect& rect : clear) {
+            painter.fillRect(rect, Qt::transparent);
+        }
     }
 
   private:
@@ -44,10 +48,16 @@ QRegion OpaqueRegion(const QImage& source, QRgb key) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         int x = 0;
         while (x < image.width()) {
-            while (x < image.width() && (line[x] & 0x00FFFFFFu) == wanted) ++x;
+            while (x < image.width() && (line[x] & 0x00FFFFFFu) == wanted) {
+                ++x;
+            }
             const int start = x;
-            while (x < image.width() && (line[x] & 0x00FFFFFFu) != wanted) ++x;
-            if (x > start) region += QRect(start, y, x - start, 1);
+            while (x < image.width() && (line[x] & 0x00FFFFFFu) != wanted) {
+                ++x;
+            }
+            if (x > start) {
+                region += QRect(start, y, x - start, 1);
+            }
         }
     }
     return region;
@@ -63,18 +73,28 @@ QImage RenderWindowArea(QWidget& window, const QPixmap& picture, const QRect& ar
     QImage image(area.size(), QImage::Format_RGB32);
     image.fill(window.palette().color(window.backgroundRole()));
     QPainter painter(&image);
-    if (!picture.isNull()) painter.drawPixmap(-area.topLeft(), picture);
+    if (!picture.isNull()) {
+        painter.drawPixmap(-area.topLeft(), picture);
+    }
     for (QObject* child : window.children()) {  // bottom to top
         auto* control = qobject_cast<QWidget*>(child);
-        if (control == nullptr || control->isWindow() || !control->isVisibleTo(&window)) continue;
-        if (dynamic_cast<KeyEraser*>(control) != nullptr) continue;
+        if (control == nullptr || control->isWindow() || !control->isVisibleTo(&window)) {
+            continue;
+        }
+        if (dynamic_cast<KeyEraser*>(control) != nullptr) {
+            continue;
+        }
         // The part of the control inside `area`, in its own pixels; render() puts that part's top-left
         // corner at the target offset.
         const QRect part = control->rect().intersected(area.translated(-control->pos()));
-        if (part.isEmpty()) continue;
+        if (part.isEmpty()) {
+            continue;
+        }
         // Rendered on its own, a control would fill its background even where it draws none on screen.
         QWidget::RenderFlags flags = QWidget::DrawChildren;
-        if (control->autoFillBackground()) flags |= QWidget::DrawWindowBackground;
+        if (control->autoFillBackground()) {
+            flags |= QWidget::DrawWindowBackground;
+        }
         control->render(&painter, control->pos() + part.topLeft() - area.topLeft(), QRegion(part), flags);
     }
     return image;
@@ -100,10 +120,14 @@ ColourKey::~ColourKey() {
 }
 
 void ColourKey::Watch(QObject* object) {
-    if (object == eraser_) return;
+    if (object == eraser_) {
+        return;
+    }
     object->installEventFilter(this);
     for (QObject* child : object->children()) {
-        if (child->isWidgetType()) Watch(child);
+        if (child->isWidgetType()) {
+            Watch(child);
+        }
     }
 }
 
@@ -127,9 +151,13 @@ void ColourKey::UpdateChanged() {
 
 void ColourKey::Apply(const QRegion& region) {
     // Setting the same shape again would still cost a round trip to the X server.
-    if (applied_ && (region ^ region_).isEmpty()) return;
+    if (applied_ && (region ^ region_).isEmpty()) {
+        return;
+    }
     // The pixels that change sides are drawn again, the eraser clearing those now see-through.
-    if (eraser_ != nullptr) eraser_->update(applied_ ? region ^ region_ : QRegion(window_.rect()));
+    if (eraser_ != nullptr) {
+        eraser_->update(applied_ ? region ^ region_ : QRegion(window_.rect()));
+    }
     applied_ = true;
     region_ = region;
     if (region_.isEmpty()) {
@@ -145,10 +173,14 @@ void ColourKey::ScheduleUpdate(const QRect& changed) {
     } else {
         changed_ += changed;
     }
-    if (pending_) return;
+    if (pending_) {
+        return;
+    }
     pending_ = true;
     QTimer::singleShot(0, this, [this] {
-        if (!pending_) return;
+        if (!pending_) {
+            return;
+        }
         if (pendingAll_) {
             Update();
         } else {
@@ -161,16 +193,24 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::ChildAdded: {
             QObject* child = static_cast<QChildEvent*>(event)->child();
-            if (child == eraser_) break;
-            if (child->isWidgetType()) Watch(child);
+            if (child == eraser_) {
+                break;
+            }
+            if (child->isWidgetType()) {
+                Watch(child);
+            }
             // A control added later lies above the eraser until it is raised again.
-            if (eraser_ != nullptr && watched == &window_) eraser_->raise();
+            if (eraser_ != nullptr && watched == &window_) {
+                eraser_->raise();
+            }
             ScheduleUpdate();
             break;
         }
         case QEvent::ZOrderChange:
             // A control raised later would lie above the eraser.
-            if (eraser_ != nullptr && watched != &window_) eraser_->raise();
+            if (eraser_ != nullptr && watched != &window_) {
+                eraser_->raise();
+            }
             break;
         case QEvent::Show:
         case QEvent::Hide:
@@ -178,7 +218,9 @@ bool ColourKey::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Resize: {
             if (watched == &window_) {
                 // The window's own moves do not change its shape.
-                if (event->type() != QEvent::Move) ScheduleUpdate();
+                if (event->type() != QEvent::Move) {
+                    ScheduleUpdate();
+                }
                 break;
             }
             auto* control = static_cast<QWidget*>(watched);

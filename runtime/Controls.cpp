@@ -31,9 +31,15 @@ std::int16_t ButtonCode(Qt::MouseButton button) {
 
 std::int16_t ShiftCode(Qt::KeyboardModifiers modifiers) {
     std::int16_t code = 0;
-    if (modifiers & Qt::ShiftModifier) code |= 1;
-    if (modifiers & Qt::ControlModifier) code |= 2;
-    if (modifiers & Qt::AltModifier) code |= 4;
+    if (modifiers & Qt::ShiftModifier) {
+        code |= 1;
+    }
+    if (modifiers & Qt::ControlModifier) {
+        code |= 2;
+    }
+    if (modifiers & Qt::AltModifier) {
+        code |= 4;
+    }
     return code;
 }
 
@@ -60,7 +66,9 @@ float TopInTwips(const QWidget& control) {
 
 void MouseSource::DispatchPress(QWidget& self, QMouseEvent* event) {
     (void)self;
-    if (event->button() == Qt::LeftButton) leftPressed_ = true;
+    if (event->button() == Qt::LeftButton) {
+        leftPressed_ = true;
+    }
     if (MouseDown) {
         MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()),
                   PixelsToTwips(event->position().x()), PixelsToTwips(event->position().y()));
@@ -71,19 +79,29 @@ void MouseSource::DispatchMove(QWidget& self, QMouseEvent* event) {
     (void)self;
     if (MouseMove) {
         std::int16_t buttons = 0;
-        if (event->buttons() & Qt::LeftButton) buttons |= 1;
-        if (event->buttons() & Qt::RightButton) buttons |= 2;
-        if (event->buttons() & Qt::MiddleButton) buttons |= 4;
+        if (event->buttons() & Qt::LeftButton) {
+            buttons |= 1;
+        }
+        if (event->buttons() & Qt::RightButton) {
+            buttons |= 2;
+        }
+        if (event->buttons() & Qt::MiddleButton) {
+            buttons |= 4;
+        }
         MouseMove(buttons, ShiftCode(event->modifiers()), PixelsToTwips(event->position().x()),
                   PixelsToTwips(event->position().y()));
     }
 }
 
 void MouseSource::DispatchRelease(QWidget& self, QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !leftPressed_) return;
+    if (event->button() != Qt::LeftButton || !leftPressed_) {
+        return;
+    }
     leftPressed_ = false;
     // A click is a left press and release on the same control.
-    if (Click && self.rect().contains(event->position().toPoint())) Click();
+    if (Click && self.rect().contains(event->position().toPoint())) {
+        Click();
+    }
 }
 
 Image::Image(QWidget* parent, const QPixmap& picture, bool stretch)
@@ -126,7 +144,9 @@ void Label::FitCaption() {
             metrics.tightBoundingRect(text()).translated(line.left(), line.top() + metrics.ascent());
         // Glyph outlines are placed on whole pixels when drawn: ink less than half a pixel over an edge
         // colours no pixel beyond it.
-        if (room.adjusted(-0.5, -0.5, 0.5, 0.5).contains(ink)) break;
+        if (room.adjusted(-0.5, -0.5, 0.5, 0.5).contains(ink)) {
+            break;
+        }
     }
     setFont(fitted);
 }
@@ -161,21 +181,29 @@ Slider::Slider(QWidget* parent, const Settings& settings) : QSlider(Qt::Horizont
     // changed, or, for an action that left it as it was, once the action is over.
     connect(this, &QAbstractSlider::actionTriggered, this, [this](int) {
         // An earlier action that left the value as it was is still owed its Scroll.
-        if (scrollPending_) RaiseScroll();
+        if (scrollPending_) {
+            RaiseScroll();
+        }
         scrollPending_ = true;
         QTimer::singleShot(0, this, [this] {
-            if (scrollPending_) RaiseScroll();
+            if (scrollPending_) {
+                RaiseScroll();
+            }
         });
     });
     connect(this, &QAbstractSlider::valueChanged, this, [this](int) {
-        if (scrollPending_) RaiseScroll();
+        if (scrollPending_) {
+            RaiseScroll();
+        }
     });
 }
 
 void Slider::RaiseScroll() {
     scrollPending_ = false;
     ++scrollsRaised_;
-    if (Scroll) Scroll();
+    if (Scroll) {
+        Scroll();
+    }
 }
 
 void Slider::keyPressEvent(QKeyEvent* event) {
@@ -193,7 +221,9 @@ void Slider::keyPressEvent(QKeyEvent* event) {
 
 void Slider::mouseReleaseEvent(QMouseEvent* event) {
     QSlider::mouseReleaseEvent(event);
-    if (Click) Click();
+    if (Click) {
+        Click();
+    }
 }
 
 FileDialog::FileDialog(QWidget* owner) : QObject(owner), owner_(owner) {
@@ -211,10 +241,16 @@ bool FileDialog::ShowOpen() {
         name = current.fileName();
     }
     OpenFileDialog dialog(owner_, DialogTitle, folder, name);
-    if (!Filter.isEmpty()) dialog.setNameFilter(Filter);
-    if (dialog.exec() != QDialog::Accepted) return false;
+    if (!Filter.isEmpty()) {
+        dialog.setNameFilter(Filter);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
     const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) return false;
+    if (chosen.isEmpty()) {
+        return false;
+    }
     const QFileInfo info(chosen.front());
     FileName = info.absoluteFilePath();
     FileTitle = info.fileName();
@@ -228,9 +264,13 @@ OpenFileDialog::OpenFileDialog(QWidget* parent, const QString& title, const QStr
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptOpen);
     setFileMode(QFileDialog::ExistingFile);
-    if (IsPattern(pattern)) setNameFilter(pattern);
+    if (IsPattern(pattern)) {
+        setNameFilter(pattern);
+    }
     selectFile(pattern);
-    if (QLineEdit* edit = NameEdit()) edit->setText(pattern);
+    if (QLineEdit* edit = NameEdit()) {
+        edit->setText(pattern);
+    }
 }
 
 bool OpenFileDialog::IsPattern(const QString& text) {
@@ -247,9 +287,13 @@ void OpenFileDialog::accept() {
     if (IsPattern(typed) && !QFileInfo::exists(QDir(directory()).filePath(typed))) {
         // A pattern is a request to list the folder by it; a folder part moves there first.
         const QFileInfo info(QDir(directory()), typed);
-        if (info.dir().exists()) setDirectory(info.dir());
+        if (info.dir().exists()) {
+            setDirectory(info.dir());
+        }
         setNameFilter(info.fileName());
-        if (edit) edit->setText(info.fileName());
+        if (edit) {
+            edit->setText(info.fileName());
+        }
         return;
     }
     QFileDialog::accept();

@@ -28,7 +28,9 @@ class FormWindow : public QWidget {
     explicit FormWindow(Form& form) : form_(form) {}
 
     void SetKeyPreview(bool on) {
-        if (on == keyPreview_) return;
+        if (on == keyPreview_) {
+            return;
+        }
         keyPreview_ = on;
         if (on) {
             qApp->installEventFilter(this);
@@ -58,7 +60,9 @@ class FormWindow : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {
-        if (form_.settings_.picture.isNull()) return;
+        if (form_.settings_.picture.isNull()) {
+            return;
+        }
         QPainter painter(this);
         painter.drawPixmap(0, 0, form_.settings_.picture);
     }
@@ -69,7 +73,9 @@ class FormWindow : public QWidget {
     }
 
     void mouseMoveEvent(QMouseEvent* event) override {
-        if (manualMove_) move(event->globalPosition().toPoint() - moveOffset_);
+        if (manualMove_) {
+            move(event->globalPosition().toPoint() - moveOffset_);
+        }
     }
 
     void mouseReleaseEvent(QMouseEvent* event) override {
@@ -91,23 +97,35 @@ class FormWindow : public QWidget {
 
     // Key preview: the key press goes to the form's handler first, then on to its receiver unchanged.
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) {
+            return false;
+        }
         auto* target = static_cast<QWidget*>(watched);
-        if (target->window() != this) return false;
+        if (target->window() != this) {
+            return false;
+        }
         // A key press that its receiver ignores travels on to the parents; preview it once, at the
         // widget that receives it first.
         QWidget* first = QApplication::focusWidget();
-        if (first == nullptr || first->window() != this) first = this;
-        if (target != first) return false;
+        if (first == nullptr || first->window() != this) {
+            first = this;
+        }
+        if (target != first) {
+            return false;
+        }
         const QString text = static_cast<QKeyEvent*>(event)->text();
-        if (!text.isEmpty()) form_.KeyPressed(static_cast<std::int16_t>(text.at(0).unicode()));
+        if (!text.isEmpty()) {
+            form_.KeyPressed(static_cast<std::int16_t>(text.at(0).unicode()));
+        }
         return false;
     }
 
   private:
     void EndPressAfterSystemMove() {
         QWindow* handle = windowHandle();
-        if (handle == nullptr) return;
+        if (handle == nullptr) {
+            return;
+        }
         const QPointF global = QCursor::pos();
         const QPointF local = handle->mapFromGlobal(global);
         QMouseEvent release(QEvent::MouseButtonRelease, local, local, global, Qt::LeftButton, Qt::NoButton,
@@ -128,7 +146,9 @@ Form::~Form() {
         window_->SetKeyPreview(false);
         delete window_.data();
     }
-    if (IsLoaded()) --gLoadedForms;
+    if (IsLoaded()) {
+        --gLoadedForms;
+    }
 }
 
 int Form::LoadedCount() {
@@ -140,13 +160,17 @@ QWidget* Form::Window() const {
 }
 
 void Form::Load() {
-    if (IsLoaded()) return;
+    if (IsLoaded()) {
+        return;
+    }
     auto* window = new FormWindow(*this);
     window_ = window;
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     window->setWindowTitle(settings_.caption);
-    if (!settings_.icon.isNull()) window->setWindowIcon(QIcon(settings_.icon));
+    if (!settings_.icon.isNull()) {
+        window->setWindowIcon(QIcon(settings_.icon));
+    }
     window->setFixedSize(TwipsToPixels(settings_.clientSize.width),
                          TwipsToPixels(settings_.clientSize.height));
     CreateControls(*window);
@@ -156,9 +180,13 @@ void Form::Load() {
 }
 
 void Form::Show() {
-    if (!IsLoaded()) Load();
+    if (!IsLoaded()) {
+        Load();
+    }
     // Form_Load may have unloaded the form again.
-    if (!IsLoaded() || !window_) return;
+    if (!IsLoaded() || !window_) {
+        return;
+    }
     window_->show();
     // A window just opened takes the keys. Some compositors (sway) give no focus to a window that maps
     // as another of the program's goes away, as the main window does when the splash is clicked.
@@ -167,18 +195,24 @@ void Form::Show() {
 }
 
 void Form::Hide() {
-    if (!IsLoaded() || !window_) return;
+    if (!IsLoaded() || !window_) {
+        return;
+    }
     window_->hide();
     state_ = State::Hidden;
 }
 
 void Form::Unload() {
-    if (!IsLoaded() || unloading_) return;
+    if (!IsLoaded() || unloading_) {
+        return;
+    }
     unloading_ = true;
     std::int16_t cancel = 0;
     Form_Unload(cancel);
     unloading_ = false;
-    if (cancel != 0) return;
+    if (cancel != 0) {
+        return;
+    }
     colourKey_.reset();
     if (window_) {
         FormWindow* window = window_.data();
@@ -192,11 +226,15 @@ void Form::Unload() {
     }
     state_ = State::Unloaded;
     --gLoadedForms;
-    if (gLoadedForms == 0) NoFormLoaded();
+    if (gLoadedForms == 0) {
+        NoFormLoaded();
+    }
 }
 
 void Form::SetBackColor(std::uint32_t bgr) {
-    if (!window_) return;
+    if (!window_) {
+        return;
+    }
     QPalette pal = window_->palette();
     pal.setColor(QPalette::Window, ColourFromBgr(bgr));
     window_->setPalette(pal);
@@ -205,11 +243,15 @@ void Form::SetBackColor(std::uint32_t bgr) {
 
 void Form::SetKeyPreview(bool on) {
     keyPreview_ = on;
-    if (window_) window_->SetKeyPreview(on);
+    if (window_) {
+        window_->SetKeyPreview(on);
+    }
 }
 
 void Form::SetColourKey(std::uint32_t bgr) {
-    if (!window_) return;
+    if (!window_) {
+        return;
+    }
     colourKey_ = std::make_unique<ColourKey>(*window_, ColourFromBgr(bgr).rgb(), settings_.picture);
     colourKey_->Update();
 }
@@ -219,11 +261,15 @@ const ColourKey* Form::ColourKeyInForce() const {
 }
 
 void Form::BeginWindowMove() {
-    if (window_) window_->BeginMove();
+    if (window_) {
+        window_->BeginMove();
+    }
 }
 
 void Form::KeyPressed(std::int16_t keyAscii) {
-    if (!keyPreview_) return;
+    if (!keyPreview_) {
+        return;
+    }
     // The handler gets its own copy: the receiver of the key press gets the character unchanged.
     std::int16_t code = keyAscii;
     Form_KeyPress(code);

@@ -41,7 +41,9 @@ void SetNoFormLoadedHandler(std::function<void()> handler) {
 
 LaunchResult StartProgram(const QString& path, const QStringList& arguments) {
     const QFileInfo info(path);
-    if (!info.exists()) return {false, QStringLiteral("There is no program at\n%1").arg(path)};
+    if (!info.exists()) {
+        return {false, QStringLiteral("There is no program at\n%1").arg(path)};
+    }
     if (!info.isFile() || !info.isExecutable()) {
         return {false, QStringLiteral("The file at\n%1\nis not a program that can be started.").arg(path)};
     }

@@ -279,8 +279,9 @@ QString AppIconSvg(int size) {
         << "  <defs>\n    <radialGradient id=\"dome\" gradientUnits=\"userSpaceOnUse\" cx=\""
         << art.domeFill.center().x() << "\" cy=\"" << art.domeFill.center().y() << "\" r=\""
         << art.domeFill.radius() << "\">\n";
-    for (const auto& [offset, colour] : art.domeFill.stops())
+    for (const auto& [offset, colour] : art.domeFill.stops()) {
         out << "      <stop offset=\"" << offset << "\" stop-color=\"" << SvgColour(colour) << "\"/>\n";
+    }
     out << "    </radialGradient>\n  </defs>\n"
         << "  <rect width=\"" << size << "\" height=\"" << size << "\" fill=\"" << SvgColour(kBlueDark)
         << "\"/>\n";
@@ -468,7 +469,9 @@ QImage TransportPanel() {
     p.fillRect(QRectF(0, 99, 300, 1), QColor(8, 8, 10));
 
     // Centred under the Stop, Play and Load captions.
-    for (const double x : {191.0, 223.0, 249.0}) TransportButton(p, QPointF(x, 86.5));
+    for (const double x : {191.0, 223.0, 249.0}) {
+        TransportButton(p, QPointF(x, 86.5));
+    }
     return image;
 }
 
@@ -480,7 +483,9 @@ bool NearKeyAnywhere(const QImage& image) {
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QRgb c = image.pixel(x, y);
-            if (zorvik::skin::NearTransparencyKey(qRed(c), qGreen(c), qBlue(c))) return true;
+            if (zorvik::skin::NearTransparencyKey(qRed(c), qGreen(c), qBlue(c))) {
+                return true;
+            }
         }
     }
     return false;
@@ -488,10 +493,14 @@ bool NearKeyAnywhere(const QImage& image) {
 
 bool WriteQrc(const QDir& dir) {
     QFile file(dir.filePath(QStringLiteral("skin.qrc")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        return false;
+    }
     QTextStream out(&file);
     out << "<RCC>\n  <qresource prefix=\"/skin\">\n";
-    for (const auto& picture : kPictures) out << "    <file>" << picture.name << ".png</file>\n";
+    for (const auto& picture : kPictures) {
+        out << "    <file>" << picture.name << ".png</file>\n";
+    }
     out << "  </qresource>\n</RCC>\n";
     return out.status() == QTextStream::Ok;
 }
@@ -567,12 +576,16 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     QStringList args = QGuiApplication::arguments();
     const bool icons = args.size() == 3 && args.at(1) == QStringLiteral("--icons");
-    if (icons) args.removeAt(1);
+    if (icons) {
+        args.removeAt(1);
+    }
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: zorvik_draw_skin -platform offscreen [--icons] <output folder>\n");
         return 2;
     }
-    if (!FontsAvailable()) return 1;
+    if (!FontsAvailable()) {
+        return 1;
+    }
     const QDir dir(args.at(1));
     if (!QDir().mkpath(dir.path())) {
         std::fprintf(stderr, "zorvik_draw_skin: cannot create %s\n", qPrintable(dir.path()));

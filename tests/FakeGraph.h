@@ -22,7 +22,9 @@ struct GraphWorld {
     graph::MediaGraphFactory Factory();
     std::string Joined() const {
         std::string out;
-        for (const auto& entry : log) out += (out.empty() ? "" : " ") + entry;
+        for (const auto& entry : log) {
+            out += (out.empty() ? "" : " ") + entry;
+        }
         return out;
     }
 };
@@ -66,7 +68,9 @@ class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, 
 
 inline graph::MediaGraphFactory GraphWorld::Factory() {
     return [this]() -> std::shared_ptr<graph::IMediaControl> {
-        if (failCreate) return nullptr;
+        if (failCreate) {
+            return nullptr;
+        }
         return std::make_shared<FakeGraph>(*this, ++created);
     };
 }

@@ -31,8 +31,11 @@ struct ProcessStats {
 inline std::size_t CountEntries(const char* folder) {
     std::size_t count = 0;
     if (DIR* dir = opendir(folder)) {
-        while (const dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.') ++count;
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') {
+                ++count;
+            }
+        }
         closedir(dir);
     }
     return count;
@@ -42,8 +45,11 @@ inline ProcessStats ReadProcessStats() {
     ProcessStats stats;
     if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
         char line[256];
-        while (std::fgets(line, sizeof line, status))
-            if (std::strncmp(line, "VmRSS:", 6) == 0) stats.rssKiB = std::atol(line + 6);
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::strncmp(line, "VmRSS:", 6) == 0) {
+                stats.rssKiB = std::atol(line + 6);
+            }
+        }
         std::fclose(status);
     }
     // The directory handle counts itself among the open files; take it off.

@@ -34,7 +34,9 @@ inline GstElement* MakeCountingSink(bool sync) {
 inline bool WaitForAudioAbove(std::uint64_t above, std::chrono::milliseconds deadline) {
     const auto until = std::chrono::steady_clock::now() + deadline;
     while (g_bytesHeard.load() <= above) {
-        if (std::chrono::steady_clock::now() >= until) return false;
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
         g_usleep(2000);
     }
     return true;

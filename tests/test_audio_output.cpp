@@ -239,7 +239,9 @@ TEST(PeriodKeeperTest, GrowsOnMissesAndComesBackAfterACalmSpell) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         PeriodKeeper keeper(64, 1024, std::int64_t{4'000'000'000});
-        for (const Cycle& cycle : row.cycles) keeper.Cycle(cycle.ms * 1'000'000, cycle.granted, cycle.missed);
+        for (const Cycle& cycle : row.cycles) {
+            keeper.Cycle(cycle.ms * 1'000'000, cycle.granted, cycle.missed);
+        }
         EXPECT_EQ(keeper.Period(), row.period);
     }
 }
@@ -362,8 +364,9 @@ TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
         int queued = 0;
         return ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= ::fcntl(reader, F_GETPIPE_SZ);
     };
-    for (const auto deadline = Clock::now() + kDeadline; !full() && Clock::now() < deadline;)
+    for (const auto deadline = Clock::now() + kDeadline; !full() && Clock::now() < deadline;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ASSERT_TRUE(full());
 
     std::future<void> close = std::async(std::launch::async, [&output] { output.reset(); });
@@ -375,7 +378,9 @@ TEST_F(AlsaOutputTest, AWriteStuckInAPluginDoesNotHoldTheClose) {
     ssize_t got = -1;
     for (const auto deadline = Clock::now() + kDeadline; got != 0 && Clock::now() < deadline;) {
         got = ::read(reader, buffer, sizeof buffer);
-        if (got < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (got < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     close.wait();
     EXPECT_EQ(got, 0) << "the device was never closed";

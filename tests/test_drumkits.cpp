@@ -70,7 +70,9 @@ XmlFacts ReadFacts(const fs::path& xml) {
 
 std::size_t Samples(const kit::Instrument& instrument) {
     std::size_t n = 0;
-    for (const kit::Layer& layer : instrument.layers) n += layer.samples.size();
+    for (const kit::Layer& layer : instrument.layers) {
+        n += layer.samples.size();
+    }
     return n;
 }
 
@@ -105,16 +107,24 @@ TEST_P(InstalledKit, LoadsAsItsDrumkitXmlSays) {
     const kit::Kit& loaded = load.kit->kit;
     for (std::size_t i = 0; i < loaded.instruments.size(); ++i) {
         const kit::Instrument& instrument = loaded.instruments[i];
-        if (instrument.muted) continue;  // never decoded: it never plays
+        if (instrument.muted) {
+            continue;  // never decoded: it never plays
+        }
         EXPECT_EQ(Samples(instrument), facts.shipped[i]) << instrument.name << ": every sample decodes";
-        if (instrument.layers.empty()) continue;
+        if (instrument.layers.empty()) {
+            continue;
+        }
         EXPECT_FALSE(instrument.notes.empty()) << instrument.name;
-        for (const std::uint8_t note : instrument.notes) EXPECT_EQ(loaded.byNote[note], static_cast<int>(i));
+        for (const std::uint8_t note : instrument.notes) {
+            EXPECT_EQ(loaded.byNote[note], static_cast<int>(i));
+        }
     }
     const Role rowRoles[kit::kRows] = {Role::kKick, Role::kSnare, Role::kClosedHiHat, Role::kOpenHiHat,
                                        Role::kTom,  Role::kTom,   Role::kTom,         Role::kCrash};
     for (std::size_t row = 0; row < kit::kRows; ++row) {
-        if (loaded.rows[row] < 0) continue;
+        if (loaded.rows[row] < 0) {
+            continue;
+        }
         const Role role = loaded.instruments[static_cast<std::size_t>(loaded.rows[row])].role;
         EXPECT_TRUE(role == rowRoles[row] || (row == 2 && role == Role::kPedalHiHat) ||
                     (row == 3 && role == Role::kHalfOpenHiHat))
@@ -280,7 +290,9 @@ TEST_P(BadKitTest, LoadsWhatItCanOrSaysWhyNot) {
 
 std::string ManyLayers(int count) {
     std::string layers;
-    for (int i = 0; i < count; ++i) layers += Layer("good.wav");
+    for (int i = 0; i < count; ++i) {
+        layers += Layer("good.wav");
+    }
     return Instrument("Snare", layers);
 }
 
@@ -386,10 +398,14 @@ class MidiKitTest : public testing::Test {
 
     // Makes the player and opens its output; the opening waits for `gate` when one is given.
     void Open(std::shared_future<void> gate = {}, const std::function<void()>& whileOpening = {}) {
-        if (!player_) MakePlayer();
+        if (!player_) {
+            MakePlayer();
+        }
         gate_ = std::move(gate);
         player_->Prepare();
-        if (whileOpening) whileOpening();
+        if (whileOpening) {
+            whileOpening();
+        }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!player_->Output() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
@@ -400,16 +416,22 @@ class MidiKitTest : public testing::Test {
     void MakePlayer() {
         DrumPlayerOptions options;
         options.openOutput = [this](audio::RenderCallback render, audio::MidiCallback midi) {
-            if (gate_.valid()) gate_.wait();
+            if (gate_.valid()) {
+                gate_.wait();
+            }
             render_ = std::move(render);
             midi_ = std::move(midi);
             // As PulseAudio does: the change steps back over up to `rewriteBack_` frames handed over and
             // not yet heard, which are then rendered again.
             return std::make_unique<DrivenOutput>([this](const audio::AudioOutput::Change& change) {
-                if (rewriteBack_ == 0) return false;
+                if (rewriteBack_ == 0) {
+                    return false;
+                }
                 steppedBack_ = change(rewriteBack_);
                 std::vector<float> again(steppedBack_ * kMixChannels);
-                if (steppedBack_ > 0) render_(again.data(), steppedBack_);
+                if (steppedBack_ > 0) {
+                    render_(again.data(), steppedBack_);
+                }
                 return true;
             });
         };
@@ -459,7 +481,9 @@ TEST_P(MidiKitRows, SoundAsAKitDoes) {
     kit->kit.instruments[7].muteGroup = kit->kit.instruments[8].muteGroup = 1;
     player_->UseKit(kit);
     float level = Render();
-    for (const auto& message : GetParam().messages) level = Send(message);
+    for (const auto& message : GetParam().messages) {
+        level = Send(message);
+    }
     EXPECT_NEAR(level, GetParam().level, 1e-6f);
 }
 
@@ -567,22 +591,30 @@ TEST_F(MidiKitTest, AKeyHitReachesBackNoFurtherThanTheKitsLastSound) {
 TEST_F(MidiKitTest, ARollInOneBlockWakesTheWindowOnce) {
     player_->UseKit(TestKit());
     Render();
-    for (int i = 0; i < 8; ++i) midi_(std::array<std::uint8_t, 3>{0x99, 36, 100}.data(), 3);
+    for (int i = 0; i < 8; ++i) {
+        midi_(std::array<std::uint8_t, 3>{0x99, 36, 100}.data(), 3);
+    }
     Render();
     std::uint64_t wakes = 0;
     ASSERT_EQ(read(player_->MidiEventsFd(), &wakes, sizeof wakes), static_cast<ssize_t>(sizeof wakes));
     EXPECT_EQ(wakes, 1u);
     int rows = 0;
-    for (MidiEvent event; player_->TakeMidiEvent(event);) rows += event.kind == MidiEvent::Kind::kRowHit;
+    for (MidiEvent event; player_->TakeMidiEvent(event);) {
+        rows += event.kind == MidiEvent::Kind::kRowHit;
+    }
     EXPECT_EQ(rows, 8);
 }
 
 TEST_F(MidiKitTest, AtMostSixtyFourVoicesSoundTogether) {
     std::vector<std::tuple<std::string, int, std::vector<std::vector<float>>>> drums;
-    for (int i = 0; i < 70; ++i) drums.push_back({"Perc " + std::to_string(i), 20 + i, {{0.001f}}});
+    for (int i = 0; i < 70; ++i) {
+        drums.push_back({"Perc " + std::to_string(i), 20 + i, {{0.001f}}});
+    }
     player_->UseKit(ConstantKit(drums));
     float level = Render();
-    for (int i = 0; i < 70; ++i) level = Send({0x99, static_cast<std::uint8_t>(20 + i), 127});
+    for (int i = 0; i < 70; ++i) {
+        level = Send({0x99, static_cast<std::uint8_t>(20 + i), 127});
+    }
     EXPECT_NEAR(level, 64 * 0.001f, 1e-5f);
 }
 
@@ -600,7 +632,9 @@ TEST_F(MidiKitTest, ANewKitTakesOverBetweenBlocksAndTheOldOneIsLetGo) {
     player_->Prepare();
     EXPECT_TRUE(old.expired());
     std::vector<MidiEvent> events;
-    for (MidiEvent event; player_->TakeMidiEvent(event);) events.push_back(event);
+    for (MidiEvent event; player_->TakeMidiEvent(event);) {
+        events.push_back(event);
+    }
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[2].kind, MidiEvent::Kind::kProgram);
     EXPECT_EQ(events[2].value, 4);

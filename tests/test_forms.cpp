@@ -50,7 +50,9 @@ class RecordingPlayer : public platform::SamplePlayer {
         return true;
     }
     platform::KitLoad LoadKit(const std::string& path, const std::atomic<bool>&) const override {
-        if (path.find("broken") != std::string::npos) return {nullptr, {}, "it is broken", {}};
+        if (path.find("broken") != std::string::npos) {
+            return {nullptr, {}, "it is broken", {}};
+        }
         const QString name = QFileInfo(QString::fromStdString(path)).fileName();
         return {std::make_shared<platform::samples::LoadedKit>(),
                 name == QStringLiteral("Sounds") ? std::string() : name.toStdString(),
@@ -69,7 +71,9 @@ class RecordingPlayer : public platform::SamplePlayer {
 bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
     QDeadlineTimer deadline(ms);
     while (!condition()) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired()) {
+            return false;
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
@@ -173,7 +177,9 @@ TEST_F(FormsTest, TheMainWindowHoldsEveryControlInPlaceAndInStackingOrder) {
 
     QList<QWidget*> stack;  // topmost first
     for (QObject* child : window->children()) {
-        if (child->isWidgetType()) stack.prepend(static_cast<QWidget*>(child));
+        if (child->isWidgetType()) {
+            stack.prepend(static_cast<QWidget*>(child));
+        }
     }
     ASSERT_EQ(stack.size(), static_cast<qsizetype>(std::size(kLayout)));
     for (std::size_t i = 0; i < std::size(kLayout); ++i) {
@@ -237,7 +243,9 @@ int InkOutside(const QLabel& label, const QFont& font) {
     int outside = 0;
     for (int y = 0; y < ink.height(); ++y) {
         for (int x = 0; x < ink.width(); ++x) {
-            if (!inside.contains(x, y) && qAlpha(ink.pixel(x, y)) != 0) ++outside;
+            if (!inside.contains(x, y) && qAlpha(ink.pixel(x, y)) != 0) {
+                ++outside;
+            }
         }
     }
     return outside;
@@ -263,7 +271,9 @@ TEST_F(FormsTest, EveryCaptionLiesWhollyInsideItsLabel) {
     Zorv& zorv = Open();
     const auto labels = zorv.Window()->findChildren<QLabel*>();
     ASSERT_FALSE(labels.isEmpty());
-    for (const QLabel* label : labels) ExpectTheLargestSizeThatFits(*label);
+    for (const QLabel* label : labels) {
+        ExpectTheLargestSizeThatFits(*label);
+    }
 }
 
 TEST(LabelTest, ACaptionTooWideForItsLabelStepsDownKeepingItsFace) {
@@ -338,7 +348,9 @@ class ProbeForm : public runtime::Form {
         visibleDuringLoad = Window()->isVisible();
     }
     void Form_Unload(std::int16_t& Cancel) override {
-        if (onUnload) onUnload(Cancel);
+        if (onUnload) {
+            onUnload(Cancel);
+        }
     }
 };
 
@@ -437,7 +449,9 @@ TEST(ColourKeyTest, OnlyTheExactKeyColourIsSeeThrough) {
     QImage image(5, 1, QImage::Format_RGB32);
     const QRgb pixels[] = {qRgb(0, 255, 255), qRgb(1, 255, 255), qRgb(0, 254, 255), qRgb(0, 255, 254),
                            qRgb(0, 255, 255)};
-    for (int x = 0; x < 5; ++x) image.setPixel(x, 0, pixels[x]);
+    for (int x = 0; x < 5; ++x) {
+        image.setPixel(x, 0, pixels[x]);
+    }
     EXPECT_EQ(runtime::OpaqueRegion(image, qRgb(0, 255, 255)), QRegion(1, 0, 3, 1));
 }
 
@@ -462,7 +476,9 @@ QRegion DrawnRegion(const QImage& source) {
     QRegion region;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(image.pixel(x, y)) != 0) region += QRect(x, y, 1, 1);
+            if (qAlpha(image.pixel(x, y)) != 0) {
+                region += QRect(x, y, 1, 1);
+            }
         }
     }
     return region;
@@ -630,7 +646,9 @@ TEST_P(DrumKeyTest, TheCharacterPlaysItsSampleAndMovesTheMarkerEvenWithTheTextBo
     struct Spy : QObject {
         std::function<void()> onKey;
         bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::KeyPress) onKey();
+            if (e->type() == QEvent::KeyPress) {
+                onKey();
+            }
             return false;
         }
     } spy;
@@ -790,7 +808,9 @@ TEST_F(TransportTest, ADroppedSongOrOneNamedOnTheCommandLineLoadsAsLoadWould) {
     for (const Row& row : {Row{"dropped on the window", false}, Row{"named on the command line", true}}) {
         SCOPED_TRACE(row.name);
         const QString path = Song(QStringLiteral("Dröpped – song.ogg"));
-        if (row.commandLine) program->SetSongToOpen(path);
+        if (row.commandLine) {
+            program->SetSongToOpen(path);
+        }
         Zorv& zorv = Open();
         zorv.MSpeed->setValue(50);
         if (!row.commandLine) {
@@ -957,8 +977,12 @@ class StillEngine final : public platform::MusicEngine {
     std::optional<double> Position() const override { return at_; }
     std::optional<double> Duration() const override { return 300.0; }
     platform::Status SetLoop(double from, double to) override {
-        if (to < from) std::swap(from, to);
-        if (to - from < kShortestLoop) return platform::Status::BadArgument("too short");
+        if (to < from) {
+            std::swap(from, to);
+        }
+        if (to - from < kShortestLoop) {
+            return platform::Status::BadArgument("too short");
+        }
         loop_ = platform::Loop{from, to};
         return {};
     }

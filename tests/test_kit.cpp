@@ -24,15 +24,18 @@ Sound Load(const std::string& name) {
     const std::string path = std::string(ZORVIK_SOUNDS_DIR) + "/" + name + ".wav";
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return {};
+    if (!file) {
+        return {};
+    }
     std::vector<double> frames(static_cast<std::size_t>(info.frames * info.channels));
     const sf_count_t read = sf_readf_double(file, frames.data(), info.frames);
     sf_close(file);
     Sound sound{info.samplerate, info.format, {}};
     for (sf_count_t i = 0; i < read; ++i) {
         double sum = 0;
-        for (int c = 0; c < info.channels; ++c)
+        for (int c = 0; c < info.channels; ++c) {
             sum += frames[static_cast<std::size_t>(i * info.channels + c)];
+        }
         sound.samples.push_back(sum / info.channels);
     }
     return sound;
@@ -45,7 +48,9 @@ double Seconds(const Sound& s) {
 double TailRms(const Sound& s) {
     const std::size_t n = std::min(s.samples.size(), static_cast<std::size_t>(0.05 * s.rate));
     double sum = 0;
-    for (std::size_t i = s.samples.size() - n; i < s.samples.size(); ++i) sum += s.samples[i] * s.samples[i];
+    for (std::size_t i = s.samples.size() - n; i < s.samples.size(); ++i) {
+        sum += s.samples[i] * s.samples[i];
+    }
     return std::sqrt(sum / static_cast<double>(n));
 }
 
@@ -73,7 +78,9 @@ double RingingPitch(const Sound& s) {
     const auto from = static_cast<std::size_t>(0.08 * s.rate);
     const auto to = std::min(s.samples.size(), static_cast<std::size_t>(0.3 * s.rate));
     int crossings = 0;
-    for (std::size_t i = from + 1; i < to; ++i) crossings += (s.samples[i - 1] < 0) != (s.samples[i] < 0);
+    for (std::size_t i = from + 1; i < to; ++i) {
+        crossings += (s.samples[i - 1] < 0) != (s.samples[i] < 0);
+    }
     return to > from ? crossings / 2.0 / (static_cast<double>(to - from) / s.rate) : 0;
 }
 
@@ -99,7 +106,9 @@ TEST_P(KitSound, IsATightCleanHit) {
     EXPECT_LE(Seconds(s), GetParam().maxSeconds);
 
     double peak = 0;
-    for (const double x : s.samples) peak = std::max(peak, std::abs(x));
+    for (const double x : s.samples) {
+        peak = std::max(peak, std::abs(x));
+    }
     EXPECT_LE(20 * std::log10(peak), -1.0) << "dBFS";
     // Pads are played live; any silence before the hit is heard as lag.
     EXPECT_GE(std::max(std::abs(s.samples[0]), std::abs(s.samples[1])), 0.1);

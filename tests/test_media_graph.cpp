@@ -58,7 +58,9 @@ class TestSink {
     TestSink(const TestSink&) = delete;
     TestSink& operator=(const TestSink&) = delete;
     ~TestSink() {
-        if (capture_) gst_object_unref(capture_);
+        if (capture_) {
+            gst_object_unref(capture_);
+        }
     }
 
     GstEngineOptions Options(std::chrono::milliseconds loadTimeout = std::chrono::milliseconds(5000)) {
@@ -113,7 +115,9 @@ class TestSink {
     GstElement* Make() {
         const std::string& description = descriptions_[std::min(made_++, descriptions_.size() - 1)];
         GstElement* bin = gst_parse_bin_from_description(description.c_str(), TRUE, nullptr);
-        if (capture_) gst_object_unref(capture_);
+        if (capture_) {
+            gst_object_unref(capture_);
+        }
         capture_ = bin ? gst_bin_get_by_name(GST_BIN(bin), "capture") : nullptr;
         return bin;
     }
@@ -132,7 +136,9 @@ double Rms(const std::vector<float>& samples) {
     // The middle of the output: clear of encoder padding and the tempo filter's ramp at either end.
     const std::size_t from = samples.size() / 5, to = samples.size() * 4 / 5;
     double sum = 0.0;
-    for (std::size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
+    for (std::size_t i = from; i < to; ++i) {
+        sum += double(samples[i]) * samples[i];
+    }
     return std::sqrt(sum / double(std::max<std::size_t>(to - from, 1)));
 }
 
@@ -176,7 +182,9 @@ class MediaGraphTest : public ::testing::Test {
         gst_init(nullptr, nullptr);
         char pattern[] = "/tmp/zorvik-media-graph-XXXXXX";
         s_folder = mkdtemp(pattern);
-        for (const Format& format : kFormats) MakeTone(TonePath(format), format.encoder);
+        for (const Format& format : kFormats) {
+            MakeTone(TonePath(format), format.encoder);
+        }
     }
 
     static void TearDownTestSuite() { fs::remove_all(s_folder); }
@@ -195,7 +203,9 @@ class MediaGraphTest : public ::testing::Test {
     // Loads a file into a new graph, playing into `sink`, and fails the test when that fails.
     static std::shared_ptr<zorvik::EngineGraph> Load(TestSink& sink, const fs::path& path) {
         auto graph = zorvik::MakeGstGraph(sink.Options());
-        if (!graph) return nullptr;
+        if (!graph) {
+            return nullptr;
+        }
         const HResult status = graph->RenderFile(path);
         EXPECT_EQ(status, kOk) << graph->LastErrorText();
         return Failed(status) ? nullptr : graph;
@@ -298,9 +308,13 @@ TEST_F(MediaGraphTest, ASpeedSetWhilePausedIsHeardFromTheFirstBeat) {
         int quiet = 0;
         for (std::size_t i = 0; i + frame <= samples.size(); i += frame) {
             double sum = 0;
-            for (std::size_t j = i; j < i + frame; ++j) sum += double(samples[j]) * samples[j];
+            for (std::size_t j = i; j < i + frame; ++j) {
+                sum += double(samples[j]) * samples[j];
+            }
             const double level = std::sqrt(sum / double(frame));
-            if (level > 0.05 && quiet >= 30) found.push_back(double(i) / kSampleRate);
+            if (level > 0.05 && quiet >= 30) {
+                found.push_back(double(i) / kSampleRate);
+            }
             quiet = level < 0.02 ? quiet + 1 : 0;
         }
         return found;
@@ -464,7 +478,9 @@ TEST_F(MediaGraphTest, LevelChangesWhilePlayingAreHeardAtOnce) {
         const std::vector<float> after(side.begin() + changedAt + ToneFrames(0.2), side.end());
         ASSERT_GT(after.size(), ToneFrames(1.0));
         double peak = 0.0;
-        for (float sample : after) peak = std::max(peak, double(std::fabs(sample)));
+        for (float sample : after) {
+            peak = std::max(peak, double(std::fabs(sample)));
+        }
         EXPECT_LT(peak, 0.5 * 0.0101);
     }
 }
@@ -594,7 +610,9 @@ const BadInput kBadInputs[] = {
      [](const fs::path& d, const fs::path&) {
          std::mt19937 random(7);
          std::string bytes(65536, '\0');
-         for (char& c : bytes) c = static_cast<char>(random());
+         for (char& c : bytes) {
+             c = static_cast<char>(random());
+         }
          WriteBytes(d / "noise.mp3", bytes);
          return (d / "noise.mp3").string();
      },
@@ -761,7 +779,9 @@ TEST_F(MediaGraphTest, AFailureInTheOutputChainIsReportedNotFatal) {
     auto graph = Load(sink, TonePath(kFormats[0]));
     ASSERT_TRUE(graph);
     const auto deadline = Clock::now() + kHangGuard;
-    while (!Failed(graph->Run()) && Clock::now() < deadline) g_usleep(5000);
+    while (!Failed(graph->Run()) && Clock::now() < deadline) {
+        g_usleep(5000);
+    }
     EXPECT_FALSE(graph->LastErrorText().empty());
     // Stopping halts the failed stream, so the graph can be closed and another file loaded.
     EXPECT_EQ(graph->Stop(), kOk);
@@ -847,12 +867,15 @@ TEST_F(MediaGraphTest, GraphsLeaveNoFilesOrThreadsBehind) {
     cycle();
     const std::size_t files = CountEntries("/proc/self/fd");
     const std::size_t threads = CountEntries("/proc/self/task");
-    for (int i = 0; i < 5; ++i) cycle();
+    for (int i = 0; i < 5; ++i) {
+        cycle();
+    }
     // Idle worker threads may take a moment to wind down, so both are polled against a deadline.
     const auto deadline = Clock::now() + kHangGuard;
     while ((CountEntries("/proc/self/fd") > files || CountEntries("/proc/self/task") > threads) &&
-           Clock::now() < deadline)
+           Clock::now() < deadline) {
         g_usleep(20000);
+    }
     EXPECT_LE(CountEntries("/proc/self/fd"), files);
     EXPECT_LE(CountEntries("/proc/self/task"), threads);
 }
@@ -876,7 +899,9 @@ class LoopTest : public MediaGraphTest {
 
     static std::unique_ptr<GstMusicEngine> LoadEngine(TestSink& sink, const fs::path& path) {
         auto engine = GstMusicEngine::Create(sink.Options());
-        if (!engine) return nullptr;
+        if (!engine) {
+            return nullptr;
+        }
         const Status loaded = engine->Load(path);
         EXPECT_TRUE(loaded) << loaded.Reason();
         return loaded ? std::move(engine) : nullptr;
@@ -936,7 +961,9 @@ TEST_F(LoopTest, TheLoopsRules) {
         EXPECT_EQ(status.Reason().empty(), row.done);
         const std::optional<Loop> now = engine->CurrentLoop();
         ASSERT_EQ(now.has_value(), row.loop.has_value());
-        if (!now) continue;
+        if (!now) {
+            continue;
+        }
         EXPECT_NEAR(now->start, row.loop->start, 0.01);
         EXPECT_NEAR(now->end, row.loop->end, 0.01);
     }
@@ -1011,17 +1038,23 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
         std::copy(played.left.begin(), played.left.end(), heard.begin());
         const auto found = zorvik::testmedia::Onsets(heard, kSampleRate, 1);
         std::vector<double> onsets;
-        for (const std::size_t at : found)
-            if (at < ToneFrames(seconds)) onsets.push_back(double(at) / kSampleRate);
+        for (const std::size_t at : found) {
+            if (at < ToneFrames(seconds)) {
+                onsets.push_back(double(at) / kSampleRate);
+            }
+        }
         ::testing::Message where;
-        for (const double at : onsets) where << " " << at;
+        for (const double at : onsets) {
+            where << " " << at;
+        }
         ASSERT_EQ(onsets.size(), due.size()) << "bursts heard at (s):" << where;
         // An MP3 decodes with the encoder's delay in front, which moves every burst alike.
         const double delay = onsets[0] - due[0];
         EXPECT_LT(delay * speed, 0.03);
         const std::size_t firstPass = due.size() - kRepeats * 4;
-        for (std::size_t i = 0; i < firstPass; ++i)
+        for (std::size_t i = 0; i < firstPass; ++i) {
             EXPECT_NEAR(onsets[i], due[i] + delay, 0.0015) << "burst " << i << "; all at (s):" << where;
+        }
         // Each time round, every burst comes exactly one loop after it came the time before (to the
         // millisecond the onset finder has, at both).
         for (std::size_t i = firstPass; i < due.size(); ++i) {
@@ -1033,11 +1066,12 @@ TEST_F(LoopTest, ALoopRepeatsWithoutAGapAtAnySpeed) {
             const std::size_t seam = ToneFrames((kEnd + r * (kEnd - kStart)) / speed);
             float quietest = 1.0f;
             for (std::size_t at = seam - ToneFrames(0.02); at < seam + ToneFrames(0.02);
-                 at += ToneFrames(0.001))
+                 at += ToneFrames(0.001)) {
                 quietest =
                     std::min(quietest, std::fabs(*std::max_element(
                                            heard.begin() + at, heard.begin() + at + ToneFrames(0.001),
                                            [](float a, float b) { return std::fabs(a) < std::fabs(b); })));
+            }
             EXPECT_GT(quietest, 0.2f) << "seam " << r;
         }
     }

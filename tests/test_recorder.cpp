@@ -166,7 +166,9 @@ TEST(Capture, LoudSoundIsClippedNotWrappedAround) {
     feed.Push(Constant(100, 1.5f));
     ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Complete; }, 5000));
     capture.Stop(error);
-    for (const float s : ReadWav(path).samples) ASSERT_GT(s, 0.99f);
+    for (const float s : ReadWav(path).samples) {
+        ASSERT_GT(s, 0.99f);
+    }
 }
 
 TEST(Capture, NoSourceFailsWithItsReasonAndAnEmptyFile) {
@@ -311,7 +313,9 @@ class KeepUnderFreeNameTest : public ::testing::TestWithParam<KeepCase> {};
 TEST_P(KeepUnderFreeNameTest, NeverReplacesAnotherRecording) {
     const KeepCase& c = GetParam();
     QTemporaryDir dir;
-    for (const QString& name : c.existing) WriteText(dir.filePath(name), name.toUtf8());
+    for (const QString& name : c.existing) {
+        WriteText(dir.filePath(name), name.toUtf8());
+    }
     const QString part = dir.filePath(QStringLiteral("part.wav"));
     WriteText(part, "new");
 
@@ -320,7 +324,9 @@ TEST_P(KeepUnderFreeNameTest, NeverReplacesAnotherRecording) {
     EXPECT_EQ(kept, dir.filePath(c.expected)) << error.toStdString();
     EXPECT_EQ(ReadText(kept), "new");
     EXPECT_FALSE(QFileInfo::exists(part));
-    for (const QString& name : c.existing) EXPECT_EQ(ReadText(dir.filePath(name)), name.toUtf8());
+    for (const QString& name : c.existing) {
+        EXPECT_EQ(ReadText(dir.filePath(name)), name.toUtf8());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -483,7 +489,9 @@ TEST(RecordToFile, WritesExactlyTheRequestedLength) {
     const QString output = dir.filePath(QStringLiteral("out.wav"));
     WriteText(output, "an older file to be replaced");
     Feed feed;
-    for (int i = 0; i < 30; ++i) feed.Push(Ramp(960, i * 960));
+    for (int i = 0; i < 30; ++i) {
+        feed.Push(Ramp(960, i * 960));
+    }
     EXPECT_EQ(RecordToFile(0.5, output, feed.Factory()), 0);
     std::vector<float> expected = Ramp(24000);
     ExpectSamples(expected, ReadWav(output).samples);
@@ -508,7 +516,9 @@ TEST_P(RecordToFileFailure, ExitsNonZeroAndKeepsWhatWasRecorded) {
     const QString output = c.missingFolder ? dir.filePath(QStringLiteral("gone/out.wav"))
                                            : dir.filePath(QStringLiteral("out.wav"));
     Feed feed;
-    if (c.refuse) feed.RefuseToOpen("No sound server is running.");
+    if (c.refuse) {
+        feed.RefuseToOpen("No sound server is running.");
+    }
     if (c.breaks) {
         feed.Push(Ramp(960));
         feed.FailWith("The sound server went away.");

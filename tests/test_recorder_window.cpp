@@ -30,7 +30,9 @@ constexpr int kWaitMs = 5000;
 sf_count_t FramesIn(const QString& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (file == nullptr) return -1;
+    if (file == nullptr) {
+        return -1;
+    }
     sf_close(file);
     return info.frames;
 }
@@ -46,7 +48,9 @@ class RecorderWindowTest : public ::testing::Test {
 
     QPushButton* Button(const QString& text) const {
         for (QPushButton* button : window_->findChildren<QPushButton*>()) {
-            if (button->text().remove(QLatin1Char('&')) == text) return button;
+            if (button->text().remove(QLatin1Char('&')) == text) {
+                return button;
+            }
         }
         ADD_FAILURE() << "no button " << text.toStdString();
         return nullptr;
@@ -124,7 +128,9 @@ TEST_F(RecorderWindowTest, EachRecordingGetsItsOwnFile) {
     QStringList files = Recordings();
     ASSERT_EQ(files.size(), 3) << files.join(',').toStdString();
     QList<sf_count_t> lengths;
-    for (const QString& file : files) lengths.append(FramesIn(folder_.filePath(file)));
+    for (const QString& file : files) {
+        lengths.append(FramesIn(folder_.filePath(file)));
+    }
     std::sort(lengths.begin(), lengths.end());
     EXPECT_EQ(lengths, (QList<sf_count_t>{4800, 4800, 9600}));
 }

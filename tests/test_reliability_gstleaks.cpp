@@ -27,8 +27,9 @@ GstTracer* LeaksTracer() {
     GList* tracers = gst_tracing_get_active_tracers();
     GstTracer* found = nullptr;
     for (GList* t = tracers; t; t = t->next) {
-        if (!found && g_str_equal(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer"))
+        if (!found && g_str_equal(G_OBJECT_TYPE_NAME(t->data), "GstLeaksTracer")) {
             found = GST_TRACER(gst_object_ref(t->data));
+        }
     }
     g_list_free_full(tracers, gst_object_unref);
     return found;
@@ -40,7 +41,9 @@ GstTracer* LeaksTracer() {
 long long ObjectsGainedSinceCheckpoint(GstTracer* tracer) {
     GstStructure* checkpoint = nullptr;
     g_signal_emit_by_name(tracer, "activity-get-checkpoint", &checkpoint);
-    if (!checkpoint) return 0;
+    if (!checkpoint) {
+        return 0;
+    }
     const auto count = [checkpoint](const char* field) {
         const GValue* list = gst_structure_get_value(checkpoint, field);
         return list ? static_cast<long long>(gst_value_list_get_size(list)) : 0LL;
@@ -65,7 +68,9 @@ class GraphLeaks : public testing::Test {
 
 TEST_F(GraphLeaks, LoadPlayDestroyCyclesLeaveNoGStreamerObjects) {
     GstTracer* tracer = LeaksTracer();
-    if (!tracer) GTEST_SKIP() << "run with GST_TRACERS=leaks (ctest does)";
+    if (!tracer) {
+        GTEST_SKIP() << "run with GST_TRACERS=leaks (ctest does)";
+    }
     ReliabilityRow report("music: GStreamer objects left after load-play-destroy cycles",
                           "no more live objects after 10 more cycles than after 5");
     MusicControl music(
@@ -83,9 +88,13 @@ TEST_F(GraphLeaks, LoadPlayDestroyCyclesLeaveNoGStreamerObjects) {
         }
         ASSERT_EQ(music.CloseMusic(), kTrue);
     };
-    for (int i = 0; i < 5; ++i) cycle(i);
+    for (int i = 0; i < 5; ++i) {
+        cycle(i);
+    }
     g_signal_emit_by_name(tracer, "activity-start-tracking");
-    for (int i = 0; i < 10; ++i) cycle(i);
+    for (int i = 0; i < 10; ++i) {
+        cycle(i);
+    }
     // Streaming threads hand their last buffers back a moment after the pipeline stops.
     long long gained = ObjectsGainedSinceCheckpoint(tracer);
     for (const auto deadline = Clock::now() + std::chrono::seconds(5);

@@ -47,7 +47,9 @@ MusicControl MakeMusic(bool sync) {
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
     std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
     return bytes;
 }
 
@@ -55,8 +57,9 @@ class MusicReliability : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         s_folder = MakeMediaFolder("music");
-        for (std::size_t i = 0; i < std::size(kExtensions); ++i)
+        for (std::size_t i = 0; i < std::size(kExtensions); ++i) {
             MakeTone(Good(kExtensions[i]), kEncoders[i], 2.0);
+        }
     }
     static void TearDownTestSuite() { fs::remove_all(s_folder); }
 
@@ -173,7 +176,9 @@ TEST_P(MusicBadInput, RefusedWithAReasonInTimeAndTheNextSongPlays) {
     const fs::path folder = s_folder / GetParam().name;
     fs::create_directory(folder);
     const std::vector<fs::path> files = GetParam().make(folder);
-    if (files.empty()) GTEST_SKIP() << "cannot be set up for this user";
+    if (files.empty()) {
+        GTEST_SKIP() << "cannot be set up for this user";
+    }
 
     ReliabilityRow report(std::string("music: ") + GetParam().name,
                           GetParam().expectedText ? "LoadMusic False + reason within 4 s, silent"

@@ -98,8 +98,12 @@ class DiskOutput {
         const std::function<std::optional<std::size_t>(const std::vector<float>&, std::size_t)>& found) {
         const auto deadline = Clock::now() + kHeardDeadline;
         while (true) {
-            if (auto at = found(Left(), from)) return at;
-            if (Clock::now() >= deadline) return std::nullopt;
+            if (auto at = found(Left(), from)) {
+                return at;
+            }
+            if (Clock::now() >= deadline) {
+                return std::nullopt;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
@@ -115,10 +119,16 @@ class DiskOutput {
 std::optional<std::size_t> SteadyRun(const std::vector<float>& left, std::size_t from, float value,
                                      std::size_t frames) {
     for (std::size_t f = from; f < left.size(); ++f) {
-        if (std::abs(left[f] - value) > 1e-6f) continue;
+        if (std::abs(left[f] - value) > 1e-6f) {
+            continue;
+        }
         std::size_t end = f;
-        while (end < left.size() && std::abs(left[end] - value) <= 1e-6f) ++end;
-        if (end - f >= frames) return end;
+        while (end < left.size() && std::abs(left[end] - value) <= 1e-6f) {
+            ++end;
+        }
+        if (end - f >= frames) {
+            return end;
+        }
         f = end;
     }
     return std::nullopt;
@@ -136,8 +146,12 @@ class SampleReliability : public testing::Test {
         const platform::samples::StereoClip ding = platform::samples::MakeDefaultSound();
         s_ding.clear();
         s_dingLead = 0;
-        for (std::size_t f = 0; f < ding.Frames(); ++f) s_ding.push_back(ding.samples[f * kMixChannels]);
-        while (s_dingLead < s_ding.size() && s_ding[s_dingLead] == 0.0f) ++s_dingLead;
+        for (std::size_t f = 0; f < ding.Frames(); ++f) {
+            s_ding.push_back(ding.samples[f * kMixChannels]);
+        }
+        while (s_dingLead < s_ding.size() && s_ding[s_dingLead] == 0.0f) {
+            ++s_dingLead;
+        }
     }
     static void TearDownTestSuite() { fs::remove_all(s_folder); }
 
@@ -158,11 +172,18 @@ class SampleReliability : public testing::Test {
         auto at = output_.WaitFor(
             from, [&](const std::vector<float>& left, std::size_t start) -> std::optional<std::size_t> {
                 for (std::size_t f = start; f < left.size(); ++f) {
-                    if (left[f] == 0.0f) continue;
-                    if (left.size() < f - s_dingLead + s_ding.size()) return std::nullopt;
+                    if (left[f] == 0.0f) {
+                        continue;
+                    }
+                    if (left.size() < f - s_dingLead + s_ding.size()) {
+                        return std::nullopt;
+                    }
                     const std::size_t begin = f - s_dingLead;
-                    for (std::size_t i = 0; i < s_ding.size(); ++i)
-                        if (std::abs(left[begin + i] - s_ding[i]) > 1e-6f) return std::nullopt;
+                    for (std::size_t i = 0; i < s_ding.size(); ++i) {
+                        if (std::abs(left[begin + i] - s_ding[i]) > 1e-6f) {
+                            return std::nullopt;
+                        }
+                    }
                     return begin + s_ding.size();
                 }
                 return std::nullopt;
@@ -219,8 +240,9 @@ fs::path UnreadableFile(const fs::path& sounds) {
     // of 4096 bytes whose open fails with "permission denied" even for root.
     for (const char* candidate : {"/sys/bus/pci/rescan", "/sys/class/zram-control/hot_remove"}) {
         struct stat info {};
-        if (::stat(candidate, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0444) == 0)
+        if (::stat(candidate, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0444) == 0) {
             return candidate;
+        }
     }
     return {};
 }
@@ -292,7 +314,9 @@ TEST_P(SampleBadInput, DefaultSoundAtOnceAndTheNextPadPlays) {
     std::vector<fs::path> paths;
     if (row.path) {
         paths.push_back(row.path(sounds_));
-        if (paths.back().empty()) GTEST_SKIP() << "cannot be set up here";
+        if (paths.back().empty()) {
+            GTEST_SKIP() << "cannot be set up here";
+        }
     }
     for (const auto& make : row.variants) {
         const fs::path path = sounds_ / ("Kick " + std::to_string(paths.size()) + ".wav");
@@ -378,14 +402,17 @@ TEST(SampleDeviceFaults, AHangingReopeningNeverHoldsUpAHit) {
     std::thread drain([&] {
         char buffer[65536];
         while (draining) {
-            if (::read(reader, buffer, sizeof buffer) <= 0)
+            if (::read(reader, buffer, sizeof buffer) <= 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
     });
     bool played = false;
     for (const auto end = Clock::now() + kHeardDeadline; !played && Clock::now() < end;) {
         played = hit();
-        if (!played) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!played) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
     EXPECT_TRUE(played) << "the device never opened";
     report.Worst(worst);

@@ -302,8 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
     Files, WavFileTest,
     testing::Values(
         FileRow{"Plain", [](const TempDir& d) { return WriteWav16(d, "kick.wav"); }, WavError::kNone},
-        FileRow{"NonAsciiPath",
-                [](const TempDir& d) { return WriteWav16(d, "Барабаны ü/малый 🥁.wav"); },
+        FileRow{"NonAsciiPath", [](const TempDir& d) { return WriteWav16(d, "Барабаны ü/малый 🥁.wav"); },
                 WavError::kNone},
         FileRow{"Missing", [](const TempDir& d) { return d / "nothing.wav"; }, WavError::kUnreadable},
         FileRow{"Folder",
@@ -432,7 +431,9 @@ TEST(VoiceMixer, PlaysAtItsGainAndStopsWithAFade) {
     mixer.Stop(released);
     const std::vector<float> out = RenderLeft(mixer, 300, 7);
     EXPECT_NEAR(out[0], 0.125f, 1e-6);
-    for (std::size_t f = 1; f < VoiceMixer::kFadeFrames; ++f) EXPECT_LT(out[f], out[f - 1]) << "frame " << f;
+    for (std::size_t f = 1; f < VoiceMixer::kFadeFrames; ++f) {
+        EXPECT_LT(out[f], out[f - 1]) << "frame " << f;
+    }
     EXPECT_EQ(std::vector<float>(out.begin() + VoiceMixer::kFadeFrames, out.end()),
               std::vector<float>(300 - VoiceMixer::kFadeFrames, 0.0f));
 }
@@ -869,7 +870,9 @@ class WrappedOutput final : public audio::AudioOutput {
           closed_(std::move(closed)) {}
     ~WrappedOutput() override {
         inner_.reset();
-        if (closed_) closed_();
+        if (closed_) {
+            closed_();
+        }
     }
     bool Alive() const override { return inner_->Alive(); }
     const char* Name() const override { return name_; }
@@ -921,7 +924,9 @@ TEST(DrumPlayerAhead, GoesBackToTheFirstChoiceOnceItAnswers) {
                                         audio::MidiCallback) -> std::unique_ptr<audio::AudioOutput> {
                            EXPECT_EQ(current, "fallback");
                            ++tries;
-                           if (!firstBack) return nullptr;
+                           if (!firstBack) {
+                               return nullptr;
+                           }
                            return std::make_unique<WrappedOutput>("first", std::move(render));
                        }});
     const auto until = [&player](const std::function<bool()>& done) {

@@ -66,8 +66,9 @@ INSTANTIATE_TEST_SUITE_P(All, SkinPicture, testing::ValuesIn(kPictures), Picture
 // agree with the table the program uses.
 TEST(Skin, ResourcesHoldExactlyTheListedPictures) {
     QStringList expected;
-    for (const auto& picture : kPictures)
+    for (const auto& picture : kPictures) {
         expected << QStringLiteral("%1.png").arg(QLatin1String(picture.name));
+    }
     expected.sort();
     EXPECT_EQ(QDir(QStringLiteral(":/skin")).entryList(QDir::Files, QDir::Name), expected);
 }
@@ -126,8 +127,9 @@ TEST(DesktopIcon, ScalableIsASquareSvgWithOutlinedLettering) {
     EXPECT_EQ(box[2], box[3]);
     int outlines = 0;
     while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QStringLiteral("path"))
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QStringLiteral("path")) {
             outlines += xml.attributes().value(QStringLiteral("d")).startsWith(QLatin1Char('M'));
+        }
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     EXPECT_GE(outlines, 1);
@@ -143,7 +145,9 @@ TEST(Skin, BackgroundIsFlatGrey) {
     ASSERT_FALSE(image.isNull());
     int off = 0;
     for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) off += image.pixel(x, y) != qRgb(51, 51, 51);
+        for (int x = 0; x < image.width(); ++x) {
+            off += image.pixel(x, y) != qRgb(51, 51, 51);
+        }
     }
     EXPECT_EQ(off, 0);
 }

@@ -110,7 +110,9 @@ Heard Stretch(const std::vector<float>& input, int rate, int channels, const Dri
 
     const std::size_t frames = input.size() / channels;
     for (std::size_t at = 0; at < frames; at += drive.pushFrames) {
-        if (!drive.inside) g_object_set(element, "speed", speedAt(at), nullptr);
+        if (!drive.inside) {
+            g_object_set(element, "speed", speedAt(at), nullptr);
+        }
         const std::size_t count = std::min(drive.pushFrames, frames - at);
         GstBuffer* buffer =
             gst_buffer_new_memdup(input.data() + at * channels, count * channels * sizeof(float));
@@ -123,19 +125,25 @@ Heard Stretch(const std::vector<float>& input, int rate, int channels, const Dri
     GstMessage* done = gst_bus_timed_pop_filtered(
         bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     heard.ended = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
-    if (done) gst_message_unref(done);
+    if (done) {
+        gst_message_unref(done);
+    }
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
-    for (GstElement* object : {source, element, sink, pipeline}) gst_object_unref(object);
+    for (GstElement* object : {source, element, sink, pipeline}) {
+        gst_object_unref(object);
+    }
     return heard;
 }
 
 std::vector<float> Tone(int rate, int channels, double seconds) {
     const auto frames = static_cast<std::size_t>(seconds * rate);
     std::vector<float> samples(frames * channels);
-    for (std::size_t i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
             samples[i * channels + c] = 0.5f * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / rate));
+        }
+    }
     return samples;
 }
 
@@ -148,7 +156,9 @@ double Pitch(const std::vector<float>& samples, int rate, int channels) {
         const float a = samples[i * channels], b = samples[(i + 1) * channels];
         if (a < 0.0f && b >= 0.0f) {
             const double at = i + a / (a - b);
-            if (first < 0.0) first = at;
+            if (first < 0.0) {
+                first = at;
+            }
             last = at;
             ++crossings;
         }
@@ -217,8 +227,9 @@ TEST_F(StretchTest, SpeedChangesKeepTimeContinuousAndClickFree) {
         }
         // The tone moves at most 0.07 per sample; a seam between unaligned signals jumps much further.
         float worst = 0.0f;
-        for (std::size_t i = 2; i < heard.samples.size(); i += 2)
+        for (std::size_t i = 2; i < heard.samples.size(); i += 2) {
             worst = std::max(worst, std::fabs(heard.samples[i] - heard.samples[i - 2]));
+        }
         EXPECT_LT(worst, 0.15f);
         // All of the song is heard, up to its end and not beyond.
         const double lastSeconds = double(heard.buffers.back().streamTime) / GST_SECOND;
@@ -245,9 +256,12 @@ TEST_F(StretchTest, SlowedAttacksAreTheSongsOwnAndOnTheBeat) {
             float best = 1.0f;
             for (std::ptrdiff_t at = due - kRate / 1000; at <= due + kRate / 1000; ++at) {
                 float worst = 0.0f;
-                for (std::size_t k = 0; k < kCompare * 2; ++k)
+                for (std::size_t k = 0; k < kCompare * 2; ++k) {
                     worst = std::max(worst, std::fabs(heard.samples[at * 2 + k] - input[burst * 2 + k]));
-                if (worst < best) best = worst, bestAt = at;
+                }
+                if (worst < best) {
+                    best = worst, bestAt = at;
+                }
             }
             EXPECT_LT(best, 1e-5f) << "the burst is not heard as it was played within 1 ms of its beat";
             EXPECT_NEAR(double(bestAt), double(due), kRate * 0.0005);
@@ -286,35 +300,49 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
         {"set before the song", 0.5, kPushFrames, nullptr, true},
         {"set as the first buffer arrives", 1.0, kPushFrames,
          [&](GstElement* e, int i) {
-             if (i == 0) setSpeed(e, 0.5);
+             if (i == 0) {
+                 setSpeed(e, 0.5);
+             }
          },
          true},
         {"set after the first buffer", 1.0, kPushFrames,
          [&](GstElement* e, int i) {
-             if (i == 1) setSpeed(e, 0.5);
+             if (i == 1) {
+                 setSpeed(e, 0.5);
+             }
          },
          false},
         {"set after a second at normal speed", 1.0, kPushFrames,
          [&](GstElement* e, int i) {
-             if (i == 43) setSpeed(e, 0.5);
+             if (i == 43) {
+                 setSpeed(e, 0.5);
+             }
          },
          false},
         {"changed twice within the cross-fade from normal speed", 1.0, 128,
          [&](GstElement* e, int i) {
-             if (i == 200) setSpeed(e, 0.75);
-             if (i == 201) setSpeed(e, 0.5);
+             if (i == 200) {
+                 setSpeed(e, 0.75);
+             }
+             if (i == 201) {
+                 setSpeed(e, 0.5);
+             }
          },
          false},
         {"set right after a flush", 1.0, kPushFrames,
          [&](GstElement* e, int i) {
-             if (i != 20) return;
+             if (i != 20) {
+                 return;
+             }
              flush(e);
              setSpeed(e, 0.5);
          },
          false},
         {"set right before a flush", 1.0, kPushFrames,
          [&](GstElement* e, int i) {
-             if (i != 20) return;
+             if (i != 20) {
+                 return;
+             }
              setSpeed(e, 0.5);
              flush(e);
          },
@@ -330,11 +358,16 @@ TEST_F(StretchTest, SlowedAttacksAreHeardOnceWhateverWhenTheSpeedArrives) {
         ASSERT_TRUE(heard.ended);
         const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
         ::testing::Message where;
-        for (const std::size_t at : found) where << " " << double(at) / kRate;
+        for (const std::size_t at : found) {
+            where << " " << double(at) / kRate;
+        }
         EXPECT_LE(found.size(), bursts) << "attacks heard at (s):" << where;
-        for (std::size_t i = 1; i < found.size(); ++i)
+        for (std::size_t i = 1; i < found.size(); ++i) {
             EXPECT_GT(found[i] - found[i - 1], kRate * 0.06) << "an attack heard twice; all at (s):" << where;
-        if (!row.wholeSongSlowed) continue;
+        }
+        if (!row.wholeSongSlowed) {
+            continue;
+        }
         for (std::size_t burst = 1; burst < found.size(); ++burst) {
             const double due = double(burst * kEvery) / 0.5;
             EXPECT_NEAR(double(found[burst]), due, kRate * 0.0015) << "attack " << burst;
@@ -357,11 +390,14 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
     const std::vector<float> song = zorvik::testmedia::Bursts(kRate, 2, kEnd);
     // What the element is sent: the song to the loop's end, then the loop with its lead-in, again and again.
     std::vector<float> input(song.begin(), song.begin() + end * 2);
-    for (int r = 0; r < kRepeats; ++r)
+    for (int r = 0; r < kRepeats; ++r) {
         input.insert(input.end(), song.begin() + from * 2, song.begin() + end * 2);
+    }
     const auto comeRound = [&](GstElement* element, int index) {
         const std::size_t at = index * kPush;
-        if (at < end || (at - end) % (end - from) != 0) return;
+        if (at < end || (at - end) % (end - from) != 0) {
+            return;
+        }
         GstSegment segment;
         gst_segment_init(&segment, GST_FORMAT_TIME);
         segment.start = gst_util_uint64_scale_int(at, GST_SECOND, kRate);
@@ -376,9 +412,10 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
         const Heard heard = Stretch(input, kRate, 2,
                                     Drive{[speed](std::size_t) { return speed; },
                                           [&](GstElement* element, int index) {
-                                              if (index == 0)
+                                              if (index == 0) {
                                                   g_object_set(element, "speed", speed, "loop-start",
                                                                gint64(kStart * GST_SECOND), nullptr);
+                                              }
                                               comeRound(element, index);
                                           },
                                           kPush});
@@ -386,19 +423,23 @@ TEST_F(StretchTest, ALoopComesRoundWithoutAGapAtAnySpeed) {
         const std::vector<double> due = zorvik::testmedia::LoopedBursts(kStart, kEnd, kRepeats, speed);
         const std::vector<std::size_t> found = zorvik::testmedia::Onsets(heard.samples, kRate, 2);
         ::testing::Message where;
-        for (const std::size_t at : found) where << " " << double(at) / kRate;
+        for (const std::size_t at : found) {
+            where << " " << double(at) / kRate;
+        }
         ASSERT_EQ(found.size(), due.size()) << "bursts heard at (s):" << where;
-        for (std::size_t i = 0; i < due.size(); ++i)
+        for (std::size_t i = 0; i < due.size(); ++i) {
             EXPECT_NEAR(double(found[i]) / kRate, due[i], 0.0015)
                 << "burst " << i << "; all at (s):" << where;
+        }
         // The tone is 0.3 high; at a seam that dropped out, a millisecond would fall far below it.
         for (int r = 0; r < kRepeats; ++r) {
             const auto seam = static_cast<std::size_t>((kEnd + r * (kEnd - kStart)) / speed * kRate);
             float quietest = 1.0f;
             for (std::size_t at = seam - kRate / 50; at < seam + kRate / 50; at += kRate / 1000) {
                 float loudest = 0.0f;
-                for (std::size_t i = at; i < at + kRate / 1000; ++i)
+                for (std::size_t i = at; i < at + kRate / 1000; ++i) {
                     loudest = std::max(loudest, std::fabs(heard.samples[i * 2]));
+                }
                 quietest = std::min(quietest, loudest);
             }
             EXPECT_GT(quietest, 0.2f) << "seam " << r;
@@ -460,8 +501,9 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
         {"seven tone pulses out of an MP3's silence", 0.0f,
          [](std::size_t i, float white) {
              const std::size_t since = i % (kRate / 4);
-             if (i >= kRate / 4 && since < kRate / 50)
+             if (i >= kRate / 4 && since < kRate / 50) {
                  return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 660.0 * i / kRate));
+             }
              return Mp3Silence(static_cast<std::ptrdiff_t>(kRate / 4 - since), kRate, white);
          },
          7},
@@ -473,9 +515,10 @@ TEST(AttackKeeperTest, SplicesOnlyAtAttacksThatStandClear) {
         std::mt19937 random(5);
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         std::vector<float> song(2 * kRate);
-        for (std::size_t i = 0; i < song.size(); ++i)
+        for (std::size_t i = 0; i < song.size(); ++i) {
             song[i] = row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
                       row.over(i, noise(random));
+        }
         AttackKeeper keeper;
         keeper.Configure(kRate, 1);
         keeper.Listen(song.data(), song.size());
@@ -509,18 +552,22 @@ TEST(AttackKeeperTest, TheLeadInReachesBackOverSilenceOnly) {
         std::mt19937 random(9);
         std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
         std::vector<float> song(kRate);
-        for (std::size_t i = 0; i < song.size(); ++i)
+        for (std::size_t i = 0; i < song.size(); ++i) {
             song[i] =
                 row.bed * static_cast<float>(std::sin(2.0 * M_PI * kTone * i / kRate)) +
                 (i >= kAttack && i < kAttack + kRate / 50 ? 0.5f * noise(random)
                  : row.mp3 ? Mp3Silence(std::ptrdiff_t(kAttack) - std::ptrdiff_t(i), kRate, noise(random))
                            : 0.0f);
+        }
         AttackKeeper keeper;
         keeper.Configure(kRate, 1);
         keeper.Listen(song.data(), song.size());
         std::size_t first = 0;
-        for (std::size_t out = kRate / 2; out < 2 * song.size() && first == 0; ++out)
-            if (keeper.Next(0.5 * out, 0.5, std::ssize(song)).songGain > 0.0f) first = out;
+        for (std::size_t out = kRate / 2; out < 2 * song.size() && first == 0; ++out) {
+            if (keeper.Next(0.5 * out, 0.5, std::ssize(song)).songGain > 0.0f) {
+                first = out;
+            }
+        }
         EXPECT_NEAR(double(2 * kAttack - first) * 1000.0 / kRate, row.leadMs, 0.5);
     }
 }

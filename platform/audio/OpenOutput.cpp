@@ -68,8 +68,9 @@ std::vector<OutputKind> OutputOrder() {
         // A name we do not know forces nothing that could play; say so once rather than guess.
         static const bool warned = [forced] {
             std::string names;
-            for (const BackEnd& backEnd : kBackEnds)
+            for (const BackEnd& backEnd : kBackEnds) {
                 names += (names.empty() ? "" : ", ") + std::string(backEnd.name);
+            }
             std::fprintf(stderr, "zorvik: ZORVIK_AUDIO=%s is none of %s\n", forced, names.c_str());
             return true;
         }();
@@ -80,14 +81,18 @@ std::vector<OutputKind> OutputOrder() {
         return {OutputKind::kSdl};
     }
     std::vector<OutputKind> kinds;
-    for (const BackEnd& backEnd : kBackEnds) kinds.push_back(backEnd.kind);
+    for (const BackEnd& backEnd : kBackEnds) {
+        kinds.push_back(backEnd.kind);
+    }
     return kinds;
 }
 
 std::unique_ptr<AudioOutput> OpenOutput(const OutputFormat& format, RenderCallback render,
                                         const OpenOptions& options) {
     OpenOptions chosen = options;
-    if (chosen.kinds.empty()) chosen.kinds = OutputOrder();
+    if (chosen.kinds.empty()) {
+        chosen.kinds = OutputOrder();
+    }
     for (OutputKind kind : chosen.kinds) {
         if (auto output = Find(kind)->open(format, render, chosen)) {
             std::fprintf(stderr, "zorvik: drums play through %s, latency %.1f ms\n", output->Name(),

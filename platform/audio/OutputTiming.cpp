@@ -5,7 +5,9 @@
 namespace zorvik::platform::audio {
 
 int PeriodKeeper::Cycle(std::int64_t nowNs, int granted, bool missed) {
-    if (since_ < 0) since_ = nowNs;
+    if (since_ < 0) {
+        since_ = nowNs;
+    }
     if (missed) {
         // Grow only once the last request has been granted, and not again within a burst: the cycles
         // missed while a stalled server catches up come within milliseconds of one another, and count
@@ -26,22 +28,29 @@ int PeriodKeeper::Cycle(std::int64_t nowNs, int granted, bool missed) {
 
 bool MissedCycle(const GraphClock& before, const GraphClock& now, std::uint32_t frames, int rate) {
     if (frames == 0 || rate <= 0 || now.denom == 0 || before.denom != now.denom || before.num != now.num ||
-        now.ticks <= before.ticks)
+        now.ticks <= before.ticks) {
         return false;
+    }
     const double moved = static_cast<double>(now.ticks - before.ticks) * now.num / now.denom;
     const double cycle = static_cast<double>(frames) / rate;
     const double elapsed = static_cast<double>(now.nowNs - before.nowNs) * 1e-9;
     // The monotonic clock is read a little after the graph's, at the node's own wake-up: a cycle of
     // leeway.
-    if (moved > elapsed + cycle) return false;
+    if (moved > elapsed + cycle) {
+        return false;
+    }
     return moved > 1.5 * cycle;
 }
 
 std::uint64_t MidiOffset(std::uint64_t frame, std::uint64_t cycleStart, std::uint32_t graphRate,
                          int streamRate, double maxLeadSeconds) {
-    if (graphRate == 0 || streamRate <= 0 || frame <= cycleStart) return 0;
+    if (graphRate == 0 || streamRate <= 0 || frame <= cycleStart) {
+        return 0;
+    }
     const std::uint64_t ahead = frame - cycleStart;
-    if (static_cast<double>(ahead) >= maxLeadSeconds * graphRate) return 0;
+    if (static_cast<double>(ahead) >= maxLeadSeconds * graphRate) {
+        return 0;
+    }
     return ahead * static_cast<std::uint64_t>(streamRate) / graphRate;
 }
 

@@ -96,7 +96,9 @@ void AttackKeeper::Reset() {
 
 void AttackKeeper::Skip(std::int64_t songFrame) {
     while (const Attack* next = attacks_.Peek()) {
-        if (next->frame >= songFrame) break;
+        if (next->frame >= songFrame) {
+            break;
+        }
         attacks_.Drop();
     }
     phase_ = Phase::Idle;
@@ -114,7 +116,9 @@ void AttackKeeper::Listen(const float* frames, std::size_t count) {
             sumEdge_ += double(edge) * edge;
         }
         ++framesSeen_;
-        if (++inBlock_ == blockFrames_) EndBlock();
+        if (++inBlock_ == blockFrames_) {
+            EndBlock();
+        }
     }
 }
 
@@ -150,8 +154,9 @@ void AttackKeeper::EndBlock() {
             std::int64_t quiet = 0;
             while (quiet < clearBlocks_ && candidateBlock_ - quiet > 0 &&
                    pastLevel_[static_cast<std::size_t>((candidateBlock_ - quiet - 1) % kPastBlocks)] <=
-                       kSilent * attackLevel)
+                       kSilent * attackLevel) {
                 ++quiet;
+            }
             const std::int64_t lead = std::clamp(quiet * blockFrames_, shortLead_, longLead_);
             // A full list drops the newest: the output is far behind and would pass over it anyway.
             attacks_.Push(Attack{candidateFrame_, lead});
@@ -179,20 +184,28 @@ AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_
         }
         // Output frames until the slowed song reaches the attack.
         const double due = (static_cast<double>(attack) - songFrame) / speed;
-        if (speed >= 1.0 || due > static_cast<double>(next->lead)) break;
+        if (speed >= 1.0 || due > static_cast<double>(next->lead)) {
+            break;
+        }
         attacks_.Drop();
         // An attack due while a splice is still under way (a flam, a fast roll played nearly at speed)
         // is left to the stretcher: the splice carries on.
-        if (phase_ != Phase::Idle) continue;
+        if (phase_ != Phase::Idle) {
+            continue;
+        }
         phase_ = Phase::In;
         frame_ = attack - std::llround(due);
         holdEnd_ = attack + postFrames_;
     }
 
     Mix mix;
-    if (phase_ == Phase::Idle) return mix;
+    if (phase_ == Phase::Idle) {
+        return mix;
+    }
     // The song's frames run out before the stretcher's only at a very slow speed; leave in time.
-    if (phase_ != Phase::Out && frame_ + fadeOutFrames_ >= framesIn) phase_ = Phase::Out;
+    if (phase_ != Phase::Out && frame_ + fadeOutFrames_ >= framesIn) {
+        phase_ = Phase::Out;
+    }
     constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
     mix = {std::cos(fade_ * kQuarterTurn), std::sin(fade_ * kQuarterTurn), frame_};
 
@@ -200,14 +213,20 @@ AttackKeeper::Mix AttackKeeper::Next(double songFrame, double speed, std::int64_
     switch (phase_) {
         case Phase::In:
             fade_ = std::min(1.0f, fade_ + fadeInStep_);
-            if (fade_ >= 1.0f) phase_ = Phase::Hold;
+            if (fade_ >= 1.0f) {
+                phase_ = Phase::Hold;
+            }
             break;
         case Phase::Hold:
-            if (frame_ >= holdEnd_) phase_ = Phase::Out;
+            if (frame_ >= holdEnd_) {
+                phase_ = Phase::Out;
+            }
             break;
         case Phase::Out:
             fade_ = std::max(0.0f, fade_ - fadeOutStep_);
-            if (fade_ <= 0.0f) phase_ = Phase::Idle;
+            if (fade_ <= 0.0f) {
+                phase_ = Phase::Idle;
+            }
             break;
         case Phase::Idle:
             break;

@@ -17,7 +17,9 @@ void BusRecord::Note(GstMessage* message) {
             g_error_free(error);
             std::lock_guard lock(mutex_);
             // The first error is the cause; the ones after it are elements giving up in its wake.
-            if (!error_) error_ = std::move(recorded);
+            if (!error_) {
+                error_ = std::move(recorded);
+            }
             ++news_;
             break;
         }
@@ -29,7 +31,9 @@ void BusRecord::Note(GstMessage* message) {
                 const bool text = type.starts_with("text/");
                 gchar* description = text ? nullptr : gst_missing_plugin_message_get_description(message);
                 std::lock_guard lock(mutex_);
-                if (text) textFile_ = true;
+                if (text) {
+                    textFile_ = true;
+                }
                 if (missingDecoder_.empty() && description) {
                     missingDecoder_ = description;
                     missingType_ = type;
@@ -38,11 +42,15 @@ void BusRecord::Note(GstMessage* message) {
             }
             return;
         case GST_MESSAGE_SEGMENT_DONE:
-            if (onSegmentDone && GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) onSegmentDone();
+            if (onSegmentDone && GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) {
+                onSegmentDone();
+            }
             return;
         case GST_MESSAGE_ASYNC_DONE:
         case GST_MESSAGE_STATE_CHANGED:
-            if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return;
+            if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) {
+                return;
+            }
             {
                 std::lock_guard lock(mutex_);
                 ++news_;
@@ -67,9 +75,13 @@ void BusRecord::Release(gpointer data) {
 
 std::string BusRecord::MediaType(GstMessage* message) {
     const GValue* detail = gst_structure_get_value(gst_message_get_structure(message), "detail");
-    if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) return {};
+    if (!detail || !GST_VALUE_HOLDS_CAPS(detail)) {
+        return {};
+    }
     const GstCaps* caps = gst_value_get_caps(detail);
-    if (!caps || gst_caps_get_size(caps) == 0) return {};
+    if (!caps || gst_caps_get_size(caps) == 0) {
+        return {};
+    }
     return gst_structure_get_name(gst_caps_get_structure(caps, 0));
 }
 

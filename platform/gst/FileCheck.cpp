@@ -48,7 +48,9 @@ MusicFile::MusicFile(MusicFile&& other) noexcept
 
 MusicFile& MusicFile::operator=(MusicFile&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0) {
+            close(fd_);
+        }
         fd_ = std::exchange(other.fd_, -1);
         problem_ = std::move(other.problem_);
     }
@@ -56,7 +58,9 @@ MusicFile& MusicFile::operator=(MusicFile&& other) noexcept {
 }
 
 MusicFile::~MusicFile() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) {
+        close(fd_);
+    }
 }
 
 std::string MusicFile::Location() const {

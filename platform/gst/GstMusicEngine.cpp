@@ -69,9 +69,13 @@ struct LoopPoints {
 
 std::unique_ptr<GstMusicEngine> GstMusicEngine::Create(GstEngineOptions options) {
     InitialiseGStreamer();
-    if (!RegisterStretchElement()) return nullptr;
+    if (!RegisterStretchElement()) {
+        return nullptr;
+    }
     std::unique_ptr<GstMusicEngine> engine(new GstMusicEngine(std::move(options)));
-    if (!engine->BuildPipeline()) return nullptr;
+    if (!engine->BuildPipeline()) {
+        return nullptr;
+    }
     return engine;
 }
 
@@ -84,7 +88,9 @@ GstMusicEngine::~GstMusicEngine() {
 
 bool GstMusicEngine::BuildPipeline() {
     PlaybinParts parts = BuildPlaybin(options_.makeAudioSink);
-    if (!parts.playbin) return false;
+    if (!parts.playbin) {
+        return false;
+    }
     pipeline_ = parts.playbin;
     stretch_ = parts.stretch;
     level_ = parts.level;
@@ -104,7 +110,9 @@ bool GstMusicEngine::BuildPipeline() {
 }
 
 void GstMusicEngine::ReleasePipeline() {
-    if (!pipeline_) return;
+    if (!pipeline_) {
+        return;
+    }
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     DetachBus(pipeline_);
     ForgetPipeline();
@@ -126,7 +134,9 @@ void GstMusicEngine::AbandonPipeline() {
 }
 
 void GstMusicEngine::DropDefaultSink() {
-    if (defaultSink_) gst_object_unref(defaultSink_);
+    if (defaultSink_) {
+        gst_object_unref(defaultSink_);
+    }
     defaultSink_ = nullptr;
 }
 
@@ -147,14 +157,18 @@ void GstMusicEngine::ForgetPipeline() {
 void GstMusicEngine::Unload() {
     loaded_ = false;
     uri_.clear();
-    if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
+    if (pipeline_) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+    }
     file_ = MusicFile();  // after the pipeline has let go of it
     resumeAt_.reset();
     pausedAt_.reset();
     speed_ = 1.0;
     loop_.reset();
     countIn_ = false;
-    if (stretch_) g_object_set(stretch_, "speed", speed_, nullptr);
+    if (stretch_) {
+        g_object_set(stretch_, "speed", speed_, nullptr);
+    }
     ShareLoop();
 }
 
@@ -165,22 +179,33 @@ void GstMusicEngine::ShareLoop() {
         loopPoints_->end = Nanoseconds(loop_->end);
     }
     loopPoints_->on = loop_.has_value();
-    if (stretch_)
+    if (stretch_) {
         g_object_set(stretch_, "loop-start", loop_ ? Nanoseconds(loop_->start) : gint64{-1}, nullptr);
+    }
 }
 
 Status GstMusicEngine::RequireStream() {
-    if (!pipeline_ || !loaded_) return Status::Failed("no music file is loaded");
-    if (auto error = bus_->Error()) return Status::Failed(DescribePlaybackError(*error));
+    if (!pipeline_ || !loaded_) {
+        return Status::Failed("no music file is loaded");
+    }
+    if (auto error = bus_->Error()) {
+        return Status::Failed(DescribePlaybackError(*error));
+    }
     return Status::Done();
 }
 
 Status GstMusicEngine::Load(const std::string& path) {
     Unload();
-    if (path.empty()) return Status::BadArgument("no file name was given");
+    if (path.empty()) {
+        return Status::BadArgument("no file name was given");
+    }
     MusicFile file = MusicFile::Open(path);
-    if (!file.IsOpen()) return Status::Failed(file.Problem());
-    if (!pipeline_ && !BuildPipeline()) return Status::Failed("GStreamer could not set up a player");
+    if (!file.IsOpen()) {
+        return Status::Failed(file.Problem());
+    }
+    if (!pipeline_ && !BuildPipeline()) {
+        return Status::Failed("GStreamer could not set up a player");
+    }
 
     GError* uriError = nullptr;
     gchar* uri = gst_filename_to_uri(file.Location().c_str(), &uriError);
@@ -211,9 +236,13 @@ Status GstMusicEngine::Prepare() {
     bool stalled = false;
     while (result == GST_STATE_CHANGE_ASYNC) {
         const std::uint64_t seen = bus_->News();
-        if (bus_->Error()) break;
+        if (bus_->Error()) {
+            break;
+        }
         result = gst_element_get_state(pipeline_, nullptr, nullptr, 0);
-        if (result != GST_STATE_CHANGE_ASYNC) break;
+        if (result != GST_STATE_CHANGE_ASYNC) {
+            break;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             timedOut = true;
@@ -277,10 +306,16 @@ Status GstMusicEngine::Prepare() {
 // pipeline again, which finds the server if it is back, and carries on from there. Until then a position
 // or a speed that is set is kept for that Run.
 bool GstMusicEngine::OutputLost() {
-    if (resumeAt_) return true;
-    if (!pipeline_ || !loaded_) return false;
+    if (resumeAt_) {
+        return true;
+    }
+    if (!pipeline_ || !loaded_) {
+        return false;
+    }
     const auto error = bus_->Error();
-    if (!error || !error->fromSink) return false;
+    if (!error || !error->fromSink) {
+        return false;
+    }
     gint64 position = 0;
     resumeAt_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0
                     ? static_cast<double>(position) / GST_SECOND
@@ -293,83 +328,121 @@ bool GstMusicEngine::OutputLost() {
 Status GstMusicEngine::Resume() {
     const double at = *resumeAt_;
     ReleasePipeline();
-    if (!BuildPipeline()) return Status::Failed("GStreamer could not set up a player");
-    if (Status status = Prepare(); !status) return status;
+    if (!BuildPipeline()) {
+        return Status::Failed("GStreamer could not set up a player");
+    }
+    if (Status status = Prepare(); !status) {
+        return status;
+    }
     resumeAt_.reset();
     return at > 0.0 || loop_ ? SeekTo(at) : Status::Done();
 }
 
 Status GstMusicEngine::Play() {
     if (OutputLost()) {
-        if (Status status = Resume(); !status) return status;
+        if (Status status = Resume(); !status) {
+            return status;
+        }
     }
-    if (Status status = RequireStream(); !status) return status;
+    if (Status status = RequireStream(); !status) {
+        return status;
+    }
     if (countIn_ && loop_) {
-        if (Status status = SeekTo(std::max(0.0, loop_->start - kCountIn)); !status) return status;
+        if (Status status = SeekTo(std::max(0.0, loop_->start - kCountIn)); !status) {
+            return status;
+        }
     }
     countIn_ = false;
-    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         return Status::Failed("GStreamer could not start playing");
+    }
     pausedAt_.reset();
     return Status::Done();
 }
 
 Status GstMusicEngine::Pause() {
     // A lost output has halted the stream already.
-    if (OutputLost()) return Status::Done();
+    if (OutputLost()) {
+        return Status::Done();
+    }
     // With no file loaded there is nothing to pause. Failing here would leave the transport unable to
     // close the engine's song, and so unable to load anything after one bad file.
-    if (!pipeline_ || !loaded_) return Status::Done();
+    if (!pipeline_ || !loaded_) {
+        return Status::Done();
+    }
     // A stream that already failed (its output or its file went away) is halted; that is all pausing
     // can mean for it, and it too must not keep the transport from closing the song.
     if (bus_->Error()) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return Status::Done();
     }
-    if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+    if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         return Status::Failed("GStreamer could not pause");
-    if (!pausedAt_) pausedAt_ = Position().value_or(0.0);
+    }
+    if (!pausedAt_) {
+        pausedAt_ = Position().value_or(0.0);
+    }
     return Status::Done();
 }
 
 Status GstMusicEngine::Stop() {
-    if (Status status = Pause(); !status) return status;
-    if (Status status = Seek(loop_ ? loop_->start : 0.0); !status) return status;
+    if (Status status = Pause(); !status) {
+        return status;
+    }
+    if (Status status = Seek(loop_ ? loop_->start : 0.0); !status) {
+        return status;
+    }
     countIn_ = loop_.has_value();
     return Status::Done();
 }
 
 std::optional<double> GstMusicEngine::Position() const {
-    if (resumeAt_) return resumeAt_;
-    if (!pipeline_ || !loaded_) return std::nullopt;
-    if (pausedAt_) return pausedAt_;
-    gint64 position = 0;
-    if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) || position < 0)
+    if (resumeAt_) {
+        return resumeAt_;
+    }
+    if (!pipeline_ || !loaded_) {
         return std::nullopt;
+    }
+    if (pausedAt_) {
+        return pausedAt_;
+    }
+    gint64 position = 0;
+    if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) || position < 0) {
+        return std::nullopt;
+    }
     return static_cast<double>(position) / GST_SECOND;
 }
 
 std::optional<double> GstMusicEngine::Duration() const {
-    if (!pipeline_ || !loaded_) return std::nullopt;
-    gint64 duration = 0;
-    if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) || duration <= 0)
+    if (!pipeline_ || !loaded_) {
         return std::nullopt;
+    }
+    gint64 duration = 0;
+    if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) || duration <= 0) {
+        return std::nullopt;
+    }
     return static_cast<double>(duration) / GST_SECOND;
 }
 
 Status GstMusicEngine::SetGain(double gain) {
-    if (!std::isfinite(gain) || gain < 0.0 || gain > 1.0)
+    if (!std::isfinite(gain) || gain < 0.0 || gain > 1.0) {
         return Status::BadArgument("the level must be between 0 and 1");
+    }
     gain_ = gain;
-    if (level_) g_object_set(level_, "volume", gain_, nullptr);
+    if (level_) {
+        g_object_set(level_, "volume", gain_, nullptr);
+    }
     return Status::Done();
 }
 
 Status GstMusicEngine::SetBalance(double balance) {
-    if (!std::isfinite(balance) || balance < -1.0 || balance > 1.0)
+    if (!std::isfinite(balance) || balance < -1.0 || balance > 1.0) {
         return Status::BadArgument("the balance must be between -1 and 1");
+    }
     panoramaValue_ = static_cast<float>(balance);
-    if (panorama_) g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
+    if (panorama_) {
+        g_object_set(panorama_, "panorama", panoramaValue_, nullptr);
+    }
     return Status::Done();
 }
 
@@ -379,39 +452,49 @@ Status GstMusicEngine::SetBalance(double balance) {
 // here. Following the segment's rate instead would take an instant-rate seek for every slider step, which
 // playbin refused with a tempo filter inside, and would put every element at rates other than 1.0.
 Status GstMusicEngine::SetSpeed(double speed) {
-    if (!std::isfinite(speed) || speed <= 0.0)
+    if (!std::isfinite(speed) || speed <= 0.0) {
         return Status::BadArgument("the speed must be a positive number");
+    }
     if (OutputLost()) {
         speed_ = speed;
         return Status::Done();
     }
-    if (Status status = RequireStream(); !status) return status;
+    if (Status status = RequireStream(); !status) {
+        return status;
+    }
     const bool changed = speed != speed_;
     speed_ = speed;
     g_object_set(stretch_, "speed", speed, nullptr);
     // Paused (just loaded, or stopped), the sink already holds the first audio to play, made at the speed
     // before; played, a slowed song's first beat would come at the old speed and every later one a few
     // tens of milliseconds off it. Making it again costs nothing heard.
-    if (changed && pausedAt_) return SeekTo(*pausedAt_);
+    if (changed && pausedAt_) {
+        return SeekTo(*pausedAt_);
+    }
     return Status::Done();
 }
 
 Status GstMusicEngine::Seek(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0.0)
+    if (!std::isfinite(seconds) || seconds < 0.0) {
         return Status::BadArgument("the position must be zero or more seconds");
+    }
     countIn_ = false;
     if (OutputLost()) {
         resumeAt_ = seconds;
         return Status::Done();
     }
-    if (Status status = RequireStream(); !status) return status;
+    if (Status status = RequireStream(); !status) {
+        return status;
+    }
     return SeekTo(seconds);
 }
 
 // With a loop on, the song plays as a segment that ends at the loop's end, so that GStreamer says when it
 // gets there (see LoopPoints).
 Status GstMusicEngine::SeekTo(double seconds) {
-    if (loop_ && seconds >= loop_->end) seconds = loop_->start;
+    if (loop_ && seconds >= loop_->end) {
+        seconds = loop_->start;
+    }
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
     gint64 stop = -1;  // the song's end, not the end of a loop that was on before
     if (loop_) {
@@ -419,19 +502,31 @@ Status GstMusicEngine::SeekTo(double seconds) {
         stop = Nanoseconds(loop_->end);
     }
     if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, Nanoseconds(seconds),
-                          GST_SEEK_TYPE_SET, stop))
+                          GST_SEEK_TYPE_SET, stop)) {
         return Status::Failed("GStreamer could not move to that point in the file");
-    if (pausedAt_) pausedAt_ = seconds;
+    }
+    if (pausedAt_) {
+        pausedAt_ = seconds;
+    }
     return Status::Done();
 }
 
 Status GstMusicEngine::SetLoop(double from, double to) {
-    if (!std::isfinite(from) || !std::isfinite(to) || from < 0.0 || to < 0.0)
+    if (!std::isfinite(from) || !std::isfinite(to) || from < 0.0 || to < 0.0) {
         return Status::BadArgument("a loop's ends must be points in the song");
-    if (to < from) std::swap(from, to);
-    if (const auto duration = Duration()) to = std::min(to, *duration);
-    if (to - from < kShortestLoop) return Status::BadArgument("a loop must be at least half a second long");
-    if (Status status = RequireStream(); !status) return status;
+    }
+    if (to < from) {
+        std::swap(from, to);
+    }
+    if (const auto duration = Duration()) {
+        to = std::min(to, *duration);
+    }
+    if (to - from < kShortestLoop) {
+        return Status::BadArgument("a loop must be at least half a second long");
+    }
+    if (Status status = RequireStream(); !status) {
+        return status;
+    }
     const std::optional<Loop> before = loop_;
     const double at = Position().value_or(0.0);
     loop_ = Loop{from, to};
@@ -440,7 +535,9 @@ Status GstMusicEngine::SetLoop(double from, double to) {
     // Heading for this end already, the song takes the new start when the end comes. Before the end,
     // the song carries on from where it is (with a short break, while playing, to change where it stops);
     // at or past it, it goes round to the start at once, as if it had played to the end.
-    if (before && before->end == to && at < to) return Status::Done();
+    if (before && before->end == to && at < to) {
+        return Status::Done();
+    }
     return SeekTo(at < to ? at : from);
 }
 

@@ -48,7 +48,9 @@ bool IsMusicElement(const char* name) {
 // What playbin's autoplugging can reach: everything that decodes, and the sinks it offers streams to
 // directly. Audio sinks stay, since the system's default output is chosen among them.
 bool IsAutoplugged(GstElementFactory* factory) {
-    if (gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_DECODABLE)) return true;
+    if (gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_DECODABLE)) {
+        return true;
+    }
     return gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_SINK) &&
            !gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO);
 }
@@ -61,11 +63,16 @@ void KeepAutoplugToMusic() {
     for (GList* item = factories; item; item = item->next) {
         auto* feature = GST_PLUGIN_FEATURE(item->data);
         auto* factory = GST_ELEMENT_FACTORY(feature);
-        if (gst_plugin_feature_get_rank(feature) == GST_RANK_NONE || !IsAutoplugged(factory)) continue;
-        if (IsMusicElement(gst_plugin_feature_get_name(feature))) continue;
+        if (gst_plugin_feature_get_rank(feature) == GST_RANK_NONE || !IsAutoplugged(factory)) {
+            continue;
+        }
+        if (IsMusicElement(gst_plugin_feature_get_name(feature))) {
+            continue;
+        }
         gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
-        if (gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_DECODABLE))
+        if (gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_DECODABLE)) {
             Refused().push_back(GST_ELEMENT_FACTORY(gst_object_ref(factory)));
+        }
     }
     gst_plugin_feature_list_free(factories);
 
@@ -73,14 +80,17 @@ void KeepAutoplugToMusic() {
     for (GList* item = finders; item; item = item->next) {
         auto* feature = GST_PLUGIN_FEATURE(item->data);
         const gchar* plugin = gst_plugin_feature_get_plugin_name(feature);
-        if (!plugin || std::strcmp(plugin, kOwnTypeFinders) != 0)
+        if (!plugin || std::strcmp(plugin, kOwnTypeFinders) != 0) {
             gst_registry_remove_feature(registry, feature);
+        }
     }
     gst_plugin_feature_list_free(finders);
 }
 
 bool IsRefusedMediaType(const std::string& mediaType) {
-    if (mediaType.empty()) return false;
+    if (mediaType.empty()) {
+        return false;
+    }
     GstCaps* caps = gst_caps_new_empty_simple(mediaType.c_str());
     const bool refused = std::any_of(Refused().begin(), Refused().end(), [caps](GstElementFactory* factory) {
         return gst_element_factory_can_sink_any_caps(factory, caps);

@@ -26,9 +26,10 @@ constexpr gint64 kSinkPeriodMicroseconds = 10000;
 void SetUpOutput(GstBin*, GstBin*, GstElement* element, gpointer) {
     GObjectClass* type = G_OBJECT_GET_CLASS(element);
     if (g_object_class_find_property(type, "buffer-time") &&
-        g_object_class_find_property(type, "latency-time"))
+        g_object_class_find_property(type, "latency-time")) {
         g_object_set(element, "buffer-time", kSinkBufferMicroseconds, "latency-time", kSinkPeriodMicroseconds,
                      nullptr);
+    }
     if (g_object_class_find_property(type, "stream-properties")) {
         GstElementFactory* factory = gst_element_get_factory(element);
         const bool pulse = factory && std::strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)),
@@ -69,8 +70,11 @@ PlaybinParts BuildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
         FALSE, nullptr);
     GstElement* sink = makeAudioSink ? makeAudioSink() : gst_element_factory_make("autoaudiosink", nullptr);
     if (!playbin || !output || !sink) {
-        for (GstElement* element : {playbin, output, sink})
-            if (element) gst_object_unref(gst_object_ref_sink(element));
+        for (GstElement* element : {playbin, output, sink}) {
+            if (element) {
+                gst_object_unref(gst_object_ref_sink(element));
+            }
+        }
         return {};
     }
     PlaybinParts parts;
@@ -86,8 +90,12 @@ PlaybinParts BuildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
     gst_element_add_pad(output, gst_ghost_pad_new("sink", input));
     gst_object_unref(input);
     if (!linked) {
-        for (GstElement* element : {playbin, output}) gst_object_unref(gst_object_ref_sink(element));
-        if (parts.defaultSink) gst_object_unref(parts.defaultSink);
+        for (GstElement* element : {playbin, output}) {
+            gst_object_unref(gst_object_ref_sink(element));
+        }
+        if (parts.defaultSink) {
+            gst_object_unref(parts.defaultSink);
+        }
         return {};
     }
     parts.playbin = playbin;
@@ -104,15 +112,18 @@ PlaybinParts BuildPlaybin(const std::function<GstElement*()>& makeAudioSink) {
 // no card) it falls back to a fake sink that swallows the music in silence and reports only a warning;
 // a load that "succeeds" that way would leave the user wondering why nothing is heard.
 bool IsSilentFallback(GstElement* autoSink) {
-    if (!autoSink || !GST_IS_BIN(autoSink)) return false;
+    if (!autoSink || !GST_IS_BIN(autoSink)) {
+        return false;
+    }
     bool silent = false;
     GstIterator* children = gst_bin_iterate_elements(GST_BIN(autoSink));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
         GstElementFactory* factory = gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item)));
         const gchar* name = factory ? gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-        if (name && (std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0))
+        if (name && (std::strcmp(name, "fakesink") == 0 || std::strcmp(name, "fakeaudiosink") == 0)) {
             silent = true;
+        }
         g_value_reset(&item);
     }
     g_value_unset(&item);

@@ -39,7 +39,9 @@ bool HasStartedTask(GstElement* element) {
 }  // namespace
 
 bool AnyStreamingTaskRunning(GstElement* pipeline) {
-    if (HasStartedTask(pipeline)) return true;
+    if (HasStartedTask(pipeline)) {
+        return true;
+    }
     return AnyOf(gst_bin_iterate_recurse(GST_BIN(pipeline)),
                  [](gpointer element) { return HasStartedTask(GST_ELEMENT(element)); });
 }

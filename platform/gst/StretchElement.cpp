@@ -148,7 +148,9 @@ struct Core {
             gst_object_unref(pool);
             pool = nullptr;
         }
-        if (caps) gst_caps_unref(caps);
+        if (caps) {
+            gst_caps_unref(caps);
+        }
         caps = nullptr;
         stretcher.reset();
     }
@@ -159,7 +161,9 @@ struct Core {
 
     bool Configure(GstCaps* newCaps) {
         GstAudioInfo info;
-        if (!gst_audio_info_from_caps(&info, newCaps)) return false;
+        if (!gst_audio_info_from_caps(&info, newCaps)) {
+            return false;
+        }
         Release();
         rate = GST_AUDIO_INFO_RATE(&info);
         channels = GST_AUDIO_INFO_CHANNELS(&info);
@@ -173,15 +177,21 @@ struct Core {
             1.0 / speed.load());
         stretcher->setMaxProcessSize(kBlockFrames);
         std::int64_t frames = 1;
-        while (frames < static_cast<std::int64_t>(kHistorySeconds * rate)) frames <<= 1;
+        while (frames < static_cast<std::int64_t>(kHistorySeconds * rate)) {
+            frames <<= 1;
+        }
         history.assign(static_cast<std::size_t>(frames * channels), 0.0f);
         historyMask = frames - 1;
         inPlanes.assign(static_cast<std::size_t>(channels), std::vector<float>(kBlockFrames, 0.0f));
         outPlanes.assign(static_cast<std::size_t>(channels), std::vector<float>(kOutFrames, 0.0f));
         inPointers.clear();
         outPointers.clear();
-        for (auto& plane : inPlanes) inPointers.push_back(plane.data());
-        for (auto& plane : outPlanes) outPointers.push_back(plane.data());
+        for (auto& plane : inPlanes) {
+            inPointers.push_back(plane.data());
+        }
+        for (auto& plane : outPlanes) {
+            outPointers.push_back(plane.data());
+        }
         fadeLength = std::max<std::int64_t>(1, std::llround(kFadeSeconds * rate));
         seamFrames = std::max<std::int64_t>(1, std::llround(kLoopSeamSeconds * rate)) + 1;
         attacks.Configure(rate, channels);
@@ -217,9 +227,13 @@ struct Core {
         nextStretches.Clear();
         seamPending = false;
         mixLeft = 0;
-        if (!stretcher) return;
+        if (!stretcher) {
+            return;
+        }
         appliedSpeed = std::clamp(speed.load(), kMinSpeed, kMaxSpeed);
-        if (appliedSpeed != 1.0) Wake(0);
+        if (appliedSpeed != 1.0) {
+            Wake(0);
+        }
     }
 
     // Starts the stretcher at the current speed so that its first output frame is song frame `from`.
@@ -240,7 +254,9 @@ struct Core {
     // The input frames that may be played: while a loop is on, the last few are held back, because a seam
     // may yet come and fade them out.
     std::int64_t Playable() const {
-        if (ended || loopStart.load(std::memory_order_relaxed) < 0) return framesIn;
+        if (ended || loopStart.load(std::memory_order_relaxed) < 0) {
+            return framesIn;
+        }
         return framesIn - seamFrames;
     }
 
@@ -267,11 +283,15 @@ struct Core {
     // pass-through and the stretcher, which both start from the same point in the song.
     void TakeSpeed() {
         const double wanted = std::clamp(speed.load(std::memory_order_relaxed), kMinSpeed, kMaxSpeed);
-        if (wanted == appliedSpeed) return;
+        if (wanted == appliedSpeed) {
+            return;
+        }
         // A cross-fade between the song and the stretcher finishes before one the other way begins: the
         // turn would jump between the two mid-fade. (Leaving rest, the fade waits for the stretcher's
         // first frame.)
-        if (fadeLeft > 0 && (appliedSpeed == 1.0) != (wanted == 1.0)) return;
+        if (fadeLeft > 0 && (appliedSpeed == 1.0) != (wanted == 1.0)) {
+            return;
+        }
         segmentPending = true;
         if (!stretching) {
             // At rest everything taken in has been sent, so the stretcher starts where the listener is.
@@ -313,7 +333,9 @@ struct Core {
             constexpr float kQuarterTurn = std::numbers::pi_v<float> / 2;
             const float keep = std::cos(in * kQuarterTurn), take = std::sin(in * kQuarterTurn);
             float* slot = &history[static_cast<std::size_t>((mixAt & historyMask) * channels)];
-            for (int c = 0; c < channels; ++c) slot[c] = slot[c] * keep + frames[c] * take;
+            for (int c = 0; c < channels; ++c) {
+                slot[c] = slot[c] * keep + frames[c] * take;
+            }
             ++mixAt;
             --mixLeft;
             frames += channels;
@@ -334,14 +356,17 @@ struct Core {
         // As many frames as the segment starts before the loop's start, and as are held back.
         const gint64 start = loopStart.load(std::memory_order_relaxed);
         std::int64_t before = 0;
-        if (start >= 0 && static_cast<gint64>(stream) < start)
+        if (start >= 0 && static_cast<gint64>(stream) < start) {
             before = static_cast<std::int64_t>(
                 gst_util_uint64_scale_int_round(static_cast<guint64>(start) - stream, rate, GST_SECOND));
+        }
         const std::int64_t consumed = stretching ? fed : static_cast<std::int64_t>(std::ceil(songFrame));
         mixLength = std::clamp<std::int64_t>(before, 0, std::max<std::int64_t>(0, framesIn - consumed));
         mixLeft = mixLength;
         mixAt = framesIn - mixLength;
-        if (nextStretches.Room() == 0) nextStretches.Drop();  // seams far closer together than any loop
+        if (nextStretches.Room() == 0) {
+            nextStretches.Drop();  // seams far closer together than any loop
+        }
         nextStretches.Push({mixAt, stream});
     }
 
@@ -372,7 +397,9 @@ struct Core {
 
     // The stretcher's frame for channel `c`, with the song's own attack spliced in where there is one.
     float StretchedAt(float stretched, const AttackKeeper::Mix& mix, int c) const {
-        if (mix.songGain <= 0.0f) return stretched;
+        if (mix.songGain <= 0.0f) {
+            return stretched;
+        }
         return stretched * mix.stretchedGain + HistoryAt(mix.frame, c) * mix.songGain;
     }
 };
@@ -427,7 +454,9 @@ GstFlowReturn Send(StretchElement* self, GstBuffer* buffer, std::size_t written,
     GST_BUFFER_DURATION(buffer) = core.originPts + core.FramesToTime(core.framesOut) - pts;
     GST_BUFFER_OFFSET(buffer) = static_cast<guint64>(core.framesOut) - written;
     GST_BUFFER_OFFSET_END(buffer) = static_cast<guint64>(core.framesOut);
-    if (core.discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+    if (core.discont) {
+        GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+    }
     core.discont = false;
     core.position.store(static_cast<gint64>(core.SongTime(streamStart)), std::memory_order_relaxed);
     return gst_pad_push(self->srcPad, buffer);
@@ -435,9 +464,15 @@ GstFlowReturn Send(StretchElement* self, GstBuffer* buffer, std::size_t written,
 
 GstFlowReturn Acquire(StretchElement* self, GstBuffer** buffer, GstMapInfo* map) {
     Core& core = *self->core;
-    if (core.ReachStretch(core.songFrame)) core.segmentPending = true;
-    if (core.segmentPending && !PushSegment(self)) return GST_FLOW_FLUSHING;
-    if (gst_buffer_pool_acquire_buffer(core.pool, buffer, nullptr) != GST_FLOW_OK) return GST_FLOW_FLUSHING;
+    if (core.ReachStretch(core.songFrame)) {
+        core.segmentPending = true;
+    }
+    if (core.segmentPending && !PushSegment(self)) {
+        return GST_FLOW_FLUSHING;
+    }
+    if (gst_buffer_pool_acquire_buffer(core.pool, buffer, nullptr) != GST_FLOW_OK) {
+        return GST_FLOW_FLUSHING;
+    }
     gst_buffer_map(*buffer, map, GST_MAP_WRITE);
     return GST_FLOW_OK;
 }
@@ -448,23 +483,29 @@ GstFlowReturn PassOn(StretchElement* self) {
     while (core.songFrame < static_cast<double>(core.Playable())) {
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
-        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
+        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) {
+            return flow;
+        }
         auto* out = reinterpret_cast<float*>(map.data);
         const auto from = static_cast<std::int64_t>(core.songFrame);
         std::int64_t until =
             std::min<std::int64_t>(from + static_cast<std::int64_t>(kOutFrames), core.Playable());
-        if (const auto* next = core.nextStretches.Peek())
+        if (const auto* next = core.nextStretches.Peek()) {
             until = std::min(until, std::max(from + 1, next->frame));
+        }
         const auto count = static_cast<std::size_t>(until - from);
-        for (std::size_t i = 0; i < count; ++i)
-            for (int c = 0; c < core.channels; ++c)
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int c = 0; c < core.channels; ++c) {
                 out[i * core.channels + c] = core.HistoryAt(from + static_cast<std::int64_t>(i), c);
+            }
+        }
         gst_buffer_unmap(buffer, &map);
         core.songFrame += static_cast<double>(count);
         core.attacks.Skip(from + static_cast<std::int64_t>(count));
         if (const GstFlowReturn flow = Send(self, buffer, count, static_cast<double>(from));
-            flow != GST_FLOW_OK)
+            flow != GST_FLOW_OK) {
             return flow;
+        }
     }
     return GST_FLOW_OK;
 }
@@ -474,31 +515,45 @@ GstFlowReturn PassOn(StretchElement* self) {
 GstFlowReturn Drain(StretchElement* self) {
     Core& core = *self->core;
     while (true) {
-        if (!core.stretching) return PassOn(self);
+        if (!core.stretching) {
+            return PassOn(self);
+        }
         if (core.outAt == core.outGot) {
             const int ready = core.stretcher->available();
-            if (ready <= 0) return GST_FLOW_OK;
+            if (ready <= 0) {
+                return GST_FLOW_OK;
+            }
             core.outGot =
                 core.stretcher->retrieve(core.outPointers.data(), std::min<std::size_t>(ready, kOutFrames));
             core.outAt = std::min(core.dropLeft, core.outGot);
             core.dropLeft -= core.outAt;
-            if (core.outAt == core.outGot) continue;
+            if (core.outAt == core.outGot) {
+                continue;
+            }
         }
-        if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) return GST_FLOW_OK;
+        if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) {
+            return GST_FLOW_OK;
+        }
         const bool keepAttacks = core.keepAttacks.load(std::memory_order_relaxed);
 
         GstBuffer* buffer = nullptr;
         GstMapInfo map;
-        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) return flow;
+        if (const GstFlowReturn flow = Acquire(self, &buffer, &map); flow != GST_FLOW_OK) {
+            return flow;
+        }
         auto* out = reinterpret_cast<float*>(map.data);
         const int channels = core.channels;
         std::size_t written = 0;
         const double streamStart = core.songFrame;
         std::size_t i = core.outAt;
         for (; i < core.outGot && core.stretching; ++i) {
-            if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) break;
+            if (core.ended && core.songFrame >= static_cast<double>(core.framesIn)) {
+                break;
+            }
             // A seam's new stretch of the timeline starts a buffer, which gets a segment of its own.
-            if (written > 0 && core.StretchDue(core.songFrame)) break;
+            if (written > 0 && core.StretchDue(core.songFrame)) {
+                break;
+            }
             const bool passThrough = core.appliedSpeed == 1.0;
             const auto passFrame = static_cast<std::int64_t>(core.songFrame);
             float* frame = out + written * channels;
@@ -519,11 +574,17 @@ GstFlowReturn Drain(StretchElement* self) {
                 }
                 ++core.fadeHistoryFrame;
                 // Faded into the song at normal speed: the stretcher rests until the speed leaves 1.0.
-                if (--core.fadeLeft == 0 && core.fadeToPassThrough) core.stretching = false;
+                if (--core.fadeLeft == 0 && core.fadeToPassThrough) {
+                    core.stretching = false;
+                }
             } else if (passThrough) {
-                for (int c = 0; c < channels; ++c) frame[c] = core.HistoryAt(passFrame, c);
+                for (int c = 0; c < channels; ++c) {
+                    frame[c] = core.HistoryAt(passFrame, c);
+                }
             } else {
-                for (int c = 0; c < channels; ++c) frame[c] = core.StretchedAt(core.outPlanes[c][i], mix, c);
+                for (int c = 0; c < channels; ++c) {
+                    frame[c] = core.StretchedAt(core.outPlanes[c][i], mix, c);
+                }
             }
             core.songFrame += core.appliedSpeed;
             ++written;
@@ -535,8 +596,9 @@ GstFlowReturn Drain(StretchElement* self) {
             gst_buffer_unref(buffer);
             return GST_FLOW_OK;
         }
-        if (const GstFlowReturn flow = Send(self, buffer, written, streamStart); flow != GST_FLOW_OK)
+        if (const GstFlowReturn flow = Send(self, buffer, written, streamStart); flow != GST_FLOW_OK) {
             return flow;
+        }
     }
 }
 
@@ -560,15 +622,17 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     std::size_t first = 0, last = frames;
     if (GST_CLOCK_TIME_IS_VALID(pts)) {
         const GstSegment& segment = core.inSegment;
-        if (GST_CLOCK_TIME_IS_VALID(segment.start) && pts < segment.start)
+        if (GST_CLOCK_TIME_IS_VALID(segment.start) && pts < segment.start) {
             first = std::min<std::size_t>(
                 frames, gst_util_uint64_scale_int(segment.start - pts, core.rate, GST_SECOND));
+        }
         const GstClockTime end = pts + core.FramesToTime(static_cast<std::int64_t>(frames));
-        if (GST_CLOCK_TIME_IS_VALID(segment.stop) && end > segment.stop)
+        if (GST_CLOCK_TIME_IS_VALID(segment.stop) && end > segment.stop) {
             last = frames - std::min<std::size_t>(
                                 frames, gst_util_uint64_scale_int(
                                             end - std::max(pts, static_cast<GstClockTime>(segment.stop)),
                                             core.rate, GST_SECOND));
+        }
         pts += core.FramesToTime(static_cast<std::int64_t>(first));
     } else {
         pts = core.inSegment.start;
@@ -598,7 +662,9 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     for (std::size_t done = first; done < last && flow == GST_FLOW_OK;) {
         const std::size_t count = std::min(kBlockFrames, last - done);
         core.Remember(samples + done * core.channels, count);
-        if (core.stretching) core.Feed();
+        if (core.stretching) {
+            core.Feed();
+        }
         done += count;
         flow = Drain(self);
     }
@@ -610,11 +676,15 @@ GstFlowReturn Chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
 // The end of the song: the stretcher gives up what it still holds, then the end goes downstream.
 void Finish(StretchElement* self) {
     Core& core = *self->core;
-    if (!core.stretcher || !core.haveOrigin || core.ended) return;
+    if (!core.stretcher || !core.haveOrigin || core.ended) {
+        return;
+    }
     core.ended = true;
     if (core.stretching) {
         core.Feed();  // what was held back for a seam
-        for (auto& plane : core.inPlanes) std::fill(plane.begin(), plane.end(), 0.0f);
+        for (auto& plane : core.inPlanes) {
+            std::fill(plane.begin(), plane.end(), 0.0f);
+        }
         core.stretcher->process(core.inPointers.data(), kBlockFrames, true);
     }
     Drain(self);

@@ -15,7 +15,9 @@ class OutputMidiInput final : public MidiInput {
 }  // namespace
 
 std::unique_ptr<MidiInput> OpenMidiInput(const audio::AudioOutput& output, MidiCallback onMessage) {
-    if (output.HasMidiInput()) return std::make_unique<OutputMidiInput>();
+    if (output.HasMidiInput()) {
+        return std::make_unique<OutputMidiInput>();
+    }
     return AlsaSeqInput::Open("Zorvik", std::move(onMessage));
 }
 

@@ -30,7 +30,9 @@ ClipPtr LoadClip(const std::string& path) {
 // The window row a kit's instrument stands in, -1 for none.
 int RowOf(const kit::Kit& kit, int instrument) {
     for (std::size_t row = 0; row < kit.rows.size(); ++row) {
-        if (kit.rows[row] == instrument) return static_cast<int>(row);
+        if (kit.rows[row] == instrument) {
+            return static_cast<int>(row);
+        }
     }
     return -1;
 }
@@ -130,12 +132,18 @@ void DrumPlayer::Stage::Message(std::uint8_t status, const std::uint8_t* data) {
     const std::uint8_t value = DataBytes(status) == 2 ? data[1] & 0x7F : 0;
     switch (status & 0xF0) {
         case 0x90: {  // a note-on on any channel; one of velocity 0 is a note-off, which a drum ignores
-            if (!loaded || value == 0) return;
+            if (!loaded || value == 0) {
+                return;
+            }
             int instrument = loaded->kit.byNote[note];
             if (pedalSeen && loaded->hiHats.IsHiHat(instrument)) {
-                if (const int hat = loaded->hiHats.ForPedal(pedal); hat >= 0) instrument = hat;
+                if (const int hat = loaded->hiHats.ForPedal(pedal); hat >= 0) {
+                    instrument = hat;
+                }
             }
-            if (instrument < 0) return;
+            if (instrument < 0) {
+                return;
+            }
             kit.Hit(instrument, value);
             if (const int row = RowOf(loaded->kit, instrument); row >= 0) {
                 Tell({MidiEvent::Kind::kRowHit, row});
@@ -143,13 +151,19 @@ void DrumPlayer::Stage::Message(std::uint8_t status, const std::uint8_t* data) {
             return;
         }
         case 0xA0: {  // pressure on a ringing note: the player has grabbed the cymbal
-            if (!loaded || value == 0) return;
+            if (!loaded || value == 0) {
+                return;
+            }
             const int instrument = loaded->kit.byNote[note];
-            if (instrument >= 0 && kit.Ringing(instrument)) kit.Choke(instrument);
+            if (instrument >= 0 && kit.Ringing(instrument)) {
+                kit.Choke(instrument);
+            }
             return;
         }
         case 0xB0:
-            if (note != 4) return;  // the foot controller: the hi-hat pedal
+            if (note != 4) {
+                return;  // the foot controller: the hi-hat pedal
+            }
             if (loaded && value >= kit::kPedalShut && (!pedalSeen || pedal < kit::kPedalShut)) {
                 kit.Choke(loaded->hiHats.open);
                 kit.Choke(loaded->hiHats.halfOpen);
@@ -221,7 +235,9 @@ DrumPlayer::DrumPlayer(DrumPlayerOptions options)
                         audio::MidiCallback midi) -> std::unique_ptr<audio::AudioOutput> {
             audio::OpenOptions open;
             open.kinds = audio::KindsAhead(current);
-            if (open.kinds.empty()) return nullptr;
+            if (open.kinds.empty()) {
+                return nullptr;
+            }
             open.midi = std::move(midi);
             return audio::OpenOutput(audio::OutputFormat{kMixRate, kMixChannels}, std::move(render), open);
         };
@@ -479,7 +495,9 @@ void DrumPlayer::TryAhead() {
                     }
                 },
                 [render, live](const std::uint8_t* message, std::size_t size) {
-                    if (live->load(std::memory_order_acquire)) render->Midi(message, size);
+                    if (live->load(std::memory_order_acquire)) {
+                        render->Midi(message, size);
+                    }
                 });
         });
 }

@@ -72,10 +72,13 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
     kit::Kit& kit = opened.kit;
     std::vector<Job> jobs;
     for (std::size_t i = 0; i < kit.instruments.size(); ++i) {
-        if (kit.instruments[i].muted) continue;
+        if (kit.instruments[i].muted) {
+            continue;
+        }
         for (std::size_t l = 0; l < kit.instruments[i].layers.size(); ++l) {
-            for (std::size_t s = 0; s < kit.instruments[i].layers[l].samples.size(); ++s)
+            for (std::size_t s = 0; s < kit.instruments[i].layers[l].samples.size(); ++s) {
                 jobs.push_back({i, l, s, {}, {}});
+            }
         }
     }
 
@@ -104,7 +107,9 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
                 job.error = "\"" + file + "\" cannot be converted to the output's rate";
                 continue;
             }
-            if (bytes += job.clip->samples.size() * sizeof(float); bytes > kit::kMaxKitBytes) tooBig = true;
+            if (bytes += job.clip->samples.size() * sizeof(float); bytes > kit::kMaxKitBytes) {
+                tooBig = true;
+            }
         }
     };
     // Decoding is background work, on threads of its own that give way to every other: on a desktop
@@ -116,8 +121,12 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
     };
     const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     std::vector<std::thread> workers;
-    for (unsigned c = 0; c < cores && c < jobs.size(); ++c) workers.emplace_back(background);
-    for (std::thread& worker : workers) worker.join();
+    for (unsigned c = 0; c < cores && c < jobs.size(); ++c) {
+        workers.emplace_back(background);
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
     if (cancelled) {
         out.error = "its loading was cancelled";
         return out;
@@ -139,8 +148,12 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
         }
     }
     for (Job& job : jobs) {
-        if (!job.clip && opened.soundsKit) job.clip = defaultSound;
-        if (!job.clip) out.warnings.push_back("left out: " + job.error);
+        if (!job.clip && opened.soundsKit) {
+            job.clip = defaultSound;
+        }
+        if (!job.clip) {
+            out.warnings.push_back("left out: " + job.error);
+        }
         loaded->clips[job.instrument][job.layer][job.sample] = std::move(job.clip);
     }
     // What does not play leaves the kit: samples, then the layers and instruments left empty.
@@ -150,11 +163,15 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
         auto& clips = loaded->clips[i];
         for (std::size_t l = layers.size(); l-- > 0;) {
             for (std::size_t s = clips[l].size(); s-- > 0;) {
-                if (clips[l][s]) continue;
+                if (clips[l][s]) {
+                    continue;
+                }
                 clips[l].erase(clips[l].begin() + static_cast<std::ptrdiff_t>(s));
                 layers[l].samples.erase(layers[l].samples.begin() + static_cast<std::ptrdiff_t>(s));
             }
-            if (!clips[l].empty()) continue;
+            if (!clips[l].empty()) {
+                continue;
+            }
             clips.erase(clips.begin() + static_cast<std::ptrdiff_t>(l));
             layers.erase(layers.begin() + static_cast<std::ptrdiff_t>(l));
         }
@@ -162,7 +179,9 @@ KitLoad LoadKit(kit::OpenedKit opened, const std::atomic<bool>& cancelled) {
     }
     if (!anything) {
         out.error = "none of its samples can be played";
-        if (!out.warnings.empty()) out.error += " (" + out.warnings.front() + ")";
+        if (!out.warnings.empty()) {
+            out.error += " (" + out.warnings.front() + ")";
+        }
         return out;
     }
     kit::AssignNotes(kit);

@@ -15,14 +15,18 @@ float KitMixer::Voice::Level() const {
 
 void KitMixer::Use(const LoadedKit* kit) {
     for (Voice& voice : voices_) {
-        if (voice.clip) FadeOut(voice);
+        if (voice.clip) {
+            FadeOut(voice);
+        }
     }
     kit_ = kit;
     turn_.fill(0);
 }
 
 void KitMixer::FadeOut(Voice& voice) {
-    if (voice.fade == 0) voice.fade = kFadeFrames;
+    if (voice.fade == 0) {
+        voice.fade = kFadeFrames;
+    }
 }
 
 bool KitMixer::Ringing(int instrument) const {
@@ -33,7 +37,9 @@ bool KitMixer::Ringing(int instrument) const {
 
 void KitMixer::Choke(int instrument) {
     for (Voice& voice : voices_) {
-        if (voice.clip && voice.kit == kit_ && voice.instrument == instrument) FadeOut(voice);
+        if (voice.clip && voice.kit == kit_ && voice.instrument == instrument) {
+            FadeOut(voice);
+        }
     }
 }
 
@@ -43,10 +49,14 @@ KitMixer::Voice& KitMixer::FreeSlot() {
     for (Voice& voice : voices_) {
         if (voice.clip && voice.fade == 0) {
             ++ringing;
-            if (!quietest || voice.Level() < quietest->Level()) quietest = &voice;
+            if (!quietest || voice.Level() < quietest->Level()) {
+                quietest = &voice;
+            }
         }
     }
-    if (ringing >= kVoices && quietest) FadeOut(*quietest);
+    if (ringing >= kVoices && quietest) {
+        FadeOut(*quietest);
+    }
     // A free slot; with every slot taken, the voice nearest the end of its fade is cut a little early.
     return *std::min_element(voices_.begin(), voices_.end(), [](const Voice& a, const Voice& b) {
         auto left = [](const Voice& v) { return !v.clip ? 0u : (v.fade == 0 ? kFadeFrames + 1 : v.fade); };
@@ -55,12 +65,15 @@ KitMixer::Voice& KitMixer::FreeSlot() {
 }
 
 void KitMixer::Hit(int instrument, std::uint8_t velocity) {
-    if (!kit_ || instrument < 0 || static_cast<std::size_t>(instrument) >= kit_->kit.instruments.size())
+    if (!kit_ || instrument < 0 || static_cast<std::size_t>(instrument) >= kit_->kit.instruments.size()) {
         return;
+    }
     const auto index = static_cast<std::size_t>(instrument);
     const kit::Instrument& drum = kit_->kit.instruments[index];
     const int layer = kit::LayerFor(drum, velocity);
-    if (layer < 0 || drum.muted) return;
+    if (layer < 0 || drum.muted) {
+        return;
+    }
     const auto& clips = kit_->clips[index][static_cast<std::size_t>(layer)];
 
     const kit::HiHats& hats = kit_->hiHats;
@@ -68,17 +81,23 @@ void KitMixer::Hit(int instrument, std::uint8_t velocity) {
     std::size_t own = 0;
     Voice* oldest = nullptr;
     for (Voice& voice : voices_) {
-        if (!voice.clip || voice.kit != kit_ || voice.fade != 0) continue;
+        if (!voice.clip || voice.kit != kit_ || voice.fade != 0) {
+            continue;
+        }
         const kit::Instrument& other = kit_->kit.instruments[static_cast<std::size_t>(voice.instrument)];
         if (voice.instrument == instrument) {
             ++own;
-            if (!oldest || voice.age < oldest->age) oldest = &voice;
+            if (!oldest || voice.age < oldest->age) {
+                oldest = &voice;
+            }
         } else if ((drum.muteGroup >= 0 && other.muteGroup == drum.muteGroup) ||
                    (shutsHat && (voice.instrument == hats.open || voice.instrument == hats.halfOpen))) {
             FadeOut(voice);
         }
     }
-    if (own >= kPerInstrument && oldest) FadeOut(*oldest);
+    if (own >= kPerInstrument && oldest) {
+        FadeOut(*oldest);
+    }
 
     std::uint8_t& turn = turn_[index * kit::kMaxLayers + static_cast<std::size_t>(layer)];
     const std::size_t sample = turn % clips.size();
@@ -92,10 +111,14 @@ void KitMixer::Hit(int instrument, std::uint8_t velocity) {
 
 void KitMixer::Mix(float* out, std::size_t frames) {
     for (Voice& voice : voices_) {
-        if (!voice.clip) continue;
+        if (!voice.clip) {
+            continue;
+        }
         const bool fading = voice.fade > 0;
         std::size_t n = std::min(frames, voice.clip->Frames() - voice.position);
-        if (fading) n = std::min<std::size_t>(n, voice.fade);
+        if (fading) {
+            n = std::min<std::size_t>(n, voice.fade);
+        }
         const float* src = voice.clip->samples.data() + voice.position * kMixChannels;
         if (!fading) {
             for (std::size_t f = 0; f < n; ++f) {
@@ -111,7 +134,9 @@ void KitMixer::Mix(float* out, std::size_t frames) {
             voice.fade -= static_cast<std::uint32_t>(n);
         }
         voice.position += n;
-        if (voice.position >= voice.clip->Frames() || (fading && voice.fade == 0)) voice = Voice{};
+        if (voice.position >= voice.clip->Frames() || (fading && voice.fade == 0)) {
+            voice = Voice{};
+        }
     }
 }
 

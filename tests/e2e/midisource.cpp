@@ -30,14 +30,18 @@ void Process(void* data, spa_io_position* position) {
     auto* source = static_cast<Source*>(data);
     const auto frames = static_cast<std::uint32_t>(position->clock.duration);
     pw_buffer* buffer = pw_filter_dequeue_buffer(source->port);
-    if (buffer == nullptr) return;
+    if (buffer == nullptr) {
+        return;
+    }
     spa_data& out = buffer->buffer->datas[0];
     spa_pod_builder builder;
     spa_pod_builder_init(&builder, out.data, out.maxsize);
     spa_pod_frame frame;
     spa_pod_builder_push_sequence(&builder, &frame, 0);
     const std::uint64_t now = position->clock.position;
-    if (source->next == 0) source->next = now + source->delay;
+    if (source->next == 0) {
+        source->next = now + source->delay;
+    }
     while (source->count > 0 && source->next < now + frames) {
         const std::uint8_t hit[3] = {0x99, source->note, 127};
         spa_pod_builder_control(&builder,

@@ -35,8 +35,9 @@ Audio Read(const char* path) {
     audio.mono.resize(static_cast<std::size_t>(got));
     for (std::size_t i = 0; i < audio.mono.size(); ++i) {
         double sum = 0;
-        for (int c = 0; c < info.channels; ++c)
+        for (int c = 0; c < info.channels; ++c) {
             sum += frames[i * static_cast<std::size_t>(info.channels) + static_cast<std::size_t>(c)];
+        }
         audio.mono[i] = sum / info.channels;
     }
     return audio;
@@ -48,7 +49,9 @@ std::size_t Index(const Audio& a, double seconds) {
 
 double RmsDb(const Audio& a, std::size_t from, std::size_t to) {
     double sum = 0;
-    for (std::size_t i = from; i < to; ++i) sum += a.mono[i] * a.mono[i];
+    for (std::size_t i = from; i < to; ++i) {
+        sum += a.mono[i] * a.mono[i];
+    }
     const double rms = to > from ? std::sqrt(sum / static_cast<double>(to - from)) : 0.0;
     return rms > 0 ? 20 * std::log10(rms) : -200.0;
 }
@@ -60,7 +63,9 @@ double Frequency(const Audio& a, std::size_t from, std::size_t to) {
     for (std::size_t i = from + 1; i < to; ++i) {
         if (a.mono[i - 1] < 0 && a.mono[i] >= 0) {
             const double t = static_cast<double>(i - 1) + a.mono[i - 1] / (a.mono[i - 1] - a.mono[i]);
-            if (first < 0) first = t;
+            if (first < 0) {
+                first = t;
+            }
             last = t;
             ++crossings;
         }
@@ -74,7 +79,9 @@ void Find(const Audio& rec, const Audio& sample, double from) {
     const std::size_t n =
         std::min<std::size_t>(sample.mono.size(), static_cast<std::size_t>(0.04 * sample.rate));
     double sampleEnergy = 0;
-    for (std::size_t i = 0; i < n; ++i) sampleEnergy += sample.mono[i] * sample.mono[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        sampleEnergy += sample.mono[i] * sample.mono[i];
+    }
     double best = -1;
     std::size_t bestAt = 0;
     for (std::size_t at = Index(rec, from); at + n < rec.mono.size(); ++at) {
@@ -107,34 +114,43 @@ void Gains(const Audio& rec, double at, const std::vector<Audio>& samples) {
     std::array<double, kMaxGains> bestGains{};
     for (long shift = -reach; shift <= reach; ++shift) {
         const long start = static_cast<long>(Index(rec, at)) + shift;
-        if (start < 0 || static_cast<std::size_t>(start) + n >= rec.mono.size()) continue;
+        if (start < 0 || static_cast<std::size_t>(start) + n >= rec.mono.size()) {
+            continue;
+        }
         const auto from = static_cast<std::size_t>(start);
         // Normal equations G g = b, solved by elimination.
         std::array<std::array<double, kMaxGains + 1>, kMaxGains> g{};
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t a = 0; a < k; ++a) {
                 const double sa = i < samples[a].mono.size() ? samples[a].mono[i] : 0.0;
-                for (std::size_t b = 0; b < k; ++b)
+                for (std::size_t b = 0; b < k; ++b) {
                     g[a][b] += sa * (i < samples[b].mono.size() ? samples[b].mono[i] : 0.0);
+                }
                 g[a][k] += sa * rec.mono[from + i];
             }
         }
-        for (std::size_t c = 0; c < k; ++c)
+        for (std::size_t c = 0; c < k; ++c) {
             for (std::size_t r = c + 1; r < k; ++r) {
                 const double f = g[c][c] != 0 ? g[r][c] / g[c][c] : 0.0;
-                for (std::size_t j = c; j <= k; ++j) g[r][j] -= f * g[c][j];
+                for (std::size_t j = c; j <= k; ++j) {
+                    g[r][j] -= f * g[c][j];
+                }
             }
+        }
         std::array<double, kMaxGains> gains{};
         for (std::size_t c = k; c-- > 0;) {
             double sum = g[c][k];
-            for (std::size_t j = c + 1; j < k; ++j) sum -= g[c][j] * gains[j];
+            for (std::size_t j = c + 1; j < k; ++j) {
+                sum -= g[c][j] * gains[j];
+            }
             gains[c] = g[c][c] != 0 ? sum / g[c][c] : 0.0;
         }
         double residual = 0;
         for (std::size_t i = 0; i < n; ++i) {
             double model = 0;
-            for (std::size_t a = 0; a < k; ++a)
+            for (std::size_t a = 0; a < k; ++a) {
                 model += gains[a] * (i < samples[a].mono.size() ? samples[a].mono[i] : 0.0);
+            }
             residual += (rec.mono[from + i] - model) * (rec.mono[from + i] - model);
         }
         if (bestResidual < 0 || residual < bestResidual) {
@@ -144,7 +160,9 @@ void Gains(const Audio& rec, double at, const std::vector<Audio>& samples) {
         }
     }
     std::printf("%.4f", static_cast<double>(bestAt) / rec.rate);
-    for (std::size_t a = 0; a < k; ++a) std::printf(" %.3f", bestGains[a]);
+    for (std::size_t a = 0; a < k; ++a) {
+        std::printf(" %.3f", bestGains[a]);
+    }
     std::printf("\n");
 }
 
@@ -154,7 +172,9 @@ void Onsets(const Audio& a, double from, double to, double thresholdDb) {
     bool above = true;
     for (std::size_t i = Index(a, from); i + window < Index(a, to); i += window) {
         const bool now = RmsDb(a, i, i + window) > thresholdDb;
-        if (now && !above) std::printf("%.4f\n", static_cast<double>(i) / a.rate);
+        if (now && !above) {
+            std::printf("%.4f\n", static_cast<double>(i) / a.rate);
+        }
         above = now;
     }
 }
@@ -171,13 +191,17 @@ void Attacks(const Audio& a, double from, double to, double period) {
     std::vector<double> energy, attacks;
     for (std::size_t i = Index(a, from); i + frame < Index(a, to); i += frame) {
         double sum = 0;
-        for (std::size_t j = i; j < i + frame; ++j) sum += a.mono[j] * a.mono[j];
+        for (std::size_t j = i; j < i + frame; ++j) {
+            sum += a.mono[j] * a.mono[j];
+        }
         energy.push_back(sum / static_cast<double>(frame));
     }
     double last = -1;
     for (std::size_t i = 20; i < energy.size(); ++i) {
         double before = 0;
-        for (std::size_t j = i - 20; j < i; ++j) before += energy[j] / 20;
+        for (std::size_t j = i - 20; j < i; ++j) {
+            before += energy[j] / 20;
+        }
         const double t = from + 0.001 * static_cast<double>(i);
         if (energy[i] > 1e-5 && energy[i] >= 10 * before && (last < 0 || t - last >= 0.02)) {
             attacks.push_back(t);
@@ -203,7 +227,9 @@ void Attacks(const Audio& a, double from, double to, double period) {
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
     const double timeline = sorted[sorted.size() / 2];
     std::vector<double> errors;
-    for (const double offset : offsets) errors.push_back(std::abs(offset - timeline) * 1000);
+    for (const double offset : offsets) {
+        errors.push_back(std::abs(offset - timeline) * 1000);
+    }
     std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2), errors.end());
     std::printf("%zu %.1f %.1f\n", beats, 100.0 * static_cast<double>(twice) / static_cast<double>(beats),
                 errors[errors.size() / 2]);
@@ -233,11 +259,15 @@ void Gaps(const Audio& a, double from, double to) {
             ++run;
             continue;
         }
-        if (run >= shortest) starts.push_back(static_cast<double>(i - run) / a.rate);
+        if (run >= shortest) {
+            starts.push_back(static_cast<double>(i - run) / a.rate);
+        }
         run = 0;
     }
     std::printf("%zu", starts.size());
-    for (const double s : starts) std::printf(" %.3f", s);
+    for (const double s : starts) {
+        std::printf(" %.3f", s);
+    }
     std::printf("\n");
 }
 
@@ -255,13 +285,16 @@ int main(int argc, char** argv) {
         // The frequency in each STEP seconds from FROM to TO: where in a sweep the music is.
         const Audio a = Read(argv[2]);
         const double step = std::atof(argv[5]);
-        for (double at = std::atof(argv[3]); at + step <= std::atof(argv[4]); at += step)
+        for (double at = std::atof(argv[3]); at + step <= std::atof(argv[4]); at += step) {
             std::printf("%.3f %.1f\n", at, Frequency(a, Index(a, at), Index(a, at + step)));
+        }
     } else if (verb == "find" && argc == 5) {
         Find(Read(argv[2]), Read(argv[3]), std::atof(argv[4]));
     } else if (verb == "gains" && argc >= 5 && static_cast<std::size_t>(argc - 4) <= kMaxGains) {
         std::vector<Audio> samples;
-        for (int i = 4; i < argc; ++i) samples.push_back(Read(argv[i]));
+        for (int i = 4; i < argc; ++i) {
+            samples.push_back(Read(argv[i]));
+        }
         Gains(Read(argv[2]), std::atof(argv[3]), samples);
     } else if (verb == "onsets" && argc == 6) {
         Onsets(Read(argv[2]), std::atof(argv[3]), std::atof(argv[4]), std::atof(argv[5]));

@@ -24,7 +24,9 @@ namespace {
 bool WriteThrough(const std::string& description, const fs::path& path) {
     gst_init(nullptr, nullptr);
     GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    if (!pipeline) return false;
+    if (!pipeline) {
+        return false;
+    }
     GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
     g_object_set(out, "location", path.c_str(), nullptr);
     gst_object_unref(out);
@@ -33,7 +35,9 @@ bool WriteThrough(const std::string& description, const fs::path& path) {
     GstMessage* done = gst_bus_timed_pop_filtered(
         bus, 120 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
-    if (done) gst_message_unref(done);
+    if (done) {
+        gst_message_unref(done);
+    }
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
@@ -64,11 +68,13 @@ bool Transcode(const fs::path& from, const fs::path& to, const std::string& enco
 std::vector<float> Sine(std::size_t frames, int channels, int rate, double frequency, double amplitude,
                         double spread) {
     std::vector<float> samples(frames * static_cast<std::size_t>(channels));
-    for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < channels; ++c)
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (int c = 0; c < channels; ++c) {
             samples[f * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
                 static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * (frequency + spread * c) *
                                                         static_cast<double>(f) / rate));
+        }
+    }
     return samples;
 }
 
@@ -79,7 +85,9 @@ bool WriteSound(const fs::path& path, int format, int channels, int rate,
     info.channels = channels;
     info.samplerate = rate;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) return false;
+    if (!file) {
+        return false;
+    }
     const auto frames = static_cast<sf_count_t>(interleaved.size() / static_cast<std::size_t>(channels));
     const bool ok = sf_writef_float(file, interleaved.data(), frames) == frames;
     return sf_close(file) == 0 && ok;
@@ -148,7 +156,9 @@ std::vector<float> Bursts(int rate, int channels, double seconds) {
                               ? 0.4f * noise(random) * std::exp(-static_cast<float>(sinceHit) * 200.0f / rate)
                               : 0.0f;
         const float tone = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * i / rate));
-        for (int c = 0; c < channels; ++c) samples[i * channels + c] = tone + (c == 0 ? hit : -hit);
+        for (int c = 0; c < channels; ++c) {
+            samples[i * channels + c] = tone + (c == 0 ? hit : -hit);
+        }
     }
     return samples;
 }
@@ -156,10 +166,14 @@ std::vector<float> Bursts(int rate, int channels, double seconds) {
 std::vector<double> LoopedBursts(double start, double end, int repeats, double speed) {
     constexpr double kEvery = 0.25;
     std::vector<double> heard;
-    for (double burst = 0.0; burst < end; burst += kEvery) heard.push_back(burst / speed);
-    for (int r = 0; r < repeats; ++r)
-        for (double burst = std::ceil(start / kEvery) * kEvery; burst < end; burst += kEvery)
+    for (double burst = 0.0; burst < end; burst += kEvery) {
+        heard.push_back(burst / speed);
+    }
+    for (int r = 0; r < repeats; ++r) {
+        for (double burst = std::ceil(start / kEvery) * kEvery; burst < end; burst += kEvery) {
             heard.push_back((end + r * (end - start) + burst - start) / speed);
+        }
+    }
     return heard;
 }
 
@@ -176,10 +190,16 @@ std::vector<std::size_t> Onsets(const std::vector<float>& samples, int rate, int
     }
     std::vector<std::size_t> found;
     for (std::size_t f = 0; f < frames; ++f) {
-        if (!found.empty() && found.back() == (f - 1) * frame) continue;
+        if (!found.empty() && found.back() == (f - 1) * frame) {
+            continue;
+        }
         float before = 0.0f;
-        for (std::size_t b = f >= 20 ? f - 20 : 0; b + 1 < f; ++b) before = std::max(before, level[b]);
-        if (level[f] > 16.0f * before && level[f] > 0.01f * frame) found.push_back(f * frame);
+        for (std::size_t b = f >= 20 ? f - 20 : 0; b + 1 < f; ++b) {
+            before = std::max(before, level[b]);
+        }
+        if (level[f] > 16.0f * before && level[f] > 0.01f * frame) {
+            found.push_back(f * frame);
+        }
     }
     return found;
 }
@@ -238,7 +258,9 @@ std::string Damaged(const std::string& whole, Damage damage) {
 fs::path MakeTempFolder(const std::string& purpose) {
     std::string pattern = "/tmp/zorvik-" + purpose + "-XXXXXX";
     const char* made = mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("cannot make a folder for " + purpose);
+    if (made == nullptr) {
+        throw std::runtime_error("cannot make a folder for " + purpose);
+    }
     return made;
 }
 
@@ -264,7 +286,9 @@ std::optional<std::size_t> RiffChunk(const std::string& bytes, const char* id) {
         for (int i = 3; i >= 0; --i) {
             length = (length << 8) | static_cast<unsigned char>(bytes[at + 4 + static_cast<std::size_t>(i)]);
         }
-        if (bytes.compare(at, 4, id) == 0) return at;
+        if (bytes.compare(at, 4, id) == 0) {
+            return at;
+        }
         at += 8 + std::size_t{length} + (length & 1);
     }
     return std::nullopt;
@@ -277,7 +301,9 @@ void PutLittleEndian(std::string& bytes, std::size_t at, std::uint32_t value, in
 }
 
 std::string PatchWavFormat(std::string bytes, std::size_t field, std::uint32_t value, int width) {
-    if (const auto fmt = RiffChunk(bytes, "fmt ")) PutLittleEndian(bytes, *fmt + 8 + field, value, width);
+    if (const auto fmt = RiffChunk(bytes, "fmt ")) {
+        PutLittleEndian(bytes, *fmt + 8 + field, value, width);
+    }
     return bytes;
 }
 

@@ -19,13 +19,19 @@ namespace zorvik::platform::audio {
 template <typename Take>
 bool ForEachMidiMessage(void* data, std::uint32_t maxsize, std::uint32_t offset, std::uint32_t size,
                         Take&& take) {
-    if (data == nullptr || offset % 8 != 0) return false;
+    if (data == nullptr || offset % 8 != 0) {
+        return false;
+    }
     auto* pod = static_cast<spa_pod*>(spa_pod_from_data(data, maxsize, offset, size));
-    if (pod == nullptr || !spa_pod_is_sequence(pod)) return false;
+    if (pod == nullptr || !spa_pod_is_sequence(pod)) {
+        return false;
+    }
     spa_pod_control* control = nullptr;
     SPA_POD_SEQUENCE_FOREACH(reinterpret_cast<spa_pod_sequence*>(pod), control) {
         const std::uint32_t bytes = SPA_POD_BODY_SIZE(&control->value);
-        if (control->type != SPA_CONTROL_Midi || bytes == 0 || bytes > 3) continue;
+        if (control->type != SPA_CONTROL_Midi || bytes == 0 || bytes > 3) {
+            continue;
+        }
         take(control->offset, static_cast<const std::uint8_t*>(SPA_POD_BODY(&control->value)), bytes);
     }
     return true;

@@ -24,15 +24,21 @@ class MidiPorts {
     void AddSource(std::uint32_t id, std::uint32_t node, std::uint64_t serial) {
         const bool known = std::any_of(sources_.begin(), sources_.end(),
                                        [serial](const Source& source) { return source.serial == serial; });
-        if (!known) sources_.push_back({id, node, serial});
+        if (!known) {
+            sources_.push_back({id, node, serial});
+        }
     }
     // A port gone from the registry: `release` gets the link made to it, if any.
     template <typename Release>
     void Remove(std::uint32_t id, Release&& release) {
         std::erase_if(inputs_, [id](const Input& input) { return input.id == id; });
         std::erase_if(sources_, [&](const Source& source) {
-            if (source.id != id) return false;
-            if (source.link) release(source.link);
+            if (source.id != id) {
+                return false;
+            }
+            if (source.link) {
+                release(source.link);
+            }
             return true;
         });
     }
@@ -42,9 +48,14 @@ class MidiPorts {
     void LinkTo(std::uint32_t node, Make&& link) {
         const auto input =
             std::find_if(inputs_.begin(), inputs_.end(), [node](const Input& in) { return in.node == node; });
-        if (input == inputs_.end()) return;
-        for (Source& source : sources_)
-            if (!source.link) source.link = link(source.node, source.id, node, input->id);
+        if (input == inputs_.end()) {
+            return;
+        }
+        for (Source& source : sources_) {
+            if (!source.link) {
+                source.link = link(source.node, source.id, node, input->id);
+            }
+        }
     }
     const std::vector<Source>& Sources() const { return sources_; }
 

@@ -166,7 +166,9 @@ bool PipeWireOutput::Connect(const std::string& appName, const std::string& stre
         // while the data thread reads it every cycle: the pointer is handed over on the data thread
         // itself, between two cycles, and this waits for that.
         hooks_->streamEvents.io_changed = [](void* data, uint32_t id, void* area, uint32_t) {
-            if (id != SPA_IO_Position) return;
+            if (id != SPA_IO_Position) {
+                return;
+            }
             PipeWireOutput* owner = static_cast<Hooks*>(data)->owner;
             pw_loop_invoke(pw_data_loop_get_loop(pw_context_get_data_loop(owner->context_)), &SetPosition,
                            SPA_ID_INVALID, &area, sizeof area, true, owner);
@@ -218,8 +220,9 @@ void PipeWireOutput::AddMidiNode(const std::string& nodeName, const std::string&
     // The input's own port shows up in the registry only once the node is there, so sources seen
     // before it are linked when it is.
     hooks_->midiEvents.state_changed = [](void* data, pw_filter_state, pw_filter_state state, const char*) {
-        if (state == PW_FILTER_STATE_PAUSED || state == PW_FILTER_STATE_STREAMING)
+        if (state == PW_FILTER_STATE_PAUSED || state == PW_FILTER_STATE_STREAMING) {
             static_cast<Hooks*>(data)->owner->LinkMidiSources();
+        }
     };
     pw_filter_add_listener(midiNode_, &hooks_->midiListener, &hooks_->midiEvents, hooks_.get());
     midiPort_ = pw_filter_add_port(

@@ -50,7 +50,9 @@ std::unique_ptr<AlsaSeqInput> AlsaSeqInput::Open(const std::string& clientName, 
                                    SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     const int stopFd = eventfd(0, EFD_CLOEXEC);
     if (port < 0 || stopFd < 0) {
-        if (stopFd >= 0) close(stopFd);
+        if (stopFd >= 0) {
+            close(stopFd);
+        }
         snd_seq_close(seq);
         return nullptr;
     }
@@ -109,7 +111,9 @@ void AlsaSeqInput::Run() {
     fds[static_cast<std::size_t>(count)] = pollfd{stopFd_, POLLIN, 0};
     while (true) {
         if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR) {
+                continue;
+            }
             return;
         }
         if (fds[static_cast<std::size_t>(count)].revents != 0) {

@@ -44,9 +44,15 @@ std::uint32_t Now() {
 }
 
 int ButtonCode(const std::string& name) {
-    if (name == "left") return BTN_LEFT;
-    if (name == "right") return BTN_RIGHT;
-    if (name == "middle") return BTN_MIDDLE;
+    if (name == "left") {
+        return BTN_LEFT;
+    }
+    if (name == "right") {
+        return BTN_RIGHT;
+    }
+    if (name == "middle") {
+        return BTN_MIDDLE;
+    }
     return -1;
 }
 
