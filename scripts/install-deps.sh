@@ -6,7 +6,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    build-essential cmake pkg-config clang-format clang libclang-rt-14-dev \
+    build-essential cmake pkg-config clang-format-15 clang-tidy-15 clang libclang-rt-14-dev \
     qt6-base-dev qt6-base-dev-tools libgl-dev \
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base \
     gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio \

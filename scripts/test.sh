@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what is needed, builds everything with warnings as errors and AddressSanitizer +
-# UndefinedBehaviorSanitizer into build/, and runs every test: unit tests and the end-to-end tests that
+# UndefinedBehaviorSanitizer into build/, checks the house style (scripts/style.sh), and runs every test: unit tests and the end-to-end tests that
 # drive the program on a private X display and a private sound server (each test starts its own), then
 # a bounded run of the fuzz targets, built with clang's libFuzzer into build-fuzz/.
 set -eu
@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] && scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON -DZORVIK_TESTS=ON
 cmake --build build -j"$(nproc)"
+# The house style: layout and names, from the build's compile_commands.json.
+scripts/style.sh build
 # Leaks fail every test, and the end-to-end tests fail on a leak of the program they drive;
 # tests/lsan.supp names the only third-party allocations that are let off.
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
