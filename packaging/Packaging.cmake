@@ -51,11 +51,30 @@ install(DIRECTORY ${ZORVIK_PACKAGING_OUT}/icons/ DESTINATION share/icons/hicolor
 # The licence of the program as shipped: GPL-2.0-or-later, because it links Rubber Band.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION share/doc/zorvik)
 
+# The changelog and the manual page, compressed as Debian's policy has them (gzip -9n: the same bytes
+# from every build).
+set(ZORVIK_CONTACT "The Zorvik developers <zorvik@example.invalid>")
+execute_process(COMMAND date -u -d ${ZORVIK_RELEASE_DATE} "+%a, %d %b %Y 00:00:00 +0000"
+                OUTPUT_VARIABLE ZORVIK_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${ZORVIK_PACKAGING_OUT}/changelog @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zorvik.1.in ${ZORVIK_PACKAGING_OUT}/zorvik.1 @ONLY)
+foreach(page changelog zorvik.1)
+    add_custom_command(
+        OUTPUT ${ZORVIK_PACKAGING_OUT}/${page}.gz
+        COMMAND gzip -9nkf ${ZORVIK_PACKAGING_OUT}/${page}
+        DEPENDS ${ZORVIK_PACKAGING_OUT}/${page}
+        VERBATIM)
+endforeach()
+add_custom_target(zorvik_docs ALL DEPENDS ${ZORVIK_PACKAGING_OUT}/changelog.gz ${ZORVIK_PACKAGING_OUT}/zorvik.1.gz)
+install(FILES ${ZORVIK_PACKAGING_OUT}/changelog.gz DESTINATION share/doc/zorvik)
+install(FILES ${ZORVIK_PACKAGING_OUT}/zorvik.1.gz DESTINATION share/man/man1)
+
 # cpack -G DEB: zorvik_<version>_amd64.deb. The shared libraries are found by dpkg-shlibdeps; what the
 # program only loads at run time (GStreamer plugins, the fonts its windows are drawn with) is listed.
 set(CPACK_PACKAGE_NAME zorvik)
 set(CPACK_PACKAGE_VENDOR "The Zorvik developers")
-set(CPACK_PACKAGE_CONTACT "The Zorvik developers <zorvik@example.invalid>")
+set(CPACK_PACKAGE_CONTACT "${ZORVIK_CONTACT}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "drum studio: play drums along with your music")
 set(CPACK_PACKAGE_DESCRIPTION "Zorvik plays eight drum sounds from the numeric keypad while a song plays along
 at the speed and volume you set, and records everything the computer plays to

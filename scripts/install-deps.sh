@@ -16,7 +16,7 @@ apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb openbox xdotool xclip x11-utils imagemagick bc playerctl libglib2.0-bin \
     pulseaudio pulseaudio-utils sox libsox-fmt-mp3 \
-    libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file \
+    libpulse-dev libxtst-dev desktop-file-utils appstream dpkg-dev file lintian man-db \
     libpipewire-0.3-dev libasound2-dev pipewire pipewire-pulse wireplumber pipewire-bin dbus-daemon \
     qt6-wayland sway grim wtype jq libwayland-dev \
     ${ZORVIK_EXTRA_PACKAGES:-}

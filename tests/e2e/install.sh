@@ -1,12 +1,18 @@
 #!/bin/bash
 # `cmake --install` into an empty prefix: the self-contained application folder, the bin/zorvik launcher
 # that leads back into it, the desktop entry, icons and AppStream data (checked by the freedesktop and
-# AppStream validators), and the installed program, started through the launcher, finding its drum kit.
+# AppStream validators), the changelog and manual page, the Debian package (lintian), and the installed
+# program, started through the launcher, finding its drum kit.
 . "$(dirname "$0")/lib.sh"
 BUILD=$1
 PREFIX=$E2E_TMP/prefix
 
 cmake --install "$BUILD" --prefix "$PREFIX" >"$E2E_TMP/install.log" 2>&1 || { cat "$E2E_TMP/install.log"; fail "cmake --install failed"; }
+
+note "the Debian package: lintian finds no error"
+(cd "$BUILD" && cpack -G DEB -B "$E2E_TMP/deb") >"$E2E_TMP/cpack.log" 2>&1 || { cat "$E2E_TMP/cpack.log"; fail "cpack failed"; }
+lintian --fail-on error --tag-display-limit 0 "$E2E_TMP"/deb/*.deb 2>&1 | grep -v "running with root privileges" || true
+lintian --fail-on error "$E2E_TMP"/deb/*.deb >/dev/null 2>&1 || fail "lintian reports errors"
 
 note "the application folder"
 APP=$PREFIX/lib/zorvik
@@ -42,6 +48,8 @@ desktop-file-validate "$DESKTOP" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$METAINFO" || fail "appstreamcli validate"
 grep -qx "Exec=zorvik %f" "$DESKTOP" && grep -qx "Icon=$APP_ID" "$DESKTOP" || fail "the desktop entry does not start bin/zorvik with its icon"
 grep -q "<launchable type=\"desktop-id\">$APP_ID.desktop</launchable>" "$METAINFO" || fail "the AppStream data does not name the desktop entry"
+[ -f "$PREFIX/share/doc/zorvik/changelog.gz" ] && [ -f "$PREFIX/share/man/man1/zorvik.1.gz" ] || fail "no changelog or manual page"
+[ -z "$(man --warnings -l "$PREFIX/share/man/man1/zorvik.1.gz" 2>&1 >/dev/null)" ] || fail "the manual page does not format cleanly"
 [ -f "$PREFIX/share/icons/hicolor/scalable/apps/$APP_ID.svg" ] || fail "no icon named $APP_ID"
 installed_as_built "$BUILD/packaging/icons" "$PREFIX/share/icons/hicolor"
 
