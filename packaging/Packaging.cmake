@@ -85,9 +85,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # librubberband2 is found by dpkg-shlibdeps as well; it is named so a build without shlibdeps still
-# declares the stretch's library.
+# declares the stretch's library. SDL, the drums' last-resort output, is loaded at run time.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "librubberband2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
+    "librubberband2, libsdl2-2.0-0, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, gstreamer1.0-pulseaudio, fonts-liberation2, fonts-ebgaramond")
 # The drums talk to PipeWire natively (its client modules come with the daemon), else to PulseAudio,
 # else straight to ALSA; libpipewire, libpulse and libasound themselves come in through SHLIBDEPS.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire | pulseaudio, libpipewire-0.3-modules, qt6-wayland")

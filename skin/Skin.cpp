@@ -1,5 +1,6 @@
 #include "Skin.h"
 
+#include <QImageReader>
 #include <QString>
 
 // Q_INIT_RESOURCE declares a function of its own and so cannot be used inside a namespace.
@@ -14,7 +15,12 @@ void InitResources() {
 }
 
 QPixmap Picture(const char* name) {
-    return QPixmap(QStringLiteral(":/skin/%1.png").arg(QLatin1String(name)));
+    // Told it is a PNG and not to guess, Qt reads it with its own PNG reader; guessing, it first loads
+    // every image-format plug-in installed to ask each whether it reads PNGs, a few milliseconds of the
+    // launch before the splash is shown.
+    QImageReader reader(QStringLiteral(":/skin/%1.png").arg(QLatin1String(name)), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
 }  // namespace zorvik::skin
