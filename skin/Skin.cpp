@@ -16,8 +16,7 @@ void InitResources() {
 
 QPixmap Picture(const char* name) {
     // Told it is a PNG and not to guess, Qt reads it with its own PNG reader; guessing, it first loads
-    // every image-format plug-in installed to ask each whether it reads PNGs, a few milliseconds of the
-    // launch before the splash is shown.
+    // every image-format plug-in installed (and their libraries) to ask each whether it reads PNGs.
     QImageReader reader(QStringLiteral(":/skin/%1.png").arg(QLatin1String(name)), "png");
     reader.setAutoDetectImageFormat(false);
     return QPixmap::fromImage(reader.read());
