@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,7 +25,9 @@ class AudioSource {
 };
 
 // Called on the capture thread, since connecting may take a while. Null, with the reason in `error`,
-// when there is nothing to record from.
-using SourceFactory = std::function<std::unique_ptr<AudioSource>(std::string& error)>;
+// when there is nothing to record from, or once `stop` is set: a Stop while it connects must not wait
+// for a server that is slow to answer.
+using SourceFactory =
+    std::function<std::unique_ptr<AudioSource>(const std::atomic<bool>& stop, std::string& error)>;
 
 }  // namespace zorvik::recorder

@@ -99,9 +99,12 @@ void Capture::Fail(std::string error) {
 
 void Capture::Run() {
     std::string error;
-    const std::unique_ptr<AudioSource> source = factory_(error);
+    const std::unique_ptr<AudioSource> source = factory_(stopRequested_, error);
     if (source == nullptr) {
-        Fail(std::move(error));
+        // Stopped while connecting: an empty recording, not a failure.
+        if (!stopRequested_.load()) {
+            Fail(std::move(error));
+        }
         return;
     }
     state_.store(State::Recording, std::memory_order_release);

@@ -47,7 +47,8 @@ class PulseMonitor final : public AudioSource {
         }
     }
 
-    bool Open(std::chrono::milliseconds timeout, std::string& error) {
+    bool Open(std::chrono::milliseconds timeout, const std::atomic<bool>& stop, std::string& error) {
+        stop_ = &stop;
         const Clock::time_point deadline = Clock::now() + timeout;
         loop_ = pa_mainloop_new();
         if (loop_ == nullptr) {
@@ -159,12 +160,17 @@ class PulseMonitor final : public AudioSource {
             if (Failed(error)) {
                 return false;
             }
+            if (stop_->load()) {
+                error = "The recording was stopped before the sound server answered.";
+                return false;
+            }
             const Clock::time_point now = Clock::now();
             if (now >= deadline) {
                 error = "The sound server does not answer, so there is nothing to record.";
                 return false;
             }
-            if (!Iterate(deadline - now)) {
+            // In slices, so that a stop is seen while the server keeps quiet.
+            if (!Iterate(std::min<Clock::duration>(deadline - now, kStopCheck))) {
                 error = "The connection to the sound server broke.";
                 return false;
             }
@@ -179,6 +185,9 @@ class PulseMonitor final : public AudioSource {
                pa_mainloop_poll(loop_) >= 0 && pa_mainloop_dispatch(loop_) >= 0;
     }
 
+    static constexpr std::chrono::milliseconds kStopCheck{20};
+
+    const std::atomic<bool>* stop_ = nullptr;
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -186,9 +195,10 @@ class PulseMonitor final : public AudioSource {
 
 }  // namespace
 
-std::unique_ptr<AudioSource> OpenPulseMonitor(std::chrono::milliseconds timeout, std::string& error) {
+std::unique_ptr<AudioSource> OpenPulseMonitor(std::chrono::milliseconds timeout,
+                                              const std::atomic<bool>& stop, std::string& error) {
     auto monitor = std::make_unique<PulseMonitor>();
-    if (!monitor->Open(timeout, error)) {
+    if (!monitor->Open(timeout, stop, error)) {
         return nullptr;
     }
     return monitor;

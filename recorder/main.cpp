@@ -20,8 +20,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::unique_ptr<zorvik::recorder::AudioSource> OpenDefaultMonitor(std::string& error) {
-    return zorvik::recorder::OpenPulseMonitor(5s, error);
+std::unique_ptr<zorvik::recorder::AudioSource> OpenDefaultMonitor(const std::atomic<bool>& stop,
+                                                                  std::string& error) {
+    return zorvik::recorder::OpenPulseMonitor(5s, stop, error);
 }
 
 // Recording to a file needs no display, so it must be known before choosing the kind of application.

@@ -68,7 +68,7 @@ class FeedSource final : public AudioSource {
 
 inline SourceFactory Feed::Factory() {
     // The tests keep the Feed alive for as long as any recorder uses it.
-    return [this](std::string& error) -> std::unique_ptr<AudioSource> {
+    return [this](const std::atomic<bool>&, std::string& error) -> std::unique_ptr<AudioSource> {
         if (!refusal_.empty()) {
             error = refusal_;
             return nullptr;

@@ -13,7 +13,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "Capture.h"
 #include "CommandLine.h"
@@ -182,6 +185,33 @@ TEST(Capture, NoSourceFailsWithItsReasonAndAnEmptyFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return capture.CurrentState() == Capture::State::Failed; }, 5000));
     EXPECT_EQ(capture.Error(), "No sound server is running.");
     EXPECT_TRUE(capture.Stop(error)) << error;
+    EXPECT_EQ(ReadWav(path).info.frames, 0);
+}
+
+TEST(Capture, StopWhileConnectingTellsTheSourceToGiveUp) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("take.wav"));
+    // A server that takes its time: the opening waits until it is told to stop (or far longer than any
+    // test would wait for a Stop that joins it).
+    std::atomic<bool> connecting{false};
+    std::atomic<bool> toldToStop{false};
+    Capture capture([&](const std::atomic<bool>& stop, std::string& error) -> std::unique_ptr<AudioSource> {
+        connecting = true;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!stop.load() && std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        toldToStop = stop.load();
+        error = "stopped";
+        return nullptr;
+    });
+    std::string error;
+    ASSERT_TRUE(capture.Start(Local(path), 0, error));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return connecting.load(); }, 5000));
+    EXPECT_TRUE(capture.Stop(error)) << error;
+    EXPECT_TRUE(toldToStop);
+    EXPECT_EQ(capture.CurrentState(), Capture::State::Idle);
+    EXPECT_TRUE(capture.Error().empty()) << "a stop is not a failure: " << capture.Error();
     EXPECT_EQ(ReadWav(path).info.frames, 0);
 }
 
@@ -456,11 +486,12 @@ class NoServerTest : public ::testing::Test {
     }
     QTemporaryDir empty_;
     std::vector<std::pair<const char*, QByteArray>> saved_;
+    const std::atomic<bool> notStopped{false};
 };
 
 TEST_F(NoServerTest, MonitorSaysThereIsNoSoundServer) {
     std::string error;
-    EXPECT_EQ(OpenPulseMonitor(std::chrono::seconds(30), error), nullptr);
+    EXPECT_EQ(OpenPulseMonitor(std::chrono::seconds(30), notStopped, error), nullptr);
     EXPECT_NE(error.find("No sound server is running"), std::string::npos) << error;
 }
 
@@ -477,8 +508,18 @@ TEST_F(NoServerTest, ServerThatNeverAnswersIsGivenUpOn) {
     qputenv("PULSE_SERVER", "unix:" + path);
 
     std::string error;
-    EXPECT_EQ(OpenPulseMonitor(std::chrono::milliseconds(300), error), nullptr);
+    EXPECT_EQ(OpenPulseMonitor(std::chrono::milliseconds(300), notStopped, error), nullptr);
     EXPECT_NE(error.find("does not answer"), std::string::npos) << error;
+
+    // Stopped while it waits for that server: it gives up long before its own deadline.
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    EXPECT_EQ(OpenPulseMonitor(std::chrono::seconds(60), stop, error), nullptr);
+    stopper.join();
+    EXPECT_NE(error.find("stopped before the sound server answered"), std::string::npos) << error;
     close(sock);
 }
 
