@@ -213,6 +213,11 @@ void Zorv::Form_Load() {
     // The drums' output opens while the window comes up, so the first hit finds it ready, and with it
     // the MIDI input, so a kit can be linked before its first note.
     sound_.Prepare();
+    std::vector<std::string> samples;
+    for (std::size_t row = 0; row < kit::kRows; ++row) {
+        samples.push_back(SamplePath(row));
+    }
+    sound_.Preload(std::move(samples));
     auto* keepOpen = new QTimer(this);
     QObject::connect(keepOpen, &QTimer::timeout, this, [this] { sound_.Prepare(); });
     keepOpen->start(kKeepOpenInterval);

@@ -19,6 +19,12 @@ void SoundControl::Prepare() {
     }
 }
 
+void SoundControl::Preload(std::vector<std::string> soundNames) {
+    if (auto* p = Player()) {
+        p->Preload(std::move(soundNames));
+    }
+}
+
 bool SoundControl::sndPlaySound(const std::string& soundName, std::uint32_t flags) {
     auto* p = Player();
     return p && p->Play(soundName, flags);

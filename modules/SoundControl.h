@@ -28,6 +28,8 @@ class SoundControl {
 
     // Gets the audio output opening in the background; returns at once.
     void Prepare();
+    // Reads the sounds at these paths in the background, so that their first hits need not.
+    void Preload(std::vector<std::string> soundNames);
 
     // The kit: LoadKit() reads and decodes one and may run on any thread once Prepare() has run (it
     // stops early, refused, when `cancelled` turns true); UseKit() plays it from MIDI and from the

@@ -45,6 +45,9 @@ class SamplePlayer {
     // plays sounds calls it when it opens, and again now and then so that an output lost with its sound
     // server, and the MIDI input with it, comes back without waiting for a key.
     virtual void Prepare() {}
+    // Reads and decodes these files in the background, so that their first Play() finds them ready; a
+    // Play() of one not ready yet reads it itself. Returns at once.
+    virtual void Preload(std::vector<std::string> paths) { (void)paths; }
 
     // Reads and decodes the kit at `path` (the eight WAVs of a Sounds folder, or a Hydrogen kit). Blocks
     // for as long as that takes, and stops early, refused, once `cancelled` turns true; any thread, so a

@@ -551,13 +551,33 @@ class ClipCacheTest : public testing::Test {
     static constexpr std::size_t kClipFrames = 1000;
     static constexpr std::size_t kClipBytes = kClipFrames * kMixChannels * sizeof(float);
 
-    ClipCache MakeCache(std::size_t maxBytes) {
+    // `gate`, when given, holds back the load of a file named "slow.wav" until it is set.
+    ClipCache MakeCache(std::size_t maxBytes, std::shared_future<void> gate = {}) {
         return ClipCache(
-            [this](const std::string& path) -> ClipPtr {
-                ++loads_[path];
+            [this, gate](const std::string& path) -> ClipPtr {
+                {
+                    const std::lock_guard lock(loadsMutex_);
+                    ++loads_[path];
+                }
+                if (gate.valid() && fs::path(path).filename() == "slow.wav") {
+                    gate.wait();
+                }
                 return fs::path(path).extension() == ".bad" ? nullptr : ConstantClip(kClipFrames, 0.5f);
             },
             maxBytes);
+    }
+    // Loads so far, as the preloading thread counts them too.
+    int Loads(const std::string& path) {
+        const std::lock_guard lock(loadsMutex_);
+        return loads_[path];
+    }
+    // Polls, with a deadline, until the loader has been asked for `path` `times` times.
+    bool LoadsReach(const std::string& path, int times) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (Loads(path) < times && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return Loads(path) >= times;
     }
     std::string File(const std::string& name) {
         const fs::path path = dir_ / name;
@@ -573,8 +593,40 @@ class ClipCacheTest : public testing::Test {
     }
 
     TempDir dir_;
+    std::mutex loadsMutex_;
     std::map<std::string, int> loads_;
 };
+
+TEST_F(ClipCacheTest, PreloadedFilesNeedNoLoadAtTheirFirstHit) {
+    ClipCache cache = MakeCache(10 * kClipBytes);
+    const std::string a = File("a.wav"), b = File("b.wav"), missing = (dir_ / "missing.wav").string();
+    cache.Preload({a, missing, b});
+    ASSERT_TRUE(LoadsReach(b, 1));
+    cache.Preload({});  // waits for the load under way, the last
+    EXPECT_NE(cache.Get(a), nullptr);
+    EXPECT_NE(cache.Get(b), nullptr);
+    EXPECT_EQ(cache.Get(missing), nullptr);
+    EXPECT_EQ(Loads(a), 1);
+    EXPECT_EQ(Loads(b), 1);
+    EXPECT_EQ(Loads(missing), 0);
+}
+
+TEST_F(ClipCacheTest, AHitBeforeThePreloadGetsThereLoadsItselfAndKeepsItsClip) {
+    std::promise<void> open;
+    ClipCache cache = MakeCache(10 * kClipBytes, open.get_future().share());
+    const std::string slow = File("slow.wav"), b = File("b.wav");
+    cache.Preload({slow, b});
+    ASSERT_TRUE(LoadsReach(slow, 1));
+    const ClipPtr hit = cache.Get(b);  // the preload is still held up by the slow file
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(Loads(b), 1);
+    open.set_value();
+    ASSERT_TRUE(LoadsReach(b, 2));  // the preload's own load of it
+    cache.Preload({});
+    EXPECT_EQ(cache.Get(b), hit);
+    EXPECT_NE(cache.Get(slow), nullptr);
+    EXPECT_EQ(Loads(slow), 1);
+}
 
 TEST_F(ClipCacheTest, LoadsEachFileOnceUntilItChanges) {
     ClipCache cache = MakeCache(10 * kClipBytes);

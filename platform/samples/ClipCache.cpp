@@ -12,6 +12,81 @@ bool ClipCache::Stamp::operator==(const Stamp& o) const {
 
 ClipCache::ClipCache(Loader loader, std::size_t maxBytes) : loader_(std::move(loader)), maxBytes_(maxBytes) {}
 
+ClipCache::~ClipCache() {
+    StopPreload();
+}
+
+void ClipCache::StopPreload() {
+    stopPreload_.store(true);
+    if (preloader_.joinable()) {
+        preloader_.join();
+    }
+    stopPreload_.store(false);
+}
+
+void ClipCache::Preload(std::vector<std::string> paths) {
+    if (maxBytes_ == 0) {
+        return;
+    }
+    StopPreload();
+    preloader_ = std::thread([this, paths = std::move(paths)] {
+        for (const std::string& path : paths) {
+            if (stopPreload_.load()) {
+                return;
+            }
+            // Stamped before loading, as in Get().
+            Stamp stamp{};
+            if (!StampOf(path, stamp)) {
+                continue;
+            }
+            Entry entry{path, stamp, loader_(path), 0};
+            const std::lock_guard lock(preloadedMutex_);
+            preloadedEntries_.push_back(std::move(entry));
+            preloaded_.store(true, std::memory_order_release);
+        }
+    });
+}
+
+void ClipCache::TakePreloaded() {
+    if (!preloaded_.load(std::memory_order_acquire)) {
+        return;
+    }
+    std::vector<Entry> taken;
+    {
+        const std::lock_guard lock(preloadedMutex_);
+        taken.swap(preloadedEntries_);
+        preloaded_.store(false, std::memory_order_relaxed);
+    }
+    for (Entry& entry : taken) {
+        // A hit that came first loaded the file itself; what it found stays.
+        const bool known = std::any_of(entries_.begin(), entries_.end(),
+                                       [&](const Entry& e) { return e.path == entry.path; });
+        if (!known) {
+            Add(std::move(entry));
+        }
+    }
+}
+
+bool ClipCache::StampOf(const std::string& path, Stamp& stamp) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    stamp = Stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return true;
+}
+
+void ClipCache::Add(Entry entry) {
+    const std::size_t bytes = Bytes(entry.clip);
+    if (bytes > maxBytes_) {
+        return;
+    }
+    MakeRoom(bytes);
+    entry.lastUse = ++clock_;
+    entries_.push_back(std::move(entry));
+    bytes_ += bytes;
+}
+
 std::size_t ClipCache::Bytes(const ClipPtr& clip) {
     return clip ? clip->samples.size() * sizeof(float) : 0;
 }
@@ -20,11 +95,11 @@ ClipPtr ClipCache::Get(const std::string& path) {
     if (maxBytes_ == 0) {
         return loader_(path);
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    TakePreloaded();
+    Stamp stamp{};
+    if (!StampOf(path, stamp)) {
         return nullptr;  // missing: nothing to remember, and no loader call can do better
     }
-    const Stamp stamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
 
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.path == path; });
     if (it != entries_.end()) {
@@ -38,12 +113,7 @@ ClipPtr ClipCache::Get(const std::string& path) {
 
     // Stamped before loading: a file rewritten during the load gets a new stamp and reloads next time.
     ClipPtr clip = loader_(path);
-    const std::size_t bytes = Bytes(clip);
-    if (bytes <= maxBytes_) {
-        MakeRoom(bytes);
-        entries_.push_back(Entry{path, stamp, clip, ++clock_});
-        bytes_ += bytes;
-    }
+    Add(Entry{path, stamp, clip, 0});
     return clip;
 }
 

@@ -71,6 +71,7 @@ class DrumPlayer final : public SamplePlayer {
     // Starts opening the output in the background, so the first hit finds it open; later, reopens one
     // that died, at most once a retry interval.
     void Prepare() override;
+    void Preload(std::vector<std::string> paths) override { cache_.Preload(std::move(paths)); }
     // Every play is asynchronous, so kSndAsync changes nothing.
     bool Play(const std::string& path, std::uint32_t flags) override;
     KitLoad LoadKit(const std::string& path, const std::atomic<bool>& cancelled) const override {
