@@ -12,11 +12,15 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -46,6 +50,51 @@ struct Played {
     std::vector<float> right;
     std::optional<double> firstStreamSeconds;
     bool reachedEnd = false;
+};
+
+// Holds the streaming thread of a sink with an identity named "gate" (signal-handoffs on) from its second
+// buffer on, until opened: the first makes the song ready, the rest wait as a read from a drive that
+// stopped answering does, and nothing the pipeline does can end that wait.
+class Gate {
+  public:
+    static void Connect(GstElement* bin, const std::shared_ptr<Gate>& gate) {
+        GstElement* identity = gst_bin_get_by_name(GST_BIN(bin), "gate");
+        if (!identity) {
+            return;
+        }
+        g_signal_connect_data(
+            identity, "handoff", G_CALLBACK(Handoff), new std::shared_ptr<Gate>(gate),
+            [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<Gate>*>(data); },
+            GConnectFlags(0));
+        gst_object_unref(identity);
+    }
+    bool WaitUntilHolding() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kHangGuard, [this] { return holding_; });
+    }
+    void Open() {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    static void Handoff(GstElement*, GstBuffer*, gpointer data) {
+        Gate& gate = **static_cast<std::shared_ptr<Gate>*>(data);
+        std::unique_lock lock(gate.mutex_);
+        if (gate.passed_++ == 0) {
+            return;
+        }
+        gate.holding_ = true;
+        gate.changed_.notify_all();
+        gate.changed_.wait(lock, [&gate] { return gate.open_; });
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int passed_ = 0;
+    bool holding_ = false;
+    bool open_ = false;
 };
 
 // The graph's audio sink for a test, made from a bin description: the first sink the graph asks for
@@ -98,6 +147,9 @@ class TestSink {
         }
     }
 
+    // Sinks made from here on hold their streaming thread at `gate`'s identity.
+    void HoldAt(std::shared_ptr<Gate> gate) { gate_ = std::move(gate); }
+
     // The sink reports that its output is gone, as a sound server's sink does when the server stops.
     void LoseOutput() {
         GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "server gone");
@@ -119,12 +171,16 @@ class TestSink {
             gst_object_unref(capture_);
         }
         capture_ = bin ? gst_bin_get_by_name(GST_BIN(bin), "capture") : nullptr;
+        if (bin && gate_) {
+            Gate::Connect(bin, gate_);
+        }
         return bin;
     }
 
     std::vector<std::string> descriptions_;
     std::size_t made_ = 0;
     GstElement* capture_ = nullptr;
+    std::shared_ptr<Gate> gate_;
 };
 
 std::string CaptureSink(const std::string& before = "", int queuedBuffers = 4) {
@@ -833,6 +889,39 @@ TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
     ASSERT_EQ(graph->RenderFile(TonePath(kFormats[0])), kOk) << graph->LastErrorText();
     ASSERT_EQ(graph->Run(), kOk);
     EXPECT_TRUE(sink.PullToEnd().reachedEnd);
+}
+
+// A song whose streaming thread is stuck (a read from a network drive that stopped answering) keeps
+// neither the next song nor quitting waiting: the stuck pipeline is left to shut down on its own.
+TEST_F(MediaGraphTest, AStuckSongHoldsUpNeitherTheNextSongNorQuitting) {
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "quit" : "next song");
+        auto gate = std::make_shared<Gate>();
+        TestSink sink(std::vector<std::string>{
+            "identity name=gate signal-handoffs=true ! fakesink sync=false", CaptureSink()});
+        sink.HoldAt(gate);
+        auto graph = zorvik::MakeGstGraph(sink.Options());
+        ASSERT_TRUE(graph);
+        ASSERT_EQ(graph->RenderFile(TonePath(kFormats[0])), kOk) << graph->LastErrorText();
+        ASSERT_EQ(graph->Run(), kOk);
+        ASSERT_TRUE(gate->WaitUntilHolding());
+        HResult next = kOk;
+        auto done = std::async(std::launch::async, [&] {
+            if (quit) {
+                graph.reset();
+            } else {
+                next = graph->RenderFile(TonePath(kFormats[0]));
+            }
+        });
+        EXPECT_EQ(done.wait_for(kHangGuard), std::future_status::ready);
+        gate->Open();
+        done.wait();
+        if (!quit) {
+            ASSERT_EQ(next, kOk) << graph->LastErrorText();
+            ASSERT_EQ(graph->Run(), kOk);
+            EXPECT_TRUE(sink.PullToEnd().reachedEnd);
+        }
+    }
 }
 
 // A path swapped for a pipe after the check: what is read is still the file that passed it, and nothing

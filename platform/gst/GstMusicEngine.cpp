@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 
 #include "BusRecord.h"
 #include "ErrorText.h"
@@ -24,6 +26,40 @@ constexpr int kStalledLooks = 2;
 
 gint64 Nanoseconds(double seconds) {
     return static_cast<gint64>(std::llround(seconds * GST_SECOND));
+}
+
+// Takes `pipeline` to NULL on a thread of GStreamer's pool and waits at most `wait` for it. A streaming
+// thread stuck in a read (a song on a network drive that stopped answering) holds NULL up for as long as
+// the read takes; past the wait the pipeline is left to get there on that thread, which then detaches its
+// bus, and the caller carries on without it. True when it got to NULL in time.
+bool HaltWithin(GstElement* pipeline, std::chrono::milliseconds wait) {
+    struct Halting {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool halted = false;
+        bool abandoned = false;
+    };
+    auto halting = std::make_shared<Halting>();
+    gst_element_call_async(
+        pipeline,
+        [](GstElement* element, gpointer data) {
+            Halting& task = **static_cast<std::shared_ptr<Halting>*>(data);
+            gst_element_set_state(element, GST_STATE_NULL);
+            const std::lock_guard lock(task.mutex);
+            task.halted = true;
+            if (task.abandoned) {
+                DetachBus(element);
+            }
+            task.changed.notify_one();
+        },
+        new std::shared_ptr<Halting>(halting),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Halting>*>(data); });
+    std::unique_lock lock(halting->mutex);
+    if (halting->changed.wait_for(lock, wait, [&] { return halting->halted; })) {
+        return true;
+    }
+    halting->abandoned = true;
+    return false;
 }
 
 }  // namespace
@@ -113,8 +149,9 @@ void GstMusicEngine::ReleasePipeline() {
     if (!pipeline_) {
         return;
     }
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    DetachBus(pipeline_);
+    if (HaltWithin(pipeline_, options_.haltTimeout)) {
+        DetachBus(pipeline_);
+    }
     ForgetPipeline();
 }
 
@@ -122,15 +159,20 @@ void GstMusicEngine::ReleasePipeline() {
 // return soon; shutting it down here would block the caller just as long. GStreamer's own worker
 // threads take it down instead, and this graph carries on with a fresh pipeline.
 void GstMusicEngine::AbandonPipeline() {
-    gst_element_call_async(
-        pipeline_,
-        [](GstElement* pipeline, gpointer) {
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            DetachBus(pipeline);
-        },
-        nullptr, nullptr);
+    if (HaltWithin(pipeline_, std::chrono::milliseconds(0))) {
+        DetachBus(pipeline_);
+    }
     ForgetPipeline();
     BuildPipeline();
+}
+
+// Stops the song's pipeline for good, keeping it for the next song; one that does not stop in time is
+// left behind and a fresh one takes its place.
+void GstMusicEngine::Halt() {
+    if (pipeline_ && !HaltWithin(pipeline_, options_.haltTimeout)) {
+        ForgetPipeline();
+        BuildPipeline();
+    }
 }
 
 void GstMusicEngine::DropDefaultSink() {
@@ -157,9 +199,7 @@ void GstMusicEngine::ForgetPipeline() {
 void GstMusicEngine::Unload() {
     loaded_ = false;
     uri_.clear();
-    if (pipeline_) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
-    }
+    Halt();
     file_ = MusicFile();  // after the pipeline has let go of it
     resumeAt_.reset();
     pausedAt_.reset();
@@ -266,22 +306,22 @@ Status GstMusicEngine::Prepare() {
                               " s (the drive holding it may not be responding)");
     }
     if (bus_->TextFile()) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         return Status::Failed("the file is text, not a music file GStreamer can play");
     }
     if (stalled) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         const std::string missing = bus_->MissingDecoder();
         return Status::Failed(missing.empty() ? "the file is damaged, or not a music file GStreamer can play"
                                               : DescribeMissingDecoder(missing, bus_->MissingType()));
     }
     if (auto error = bus_->Error()) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         return Status::Failed(
             DescribeLoadError(*error, bus_->MissingDecoder(), bus_->MissingType(), defaultSink_ != nullptr));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         const std::string missing = bus_->MissingDecoder();
         return Status::Failed(missing.empty() ? "GStreamer could not open the file"
                                               : DescribeMissingDecoder(missing, bus_->MissingType()));
@@ -289,11 +329,11 @@ Status GstMusicEngine::Prepare() {
     gint audioStreams = 0;
     g_object_get(pipeline_, "n-audio", &audioStreams, nullptr);
     if (audioStreams <= 0) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         return Status::Failed("the file is not a music file GStreamer can play");
     }
     if (IsSilentFallback(defaultSink_)) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         return Status::Failed(kNoSoundOutputText);
     }
     loaded_ = true;
@@ -320,7 +360,7 @@ bool GstMusicEngine::OutputLost() {
     resumeAt_ = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position > 0
                     ? static_cast<double>(position) / GST_SECOND
                     : 0.0;
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    Halt();
     return true;
 }
 
@@ -373,7 +413,7 @@ Status GstMusicEngine::Pause() {
     // A stream that already failed (its output or its file went away) is halted; that is all pausing
     // can mean for it, and it too must not keep the transport from closing the song.
     if (bus_->Error()) {
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        Halt();
         return Status::Done();
     }
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {

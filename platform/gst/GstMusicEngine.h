@@ -23,6 +23,8 @@ struct GstEngineOptions {
     std::function<GstElement*()> makeAudioSink;
     // The longest Load keeps the caller waiting for a file to become ready to play.
     std::chrono::milliseconds loadTimeout{5000};
+    // The longest a new song, an unload or quitting waits for the song before to stop.
+    std::chrono::milliseconds haltTimeout{500};
 };
 
 class BusRecord;
@@ -55,6 +57,7 @@ class GstMusicEngine final : public MusicEngine {
     bool BuildPipeline();
     void ReleasePipeline();
     void AbandonPipeline();
+    void Halt();
     void ForgetPipeline();
     void DropDefaultSink();
     void Unload();
