@@ -24,8 +24,10 @@ class Studio {
     } init_;
 
   public:
-    MusicControl music{GraphsOver(
-        []() -> std::unique_ptr<platform::MusicEngine> { return platform::gst::GstMusicEngine::Create(); })};
+    MusicControl music{GraphsOver([]() -> std::unique_ptr<platform::MusicEngine> {
+                           return platform::gst::GstMusicEngine::Create();
+                       }),
+                       runtime::KeepAnsweringWhile};
     SoundControl sound{[] { return platform::MakeDrumPlayer(); }};
     forms::Program program{music, sound};
 };

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Colour.h"
@@ -246,7 +247,11 @@ void Zorv::Form_Load() {
 }
 
 void Zorv::Form_Unload(std::int16_t& Cancel) {
-    (void)Cancel;
+    if (music_.Loading()) {  // a load is bounded; the window closes as soon as it is done
+        closeAfterLoad_ = true;
+        Cancel = 1;
+        return;
+    }
     StopKitLoading();
     (void)music_.CloseMusic();
 }
@@ -460,18 +465,39 @@ void Zorv::OpenSong(const QString& path) {
     LoadChosenSong();
 }
 
+// The window keeps answering while a song loads (music_ loads it on a thread of its own): the drums play,
+// and what is asked of the transport meanwhile is done once the song is ready.
 void Zorv::LoadChosenSong() {
-    MusicName->setText(QStringLiteral(" ") + MusicLoader->FileTitle);
-    musicTitle_ = MusicLoader->FileTitle;
     const QString fileName = MusicLoader->FileName;
-    if (music_.LoadMusic(fileName.toStdString()) == kTrue) {
-        ApplySliders();
+    const QString title = MusicLoader->FileTitle;
+    if (music_.Loading()) {
+        nextSongPath_ = fileName;
+        nextSongTitle_ = title;
         return;
     }
-    runtime::ShowMessage(
-        Window(), QString::fromLatin1(kMusicLoaderTitle),
-        QStringLiteral("\u201C%1\u201D cannot be played.\n\n%2\n\n%3")
-            .arg(MusicLoader->FileTitle, QString::fromStdString(music_.LoadErrorText()), fileName));
+    MusicName->setText(QStringLiteral(" ") + title);
+    musicTitle_ = title;
+    if (music_.LoadMusic(fileName.toStdString()) == kTrue) {
+        ApplySliders();
+        if (std::exchange(playAfterLoad_, false)) {
+            (void)music_.PlayMusic();
+        }
+    } else {
+        playAfterLoad_ = false;
+        runtime::ShowMessage(Window(), QString::fromLatin1(kMusicLoaderTitle),
+                             QStringLiteral("\u201C%1\u201D cannot be played.\n\n%2\n\n%3")
+                                 .arg(title, QString::fromStdString(music_.LoadErrorText()), fileName));
+    }
+    if (std::exchange(closeAfterLoad_, false)) {
+        nextSongPath_.clear();
+        CloseControlOver_Click();
+        return;
+    }
+    if (!nextSongPath_.isEmpty()) {
+        MusicLoader->FileName = std::exchange(nextSongPath_, QString());
+        MusicLoader->FileTitle = std::exchange(nextSongTitle_, QString());
+        LoadChosenSong();
+    }
 }
 
 // A new graph starts at normal speed and full volume; make it play as the sliders show.
@@ -481,9 +507,14 @@ void Zorv::ApplySliders() {
 }
 
 void Zorv::MPlay_Click() {
+    if (music_.Loading()) {
+        playAfterLoad_ = true;
+        return;
+    }
     (void)music_.PlayMusic();
 }
 void Zorv::MStop_Click() {
+    playAfterLoad_ = false;
     (void)music_.StopMusic();
 }
 void Zorv::MSpeed_Click() {

@@ -140,6 +140,10 @@ class Zorv : public runtime::Form {
     bool nextKitAsked_ = false;
     QString kitName_;     // of the kit in use, shown in the window's title
     QString musicTitle_;  // of the music loaded
+    // Asked for while a song loads, done once it has: the newest song chosen, playing it, closing.
+    QString nextSongPath_, nextSongTitle_;
+    bool playAfterLoad_ = false;
+    bool closeAfterLoad_ = false;
 };
 
 }  // namespace zorvik::forms

@@ -8,11 +8,16 @@ namespace zorvik {
 
 using graph::Failed;
 
-MusicControl::MusicControl(graph::MediaGraphFactory createGraph) : createGraph_(std::move(createGraph)) {}
+MusicControl::MusicControl(graph::MediaGraphFactory createGraph, Runner runLoad)
+    : createGraph_(std::move(createGraph)), runLoad_(std::move(runLoad)) {}
 
 MusicControl::~MusicControl() = default;
 
 VbBool MusicControl::CloseMusic() {
+    return loading_ ? kFalse : Close();
+}
+
+VbBool MusicControl::Close() {
     if (mControl && Failed(mControl->Stop())) {
         return kFalse;
     }
@@ -24,9 +29,25 @@ VbBool MusicControl::CloseMusic() {
 }
 
 VbBool MusicControl::LoadMusic(const std::string& fileName) {
+    if (loading_) {
+        return kFalse;
+    }
+    VbBool loaded = kFalse;
+    const auto load = [&] { loaded = Load(fileName); };
+    loading_ = true;
+    if (runLoad_) {
+        runLoad_(load);
+    } else {
+        load();
+    }
+    loading_ = false;
+    return loaded;
+}
+
+VbBool MusicControl::Load(const std::string& fileName) {
     loadError_.clear();
     loopStartMark_.reset();
-    if (CloseMusic() != kTrue) {
+    if (Close() != kTrue) {
         loadError_ = "The music that is loaded could not be stopped.";
         return kFalse;
     }
@@ -65,6 +86,9 @@ VbBool MusicControl::LoadMusic(const std::string& fileName) {
 }
 
 VbBool MusicControl::SetMusicSpeed(float rate) {
+    if (loading_) {
+        return kFalse;
+    }
     if (mPosition && Failed(mPosition->put_Rate(static_cast<double>(rate)))) {
         return kFalse;
     }
@@ -72,6 +96,9 @@ VbBool MusicControl::SetMusicSpeed(float rate) {
 }
 
 VbBool MusicControl::SetMusicVolume(std::int32_t level) {
+    if (loading_) {
+        return kFalse;
+    }
     if (mControl) {
         const std::int64_t product = static_cast<std::int64_t>(level) * 40;
         if (product > std::numeric_limits<std::int32_t>::max() ||
@@ -86,6 +113,9 @@ VbBool MusicControl::SetMusicVolume(std::int32_t level) {
 }
 
 VbBool MusicControl::PlayMusic() {
+    if (loading_) {
+        return kFalse;
+    }
     if (!mControl || Failed(mControl->Run())) {
         return kFalse;
     }
@@ -95,6 +125,9 @@ VbBool MusicControl::PlayMusic() {
 
 // The graph's Stop holds the song where it is; StopMusic then rewinds.
 VbBool MusicControl::PauseMusic() {
+    if (loading_) {
+        return kFalse;
+    }
     if (!mControl || Failed(mControl->Stop())) {
         return kFalse;
     }
@@ -120,6 +153,9 @@ VbBool MusicControl::SeekMusic(double seconds) {
 }
 
 VbBool MusicControl::StopMusic() {
+    if (loading_) {
+        return kFalse;
+    }
     if (!mControl || Failed(mControl->Stop())) {
         return kFalse;
     }
@@ -134,6 +170,9 @@ VbBool MusicControl::StopMusic() {
 }
 
 platform::MusicEngine* MusicControl::Engine() const {
+    if (loading_) {  // the load's thread has the graph
+        return nullptr;
+    }
     auto* graph = dynamic_cast<EngineGraph*>(mControl.get());
     return graph ? &graph->Engine() : nullptr;
 }
@@ -167,6 +206,9 @@ VbBool MusicControl::MarkLoopEnd() {
 }
 
 void MusicControl::ClearLoop() {
+    if (loading_) {
+        return;
+    }
     loopStartMark_.reset();
     if (platform::MusicEngine* engine = Engine()) {
         engine->ClearLoop();

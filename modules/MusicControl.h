@@ -3,6 +3,7 @@
 // Every procedure traps its own failures and answers True or False.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +16,11 @@ namespace zorvik {
 
 class MusicControl {
   public:
-    explicit MusicControl(graph::MediaGraphFactory createGraph);
+    // Runs a piece of work and returns once it is done, maybe having run it on another thread.
+    using Runner = std::function<void(const std::function<void()>& work)>;
+    // `runLoad` runs each load's work (by default, on the calling thread); the program's runs it on a
+    // thread of its own while the window keeps answering, since a song on a slow drive takes seconds.
+    explicit MusicControl(graph::MediaGraphFactory createGraph, Runner runLoad = {});
     ~MusicControl();
     MusicControl(const MusicControl&) = delete;
     MusicControl& operator=(const MusicControl&) = delete;
@@ -26,6 +31,9 @@ class MusicControl {
     // rate, full volume and centre balance. False when the old graph could not be closed or the file
     // could not be rendered; LoadErrorText() then says why.
     VbBool LoadMusic(const std::string& fileName);
+    // True while LoadMusic runs. Every other procedure then answers False (or nothing) and leaves the
+    // graph alone, and LoadMusic refuses a second song.
+    bool Loading() const { return loading_; }
     VbBool SetMusicSpeed(float rate);
     // Sets the volume to level x 40 hundredths of a decibel.
     VbBool SetMusicVolume(std::int32_t level);
@@ -33,13 +41,13 @@ class MusicControl {
     // Stops and rewinds to the start; with a loop on, to the loop's start, and the next play counts in.
     VbBool StopMusic();
 
-    std::string LoadErrorText() const { return loadError_; }
+    std::string LoadErrorText() const { return loading_ ? std::string() : loadError_; }
 
     // For the desktop's media controls, beside the transport's own buttons: holding the song where it is,
     // whether it plays, where it is and how long, and moving it.
     enum class Playback { kStopped, kPlaying, kPaused };
     VbBool PauseMusic();
-    Playback State() const { return state_; }
+    Playback State() const { return loading_ ? Playback::kStopped : state_; }
     std::optional<double> MusicPosition() const;
     std::optional<double> MusicLength() const;
     VbBool SeekMusic(double seconds);
@@ -52,13 +60,17 @@ class MusicControl {
     void ClearLoop();
     std::optional<platform::Loop> MusicLoop() const;
     // A start marked for a loop that is not on yet.
-    std::optional<double> LoopStartMark() const { return loopStartMark_; }
+    std::optional<double> LoopStartMark() const { return loading_ ? std::nullopt : loopStartMark_; }
 
   private:
+    VbBool Load(const std::string& fileName);
+    VbBool Close();
     // The engine under the graph, for what the graph has no words for; none for other graphs.
     platform::MusicEngine* Engine() const;
 
     graph::MediaGraphFactory createGraph_;
+    Runner runLoad_;
+    bool loading_ = false;
     std::shared_ptr<graph::IMediaControl> mControl;
     std::shared_ptr<graph::IBasicAudio> mAudio;
     std::shared_ptr<graph::IMediaPosition> mPosition;

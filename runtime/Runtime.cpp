@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QProcess>
+#include <thread>
 
 namespace zorvik::runtime {
 
@@ -57,6 +59,17 @@ LaunchResult StartProgram(const QString& path, const QStringList& arguments) {
             QStringLiteral("The program at\n%1\ncould not be started: %2").arg(path, process.errorString())};
     }
     return {true, {}};
+}
+
+void KeepAnsweringWhile(const std::function<void()>& work) {
+    QEventLoop answering;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&answering, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // Also ended early when the application exits; the work is then waited for here.
+    answering.exec();
+    worker.join();
 }
 
 }  // namespace zorvik::runtime

@@ -28,6 +28,11 @@ struct LaunchResult {
 // Starts a program by its path, detached and never waited for, with no shell in between.
 LaunchResult StartProgram(const QString& path, const QStringList& arguments);
 
+// Runs `work` on a thread of its own and returns once it is done, the calling (GUI) thread meanwhile
+// handling its events, so the windows keep answering keys, clicks and timers. What the handlers that run
+// meanwhile may touch is the caller's to keep apart from what `work` touches.
+void KeepAnsweringWhile(const std::function<void()>& work);
+
 }  // namespace zorvik::runtime
 
 namespace zorvik::runtime {

@@ -1,6 +1,7 @@
 #pragma once
 // A media graph double that writes every call into a shared log and can be told to fail any operation.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +19,7 @@ struct GraphWorld {
     int created = 0;
     int alive = 0;
     bool failCreate = false;
+    std::function<void()> whileRendering;  // run by each RenderFile, on the thread that loads
 
     graph::MediaGraphFactory Factory();
     std::string Joined() const {
@@ -40,7 +42,12 @@ class FakeGraph final : public graph::IMediaControl, public graph::IBasicAudio, 
         Record("release", "");
     }
 
-    graph::HResult RenderFile(const std::string& name) override { return Record("RenderFile", name); }
+    graph::HResult RenderFile(const std::string& name) override {
+        if (world_.whileRendering) {
+            world_.whileRendering();
+        }
+        return Record("RenderFile", name);
+    }
     graph::HResult Run() override { return Record("Run", ""); }
     graph::HResult Stop() override { return Record("Stop", ""); }
     std::string LastErrorText() const override { return "the fake graph refused it"; }

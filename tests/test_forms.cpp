@@ -17,7 +17,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <functional>
+#include <future>
 
 #include "ColourKey.h"
 #include "EngineGraph.h"
@@ -85,7 +87,7 @@ class FormsTest : public ::testing::Test {
     std::vector<PlayedSound> played;
     int factoryCalls = 0;
     int prepared = 0;
-    MusicControl music{graphs.Factory()};
+    MusicControl music{graphs.Factory(), runtime::KeepAnsweringWhile};
     SoundControl sound{[this] {
         ++factoryCalls;
         return std::make_unique<RecordingPlayer>(played, prepared);
@@ -907,6 +909,88 @@ TEST_F(TransportTest, PlayAndStopDriveTheEngine) {
     QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
     QTest::mouseClick(zorv.MStop, Qt::LeftButton);
     EXPECT_EQ(graphs.Joined(), "Run#1 Stop#1 put_CurrentPosition#1(0)");
+}
+
+// A song that takes its time to load (a file on a slow drive): the window answers meanwhile, and what is
+// asked of the transport then is done once the song is ready.
+TEST_F(TransportTest, TheWindowAnswersWhileASongLoadsAndDoesWhatWasAskedOnceItHas) {
+    struct Row {
+        const char* name;
+        std::function<void(Zorv&)> meanwhile;  // while the first song loads
+        std::function<void(Zorv&, const std::string& log)> after;
+    };
+    const QString second = Song(QStringLiteral("second.ogg"));
+    const Row rows[] = {
+        {"a drum key plays at once",
+         [&](Zorv& zorv) {
+             QTest::keyClick(zorv.Window(), '2');
+             EXPECT_EQ(played.size(), 1U);
+         },
+         [](Zorv&, const std::string& log) { EXPECT_EQ(log.find("Run"), std::string::npos) << log; }},
+        {"Play starts the song once it is ready",
+         [](Zorv& zorv) { QTest::mouseClick(zorv.MPlay, Qt::LeftButton); },
+         [](Zorv&, const std::string& log) { EXPECT_TRUE(log.ends_with(" Run#1")) << log; }},
+        {"Play, then Stop, leaves it stopped",
+         [](Zorv& zorv) {
+             QTest::mouseClick(zorv.MPlay, Qt::LeftButton);
+             QTest::mouseClick(zorv.MStop, Qt::LeftButton);
+         },
+         [](Zorv&, const std::string& log) { EXPECT_EQ(log.find("Run"), std::string::npos) << log; }},
+        {"a speed set meanwhile is the song's",
+         [](Zorv& zorv) { QTest::keyClick(zorv.MSpeed, Qt::Key_PageDown); },
+         [](Zorv& zorv, const std::string& log) {
+             const std::string rate = test::FakeGraph::Exact(Zorv::SpeedRate(zorv.MSpeed->value()));
+             EXPECT_NE(log.rfind("put_Rate#1(" + rate + ")"), std::string::npos) << log;
+             EXPECT_NE(zorv.MSpeed->value(), 100);
+         }},
+        {"the song chosen meanwhile loads next", [&](Zorv& zorv) { zorv.OpenSong(second); },
+         [&](Zorv& zorv, const std::string& log) {
+             EXPECT_NE(log.find("release#1 create#2 RenderFile#2(" + second.toStdString() + ")"),
+                       std::string::npos)
+                 << log;
+             EXPECT_EQ(zorv.MusicName->text(), QStringLiteral(" second.ogg"));
+         }},
+        {"closing waits for the song, then closes",
+         [&](Zorv& zorv) {
+             zorv.CloseControlOver_Click();
+             EXPECT_TRUE(zorv.IsLoaded());
+             EXPECT_EQ(noFormLoaded, 0);
+         },
+         [&](Zorv& zorv, const std::string& log) {
+             EXPECT_FALSE(zorv.IsLoaded());
+             EXPECT_EQ(noFormLoaded, 1);
+             EXPECT_NE(log.find("RenderFile#1"), std::string::npos) << log;
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Zorv& zorv = Open();
+        graphs.log.clear();
+        graphs.created = 0;
+        played.clear();
+        noFormLoaded = 0;
+        std::atomic<bool> rendering{false};
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        graphs.whileRendering = [&rendering, released] {
+            rendering = true;
+            released.wait_for(std::chrono::seconds(10));  // a hang guard: the test releases it
+            rendering = false;
+        };
+        QTimer::singleShot(0, [&] {
+            ASSERT_TRUE(WaitFor([&] { return rendering.load(); }));
+            row.meanwhile(zorv);
+            EXPECT_TRUE(rendering) << "the window answered only once the song had loaded";
+            release.set_value();
+        });
+        zorv.OpenSong(Song(QStringLiteral("slow.mp3")));
+        row.after(zorv, graphs.Joined());
+        graphs.whileRendering = {};
+        if (zorv.IsLoaded()) {
+            zorv.Unload();
+        }
+        program = std::make_unique<Program>(music, sound);
+    }
 }
 
 struct SliderMapRow {
