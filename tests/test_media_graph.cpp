@@ -28,6 +28,7 @@
 
 #include "FileCheck.h"
 #include "GstGraph.h"
+#include "StretchElement.h"
 #include "TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +146,37 @@ class TestSink {
             gst_buffer_unmap(buffer, &map);
             gst_sample_unref(sample);
         }
+    }
+
+    // The rate and channels the song reaches the stretch element with, in the pipeline of the sink made last.
+    std::pair<int, int> StretchInput() const {
+        GstObject* top = GST_OBJECT(gst_object_ref(capture_));
+        while (GstObject* parent = gst_object_get_parent(top)) {
+            gst_object_unref(top);
+            top = parent;
+        }
+        std::pair<int, int> format{0, 0};
+        GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(top));
+        GValue item = G_VALUE_INIT;
+        while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+            auto* element = GST_ELEMENT(g_value_get_object(&item));
+            GstElementFactory* factory = gst_element_get_factory(element);
+            if (factory && std::string(GST_OBJECT_NAME(factory)) == kStretchElementName) {
+                GstPad* input = gst_element_get_static_pad(element, "sink");
+                if (GstCaps* caps = gst_pad_get_current_caps(input)) {
+                    const GstStructure* structure = gst_caps_get_structure(caps, 0);
+                    gst_structure_get_int(structure, "rate", &format.first);
+                    gst_structure_get_int(structure, "channels", &format.second);
+                    gst_caps_unref(caps);
+                }
+                gst_object_unref(input);
+            }
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(elements);
+        gst_object_unref(top);
+        return format;
     }
 
     // Sinks made from here on hold their streaming thread at `gate`'s identity.
@@ -889,6 +921,39 @@ TEST_F(MediaGraphTest, AStalledLoadGivesUpInTimeAndTheGraphStaysUsable) {
     ASSERT_EQ(graph->RenderFile(TonePath(kFormats[0])), kOk) << graph->LastErrorText();
     ASSERT_EQ(graph->Run(), kOk);
     EXPECT_TRUE(sink.PullToEnd().reachedEnd);
+}
+
+// The stretch element takes up to stereo at 96 kHz, which it stretches in real time with room to spare; a
+// song beyond that is converted in front of it, and one within it reaches it untouched.
+TEST_F(MediaGraphTest, TheStretchTakesWhatItCanKeepUpWithAndASongBeyondItIsConverted) {
+    struct Row {
+        int rate, channels;
+    };
+    for (const Row& row : {Row{44100, 2}, Row{96000, 1}, Row{192000, 2}, Row{48000, 6}}) {
+        SCOPED_TRACE(::testing::Message() << row.rate << " Hz, " << row.channels << " channels");
+        const fs::path path =
+            s_folder / ("format-" + std::to_string(row.rate) + "-" + std::to_string(row.channels) + ".wav");
+        const auto frames = static_cast<std::size_t>(row.rate);
+        ASSERT_TRUE(zorvik::testmedia::WriteSound(
+            path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, row.channels, row.rate,
+            zorvik::testmedia::Sine(frames, row.channels, row.rate, kToneFrequency, 0.5)));
+        TestSink sink(CaptureSink());
+        auto graph = Load(sink, path);
+        ASSERT_TRUE(graph);
+        const auto [rate, channels] = sink.StretchInput();
+        if (row.rate <= 96000 && row.channels <= 2) {
+            EXPECT_EQ(rate, row.rate);
+            EXPECT_EQ(channels, row.channels);
+        } else {
+            EXPECT_GE(rate, 8000);
+            EXPECT_LE(rate, 96000);
+            EXPECT_EQ(channels, 2);
+        }
+        ASSERT_EQ(graph->Run(), kOk);
+        const Played played = sink.PullToEnd();
+        EXPECT_TRUE(played.reachedEnd);
+        EXPECT_NEAR(DominantFrequency(played.left), kToneFrequency, 1.0);
+    }
 }
 
 // A song whose streaming thread is stuck (a read from a network drive that stopped answering) keeps
