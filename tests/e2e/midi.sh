@@ -5,7 +5,8 @@
 # heard, a closed hi-hat chokes a ringing open one, and the pad bar follows. Then a source that plays
 # a burst of 1,000 notes in a second and disappears in the middle of it leaves the program running and
 # playing. A hardware source (a port marked physical, as the ALSA sequencer bridge marks a kit's) is
-# linked by the program itself, whether it was there when the program started or is plugged in later.
+# linked by the program itself, whether it was there when the program started or is plugged in later,
+# and again each time it is unplugged and plugged in.
 . "$(dirname "$0")/lib.sh"
 ZORVIK=$1
 WAVCHECK=$2
@@ -111,14 +112,28 @@ record_stop
 read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/after.wav" "$KIT/Kick.wav" 0)"
 [ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "a key after the burst plays no kick ($MATCH)"
 
-note "a kit plugged in later is linked and heard"
-record_start "$E2E_TMP/plugged.wav"
-kit kit-plugged-in 36 1500
-linked kit-plugged-in || fail "the kit plugged in later is not linked: $(pw-link -l | tr '\n' ' ')"
-sleep 2
-record_stop
-read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/plugged.wav" "$KIT/Kick.wav" 0)"
-[ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "the kit plugged in later is not heard ($MATCH)"
+note "a kit plugged in later is linked and heard, unplugged and plugged in again ten times"
+# PipeWire gives a port plugged in again the id of the one unplugged; each time it is linked and heard.
+rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$PID/status"; }
+for replug in $(seq 10); do
+    record_start "$E2E_TMP/plugged.wav"
+    "$BUILD/tests/midisource" kit-plugged-in 36 1 700 1000 &
+    SOURCE=$!
+    track $SOURCE
+    linked kit-plugged-in || fail "plugged in for the ${replug}th time, the kit is not linked: $(pw-link -l | tr '\n' ' ')"
+    sleep 1.2
+    record_stop
+    read -r _ MATCH <<<"$("$WAVCHECK" find "$E2E_TMP/plugged.wav" "$KIT/Kick.wav" 0)"
+    [ "$(echo "$MATCH > 0.95" | bc)" = 1 ] || fail "plugged in for the ${replug}th time, the kit is not heard ($MATCH)"
+    kill "$SOURCE"
+    wait "$SOURCE" 2>/dev/null || true
+    wait_for $E2E_BOUND sh -c "! pw-link -o | grep -q '^kit-plugged-in:'" || fail "the kit's port stays after it is gone"
+    [ "$replug" = 1 ] && RSS_FIRST=$(rss)
+done
+RSS_LAST=$(rss)
+note "memory after the first replug ${RSS_FIRST} KiB, after the tenth ${RSS_LAST} KiB"
+# A guard against a leak per replug, with room for the sanitizers' own bookkeeping.
+[ $((RSS_LAST - RSS_FIRST)) -lt 8192 ] || fail "the program grew by $((RSS_LAST - RSS_FIRST)) KiB over nine replugs"
 
 xdotool key --clearmodifiers alt+F4
 wait_for $E2E_BOUND ended $PID || fail "the program did not end"
