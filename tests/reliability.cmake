@@ -24,6 +24,8 @@ zorvik_add_test(test_reliability_samples
 zorvik_add_e2e(faults)
 zorvik_add_e2e(faults SERVER pipewire)
 set_tests_properties(e2e_faults e2e_faults_pipewire PROPERTIES LABELS "e2e;reliability")
+# A kit unplugged and plugged in again, among the MIDI end-to-end test's rows.
+set_tests_properties(e2e_midi_pipewire PROPERTIES LABELS "e2e;reliability")
 # The long session's short form; its driver is bench/soak_driver.cpp (built with the benchmarks).
 zorvik_add_e2e(soak_short)
 set_tests_properties(e2e_soak_short PROPERTIES LABELS "e2e;reliability")

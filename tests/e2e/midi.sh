@@ -132,6 +132,7 @@ for replug in $(seq 10); do
 done
 RSS_LAST=$(rss)
 note "memory after the first replug ${RSS_FIRST} KiB, after the tenth ${RSS_LAST} KiB"
+echo "FIGURE|kit replugged: memory growth over nine replugs|$((RSS_LAST - RSS_FIRST)) KiB"
 # A guard against a leak per replug, with room for the sanitizers' own bookkeeping.
 [ $((RSS_LAST - RSS_FIRST)) -lt 8192 ] || fail "the program grew by $((RSS_LAST - RSS_FIRST)) KiB over nine replugs"
 
