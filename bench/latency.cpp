@@ -98,9 +98,10 @@ struct Clock {
 std::optional<Clock> ClockAround(const std::vector<Mark>& marks, double t, Miss& miss) {
     std::vector<double> played, arrived;
     double lead = -1e9;
-    for (auto m = std::lower_bound(marks.begin(), marks.end(), t - kFitSpan,
-                                   [](const Mark& candidate, double at) { return candidate.played < at; });
-         m != marks.end() && m->played <= t + kFitSpan; ++m) {
+    const auto from =
+        std::lower_bound(marks.begin(), marks.end(), t - kFitSpan,
+                         [](const Mark& candidate, double at) { return candidate.played < at; });
+    for (auto m = from; m != marks.end() && m->played <= t + kFitSpan; ++m) {
         const double frames = static_cast<double>(m->endFrame) / kRate;
         played.push_back(m->played - frames);
         arrived.push_back(m->arrived - frames);

@@ -298,11 +298,14 @@ fs::path WriteWav16(const TempDir& dir, const std::string& name) {
     return path;
 }
 
+// Cyrillic, a Latin accent and a character outside the Basic Multilingual Plane, in a folder and a name.
+constexpr const char* kNonAsciiName = "Барабаны ü/малый 🥁.wav";
+
 INSTANTIATE_TEST_SUITE_P(
     Files, WavFileTest,
     testing::Values(
         FileRow{"Plain", [](const TempDir& d) { return WriteWav16(d, "kick.wav"); }, WavError::kNone},
-        FileRow{"NonAsciiPath", [](const TempDir& d) { return WriteWav16(d, "Барабаны ü/малый 🥁.wav"); },
+        FileRow{"NonAsciiPath", [](const TempDir& d) { return WriteWav16(d, kNonAsciiName); },
                 WavError::kNone},
         FileRow{"Missing", [](const TempDir& d) { return d / "nothing.wav"; }, WavError::kUnreadable},
         FileRow{"Folder",
