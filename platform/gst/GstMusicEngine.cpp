@@ -305,36 +305,37 @@ Status GstMusicEngine::Prepare() {
         return Status::Failed(std::string("the file did not become ready to play within ") + seconds +
                               " s (the drive holding it may not be responding)");
     }
-    if (bus_->TextFile()) {
+    // What the bus says is read before the pipeline stops: one that does not stop in time is replaced,
+    // and its bus with it.
+    const auto fail = [this](Status status) {
         Halt();
-        return Status::Failed("the file is text, not a music file GStreamer can play");
+        return status;
+    };
+    if (bus_->TextFile()) {
+        return fail(Status::Failed("the file is text, not a music file GStreamer can play"));
     }
     if (stalled) {
-        Halt();
         const std::string missing = bus_->MissingDecoder();
-        return Status::Failed(missing.empty() ? "the file is damaged, or not a music file GStreamer can play"
-                                              : DescribeMissingDecoder(missing, bus_->MissingType()));
+        return fail(Status::Failed(missing.empty()
+                                       ? "the file is damaged, or not a music file GStreamer can play"
+                                       : DescribeMissingDecoder(missing, bus_->MissingType())));
     }
     if (auto error = bus_->Error()) {
-        Halt();
-        return Status::Failed(
-            DescribeLoadError(*error, bus_->MissingDecoder(), bus_->MissingType(), defaultSink_ != nullptr));
+        return fail(Status::Failed(
+            DescribeLoadError(*error, bus_->MissingDecoder(), bus_->MissingType(), defaultSink_ != nullptr)));
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
-        Halt();
         const std::string missing = bus_->MissingDecoder();
-        return Status::Failed(missing.empty() ? "GStreamer could not open the file"
-                                              : DescribeMissingDecoder(missing, bus_->MissingType()));
+        return fail(Status::Failed(missing.empty() ? "GStreamer could not open the file"
+                                                   : DescribeMissingDecoder(missing, bus_->MissingType())));
     }
     gint audioStreams = 0;
     g_object_get(pipeline_, "n-audio", &audioStreams, nullptr);
     if (audioStreams <= 0) {
-        Halt();
-        return Status::Failed("the file is not a music file GStreamer can play");
+        return fail(Status::Failed("the file is not a music file GStreamer can play"));
     }
     if (IsSilentFallback(defaultSink_)) {
-        Halt();
-        return Status::Failed(kNoSoundOutputText);
+        return fail(Status::Failed(kNoSoundOutputText));
     }
     loaded_ = true;
     pausedAt_ = 0.0;
