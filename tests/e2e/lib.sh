@@ -406,6 +406,8 @@ row_top() { echo $((32 + 24 * $1)); }
 # play_midi FILE PORT: plays FILE into the MIDI input PORT the way a user linking a software source
 # would: a MIDI player with no link of its own, linked by hand. Sets PLAYER.
 play_midi() {
+    # A player before this one may still have its port listed for a moment after it ended.
+    wait_for $E2E_BOUND sh -c "! pw-link -o | grep -q '^midi-file:'" || fail "an earlier MIDI player's port stays"
     pw-midiplay --target 0 -P "{ node.name = midi-file }" "$1" &
     PLAYER=$!
     track $PLAYER
