@@ -101,6 +101,24 @@ start_display() {
             xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" &&
             kill -0 $_wm 2>/dev/null ||
             fail "openbox did not start: $(what_was_seen openbox $_wm "$E2E_TMP/openbox.log")"
+        # openbox marks the screen as its own before it answers requests to map a window, and a window
+        # that asks in between is never shown (5 starts of 30 here). A window of ours, asked again
+        # until openbox shows it, says the windows a test opens will be.
+        local probe deadline=$(($(date +%s) + E2E_SERVER_BOUND))
+        while :; do
+            xmessage -name e2e-probe -title e2e-probe -buttons "" -geometry 10x10+0+0 " " >/dev/null 2>&1 &
+            probe=$!
+            track $probe
+            if wait_for 2 sh -c "xdotool search --onlyvisible --name '^e2e-probe\$'"; then
+                break
+            fi
+            kill "$probe" 2>/dev/null || true
+            wait "$probe" 2>/dev/null || true
+            [ "$(date +%s)" -lt "$deadline" ] || fail "openbox shows no window: $(what_was_seen openbox $_wm "$E2E_TMP/openbox.log")"
+        done
+        kill "$probe" 2>/dev/null || true
+        wait "$probe" 2>/dev/null || true
+        wait_for $E2E_SERVER_BOUND sh -c "! xdotool search --name '^e2e-probe\$'" || fail "the probe window stays"
     fi
 }
 
