@@ -10,6 +10,7 @@
 #include <sndfile.h>
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -159,11 +160,14 @@ int main(int argc, char** argv) {
         "worst_load_ms=%.1f\n",
         hits, played, late, worstHitMs, loaded, loadFailures, worstLoadMs);
     std::printf("SOAK rss_meaningful=%d\n", ZORVIK_RSS_MEANINGFUL);
-    // Memory, files and threads come and go with each song (a pipeline, its buffers and its streaming
-    // threads), so the most seen in the first half of the samples after the warm-up is set against the
-    // most seen in the second half. Memory set against the one sample at the warm-up's end counted a
-    // song loading then against one playing at its peak, and the allocator still settling after a
-    // short warm-up (2-4 MiB over the short session's 30 s, flat after its first 20).
+    // Memory, files and threads come and go with each song (a pipeline, its buffers, its streaming
+    // threads and GStreamer's pool threads, which end on their own clock), so the first half of the
+    // samples after the warm-up is set against the second. Memory: the most seen in each; set against
+    // the one sample at the warm-up's end it counted a song loading then against one playing at its
+    // peak, and the allocator still settling after a short warm-up (2-4 MiB over the short session's
+    // 30 s, flat after its first 20). Files and threads: the fewest seen in each, what stays between
+    // songs, which a leak raises for good; the most seen in each half told a pool thread caught in one
+    // half and not in the other (8 or 9 at a sample) as a thread left behind.
     const std::size_t half = std::max<std::size_t>(afterWarmUp.size() / 2, 1);
     auto most = [&](std::size_t from, std::size_t count, auto ProcessStats::*field) {
         long m = 0;
@@ -172,11 +176,18 @@ int main(int argc, char** argv) {
         }
         return m;
     };
+    auto fewest = [&](std::size_t from, std::size_t count, auto ProcessStats::*field) {
+        long m = LONG_MAX;
+        for (std::size_t i = from; i < std::min(from + count, afterWarmUp.size()); ++i) {
+            m = std::min(m, static_cast<long>(afterWarmUp[i].*field));
+        }
+        return m == LONG_MAX ? 0 : m;
+    };
     const std::size_t lastFrom = afterWarmUp.size() > half ? afterWarmUp.size() - half : 0;
     std::printf("SOAK rss_growth_kib=%ld files_growth=%ld threads_growth=%ld warmup_rss_kib=%ld\n",
                 most(lastFrom, half, &ProcessStats::rssKiB) - most(0, half, &ProcessStats::rssKiB),
-                most(lastFrom, half, &ProcessStats::files) - most(0, half, &ProcessStats::files),
-                most(lastFrom, half, &ProcessStats::threads) - most(0, half, &ProcessStats::threads),
+                fewest(lastFrom, half, &ProcessStats::files) - fewest(0, half, &ProcessStats::files),
+                fewest(lastFrom, half, &ProcessStats::threads) - fewest(0, half, &ProcessStats::threads),
                 atWarmUp.rssKiB);
     return loadFailures == 0 ? 0 : 1;
 }
